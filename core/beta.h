@@ -1,0 +1,46 @@
+// beta: the plug-in object the host creates. It carries the eight operations
+// of the host contract and the object's own state; the live settings are the
+// server's holder (PluginServer::Holder).
+#pragma once
+
+#include <string>
+
+#include "core/plugin_server.h"
+#include "core/px_plugin_def.h"
+
+namespace zuvo {
+
+// The state of one plug-in object. Nothing of it is ever saved.
+struct BetaState {
+  std::u16string sRequestedFile;    // the path of the last "rfile" notification
+  std::u16string sSharedFolder;     // the folder the current remote request works on
+  std::u16string sSharingOn;        // "1" on, "0" off; other texts are possible
+  std::u16string sSubFolders;       // the "Sub Folders" copy a remote request takes
+  std::u16string sFilesSent;        // file requests accepted since Initialize, decimal
+  bool bOwnRequestPending = false;  // the local user's own request is expected back once
+};
+
+class beta : public PXPluginDef {
+ public:
+  explicit beta(PluginServer& server) : server_(server) {}
+
+  bool Initialize(int32_t nVersion, const std::u16string& sUserEmail,
+                  HostObject* oMessenger) override;
+  Variant Uninitialize() override;
+  bool GetPublishInfo(std::u16string& sPluginName, int32_t& nCommandCount,
+                      int32_t& nTagCount) override;
+  Variant GetPublishCommandInfo(int32_t nCommandIdx, std::u16string& sName, std::u16string& sValue,
+                                std::u16string& sHelp) override;
+  Variant GetPublishTagInfo(int32_t nTagIdx, std::u16string& sName,
+                            std::u16string& sValue) override;
+  bool ParseTag(const std::u16string& sTag, HostObject* oConversationWnd,
+                std::u16string& sResult) override;
+
+  const BetaState& state() const { return state_; }
+
+ private:
+  PluginServer& server_;
+  BetaState state_;
+};
+
+}  // namespace zuvo

@@ -1,0 +1,55 @@
+// Registry: the plug-in's only gateway to persistent storage. Each call opens
+// the named key, reads or writes one text value and closes the key again;
+// keys are never created. Reads never fail visibly: a key or value that
+// cannot be read gives "Error". Writes fail silently.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "base/message_box.h"
+#include "settings/registry_backend.h"
+
+namespace zuvo {
+
+inline constexpr RootKey kHkeyClassesRoot = 0x80000000;
+inline constexpr RootKey kHkeyCurrentUser = 0x80000001;
+inline constexpr RootKey kHkeyLocalMachine = 0x80000002;
+inline constexpr RootKey kHkeyUsers = 0x80000003;
+inline constexpr RootKey kHkeyPerformanceData = 0x80000004;
+inline constexpr RootKey kHkeyCurrentConfig = 0x80000005;
+inline constexpr RootKey kHkeyDynData = 0x80000006;
+
+// Size of the buffer a read hands to the platform, in bytes.
+inline constexpr uint32_t kReadBufferSize = 255;
+
+class Registry {
+ public:
+  Registry(RegistryBackend& backend, MessageBoxSeam& messageBox)
+      : backend_(backend), messageBox_(messageBox) {}
+
+  struct KeyPath {
+    RootKey root = 0;  // 0: no root key (malformed path or unknown root name)
+    std::u16string subKey;
+  };
+
+  // The predefined key for a root name ("HKEY_LOCAL_MACHINE" ...), matched
+  // exactly; 0 for any other name.
+  static RootKey RootKeyFromName(std::u16string_view name);
+
+  // Checks the form of a full key path and splits it at its first backslash.
+  // A malformed path shows the "Incorrect Format:" message and gives root 0.
+  KeyPath SplitKeyPath(std::u16string_view path);
+
+  std::u16string ReadValue(std::u16string_view keyPath, std::u16string_view valueName);
+  void WriteValue(std::u16string_view keyPath, std::u16string_view valueName,
+                  std::u16string_view value);
+
+  RegistryBackend& backend() { return backend_; }
+
+ private:
+  RegistryBackend& backend_;
+  MessageBoxSeam& messageBox_;
+};
+
+}  // namespace zuvo

@@ -1,0 +1,11 @@
+#include <gtest/gtest.h>
+
+#include "core/beta.h"
+
+namespace zuvo {
+namespace {
+
+TEST(BetaPublish, Placeholder) { SUCCEED(); }
+
+}  // namespace
+}  // namespace zuvo
