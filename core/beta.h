@@ -33,12 +33,17 @@ class beta : public PXPluginDef {
                                 std::u16string& sHelp) override;
   Variant GetPublishTagInfo(int32_t nTagIdx, std::u16string& sName,
                             std::u16string& sValue) override;
+  bool ParseCommand(const std::u16string& sCommand, const std::u16string& sCommandArg,
+                    HostObject* oConversationWnd, std::u16string& sResult) override;
   bool ParseTag(const std::u16string& sTag, HostObject* oConversationWnd,
                 std::u16string& sResult) override;
 
   const BetaState& state() const { return state_; }
 
  private:
+  // Asks the host for a toast with the plug-in's title, link and flag.
+  void ShowToast(const std::u16string& sMessage);
+
   PluginServer& server_;
   BetaState state_;
 };
