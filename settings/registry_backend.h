@@ -20,9 +20,11 @@ namespace reg {
 inline constexpr long kSuccess = 0;            // ERROR_SUCCESS
 inline constexpr long kFileNotFound = 2;       // ERROR_FILE_NOT_FOUND
 inline constexpr long kAccessDenied = 5;       // ERROR_ACCESS_DENIED
+inline constexpr long kInvalidHandle = 6;      // ERROR_INVALID_HANDLE
 inline constexpr long kInvalidParameter = 87;  // ERROR_INVALID_PARAMETER
 inline constexpr long kMoreData = 234;         // ERROR_MORE_DATA
 inline constexpr long kWriteFault = 29;        // ERROR_WRITE_FAULT
+inline constexpr long kBadDb = 1009;           // ERROR_BADDB: the store is corrupt
 inline constexpr uint32_t kRegSz = 1;          // REG_SZ
 }  // namespace reg
 

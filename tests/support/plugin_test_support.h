@@ -1,0 +1,34 @@
+// A plug-in server on test fakes: the registry store of a TestRegistry, the
+// recording message box, the scripted form view and the in-process window
+// messages.
+#pragma once
+
+#include <memory>
+
+#include "core/plugin_server.h"
+#include "core/window_messages_posix.h"
+#include "support/settings_test_support.h"
+
+namespace zuvo::testing {
+
+class NoEvents : public EventPump {
+ public:
+  void ProcessPendingEvents() override {}
+};
+
+class TestServer {
+ public:
+  TestServer();
+
+  TestRegistry store;
+  FakeFormView view;
+  InProcessWindowMessages messages;
+  std::unique_ptr<FileSystem> fileSystem;
+  NoEvents events;
+  PluginServer server;
+
+ private:
+  Platform MakePlatform();
+};
+
+}  // namespace zuvo::testing

@@ -1,0 +1,112 @@
+#include "support/settings_test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "base/text.h"
+#include "settings/frm_options.h"
+#include "settings/settings_store.h"
+
+namespace zuvo::testing {
+
+void FakeFormView::RunModal(frmOptions& form) {
+  ++shows;
+  form.Form_Activate();
+  if (script) script(form);
+}
+
+long RecordingBackend::OpenKey(RootKey root, const std::string& subKey, KeyAccess access,
+                               KeyHandle& key) {
+  ++calls;
+  if (refuseWrites && access == KeyAccess::kWrite) return reg::kAccessDenied;
+  const long status = inner_.OpenKey(root, subKey, access, key);
+  if (status == reg::kSuccess) ++openKeys;
+  return status;
+}
+
+long RecordingBackend::QueryValue(KeyHandle key, const std::string& valueName, char* buffer,
+                                  uint32_t& size) {
+  ++calls;
+  return inner_.QueryValue(key, valueName, buffer, size);
+}
+
+long RecordingBackend::SetValue(KeyHandle key, const std::string& valueName,
+                                std::string_view data) {
+  ++calls;
+  return inner_.SetValue(key, valueName, data);
+}
+
+long RecordingBackend::CloseKey(KeyHandle key) {
+  ++calls;
+  const long status = inner_.CloseKey(key);
+  if (status == reg::kSuccess) --openKeys;
+  return status;
+}
+
+long RecordingBackend::CreateKey(RootKey root, const std::string& subKey) {
+  ++calls;
+  return inner_.CreateKey(root, subKey);
+}
+
+TempDir::TempDir() {
+  std::string pattern = (std::filesystem::temp_directory_path() / "zuvo-test-XXXXXX").string();
+  if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
+  path_ = pattern;
+}
+
+TempDir::~TempDir() {
+  std::error_code ignored;
+  std::filesystem::remove_all(path_, ignored);
+}
+
+std::string ReadFileBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream out;
+  out << in.rdbuf();
+  return out.str();
+}
+
+void WriteFileBytes(const std::string& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << bytes;
+}
+
+std::string SettingsSubKey() {
+  const std::string path = Utf16ToUtf8(kSettingsKeyPath);
+  return path.substr(path.find('\\') + 1);
+}
+
+TestRegistry::TestRegistry()
+    : file(OpenPlatformRegistry(storePath())), backend(*file), registry(backend, messageBox) {}
+
+void TestRegistry::CreateSettingsKey() {
+  ASSERT_EQ(file->CreateKey(kHkeyLocalMachine, SettingsSubKey()), reg::kSuccess);
+}
+
+void TestRegistry::PutRaw(const std::string& name, const std::string& bytes) {
+  KeyHandle key = 0;
+  ASSERT_EQ(file->OpenKey(kHkeyLocalMachine, SettingsSubKey(), KeyAccess::kWrite, key),
+            reg::kSuccess);
+  EXPECT_EQ(file->SetValue(key, name, bytes), reg::kSuccess);
+  file->CloseKey(key);
+}
+
+std::optional<std::string> TestRegistry::GetRaw(const std::string& name) {
+  KeyHandle key = 0;
+  if (file->OpenKey(kHkeyLocalMachine, SettingsSubKey(), KeyAccess::kRead, key) != reg::kSuccess) {
+    return std::nullopt;
+  }
+  std::string buffer(4096, '\x7f');
+  uint32_t size = static_cast<uint32_t>(buffer.size());
+  const long status = file->QueryValue(key, name, buffer.data(), size);
+  file->CloseKey(key);
+  if (status != reg::kSuccess) return std::nullopt;
+  buffer.resize(size);
+  return buffer;
+}
+
+}  // namespace zuvo::testing
