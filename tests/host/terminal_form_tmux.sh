@@ -2,7 +2,8 @@
 # Drives the options form in a real terminal, as a person would: zuvo-form
 # runs in a private tmux server; keys go in with send-keys and the screen is
 # read with capture-pane. Open the form, edit the folder, browse with name
-# completion, toggle a box, Apply, reopen: the form shows the stored values.
+# completion, toggle a box, Apply, reopen (also after a restart): the form
+# shows the stored values.
 #
 #   terminal_form_tmux.sh PATH/TO/zuvo-form
 set -euo pipefail
@@ -93,13 +94,12 @@ type_line "/xrstatus"
 wait_for "Zuvo File Sharing is..."
 type_line "q"
 
-# With a store that outlives the program, a new start shows the same values.
-if [ -s "$work/registry.txt" ]; then
-  t kill-server 2>/dev/null || true
-  start
-  type_line "/xroptions"
-  wait_for "3 [$work/shared]"
-  wait_for "2 [x] Start with Zuvo File Sharing Turned on"
-  type_line "6"
-fi
+# The store outlives the program: a new start shows the same values.
+t kill-server 2>/dev/null || true
+start
+type_line "/xroptions"
+wait_for "3 [$work/shared]"
+wait_for "2 [x] Start with Zuvo File Sharing Turned on"
+type_line "6"
+wait_for "zuvo-form>"
 echo "terminal form: ok"
