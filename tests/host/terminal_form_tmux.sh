@@ -96,6 +96,8 @@ type_line "q"
 
 # The store outlives the program: a new start shows the same values.
 t kill-server 2>/dev/null || true
+# A fresh server: the old one may still be shutting down on its socket.
+sock="$work/tmux-again.sock"
 start
 type_line "/xroptions"
 wait_for "3 [$work/shared]"
