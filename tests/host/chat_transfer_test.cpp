@@ -1,0 +1,272 @@
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <random>
+
+#include "host/chat_connection.h"
+#include "host/chat_transfer.h"
+
+namespace zuvo::chat {
+namespace {
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+class TempDir {
+ public:
+  TempDir() {
+    std::string tmpl = (fs::temp_directory_path() / "zuvo-chat-XXXXXX").string();
+    path_ = mkdtemp(tmpl.data());
+  }
+  ~TempDir() { fs::remove_all(path_); }
+  const fs::path& path() const { return path_; }
+
+ private:
+  fs::path path_;
+};
+
+std::string ReadAll(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+void WriteAll(const fs::path& p, const std::string& bytes) {
+  std::ofstream(p, std::ios::binary) << bytes;
+}
+
+std::vector<std::string> Names(const fs::path& folder) {
+  std::vector<std::string> out;
+  for (const auto& e : fs::directory_iterator(folder)) out.push_back(e.path().filename().string());
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+std::string RandomBytes(size_t n, unsigned seed) {
+  std::mt19937 rng(seed);
+  std::string s(n, '\0');
+  for (char& c : s) c = static_cast<char>(rng());
+  return s;
+}
+
+TEST(ChatTransferNames, SafeAndFreeNames) {
+  struct Case {
+    std::u16string offered, stored;
+  } safe[] = {
+      {u"report.txt", u"report.txt"},
+      {u"../../etc/passwd", u"passwd"},
+      {u"C:\\Users\\ann\\secret.doc", u"secret.doc"},
+      {u"..", u"download"},
+      {u"", u"download"},
+      {u"dir/", u"download"},
+      {u"a\nb\x12:c?.txt", u"a_b__c_.txt"},
+      {u"trailing. ", u"trailing"},
+      {u".hidden", u".hidden"},
+  };
+  for (const Case& c : safe) {
+    SCOPED_TRACE(std::string(c.offered.begin(), c.offered.end()));
+    EXPECT_EQ(SafeFileName(c.offered), c.stored);
+  }
+  const std::u16string longName = std::u16string(300, u'n') + u".txt";
+  const std::u16string shortened = SafeFileName(longName);
+  EXPECT_LE(shortened.size(), 80u);
+  EXPECT_EQ(shortened.substr(shortened.size() - 4), u".txt");
+
+  struct Free {
+    std::u16string name;
+    unsigned n;
+    std::u16string candidate;
+  } free[] = {
+      {u"a.txt", 0, u"a.txt"},         {u"a.txt", 1, u"a (1).txt"},
+      {u"a.txt", 12, u"a (12).txt"},   {u"noext", 2, u"noext (2)"},
+      {u".bashrc", 1, u".bashrc (1)"}, {u"a.tar.gz", 1, u"a.tar (1).gz"},
+  };
+  for (const Free& f : free) EXPECT_EQ(CandidateName(f.name, f.n), f.candidate);
+}
+
+Digest DigestOf(const std::string& s) { return Sha256Of(s); }
+
+TEST(ChatIncomingFile, StoresUnderAFreeNameOnlyAfterVerifying) {
+  TempDir dir;
+  WriteAll(dir.path() / "a.txt", "old");
+  WriteAll(dir.path() / "a (1).txt", "older");
+  const std::string data = RandomBytes(200000, 1);
+  std::string why;
+  {
+    auto in = IncomingFile::Open(dir.path(), u"../a.txt", data.size(), DigestOf(data), why);
+    ASSERT_TRUE(in) << why;
+    ASSERT_TRUE(in->Write(data.substr(0, 1000), why));
+    // Mid-transfer nothing new carries a final name.
+    EXPECT_EQ(Names(dir.path()).size(), 3u);
+    ASSERT_TRUE(in->Write(data.substr(1000), why));
+    ASSERT_TRUE(in->Finish(why)) << why;
+    EXPECT_EQ(in->finalPath(), dir.path() / "a (2).txt");
+  }
+  EXPECT_EQ(ReadAll(dir.path() / "a (2).txt"), data);
+  EXPECT_EQ(ReadAll(dir.path() / "a.txt"), "old");
+  EXPECT_EQ(ReadAll(dir.path() / "a (1).txt"), "older");
+  EXPECT_EQ(Names(dir.path()), (std::vector<std::string>{"a (1).txt", "a (2).txt", "a.txt"}));
+}
+
+TEST(ChatIncomingFile, FailuresLeaveNothingBehind) {
+  TempDir dir;
+  const std::string data = "0123456789";
+  std::string why;
+  {
+    SCOPED_TRACE("checksum mismatch");
+    auto in = IncomingFile::Open(dir.path(), u"b.bin", data.size(), DigestOf("other"), why);
+    ASSERT_TRUE(in);
+    ASSERT_TRUE(in->Write(data, why));
+    EXPECT_FALSE(in->Finish(why));
+    EXPECT_EQ(why, "checksum mismatch");
+  }
+  {
+    SCOPED_TRACE("more bytes than offered");
+    auto in = IncomingFile::Open(dir.path(), u"b.bin", 4, DigestOf("0123"), why);
+    ASSERT_TRUE(in);
+    EXPECT_FALSE(in->Write(data, why));
+  }
+  {
+    SCOPED_TRACE("fewer bytes than offered");
+    auto in = IncomingFile::Open(dir.path(), u"b.bin", 11, DigestOf(data), why);
+    ASSERT_TRUE(in);
+    ASSERT_TRUE(in->Write(data, why));
+    EXPECT_FALSE(in->Finish(why));
+  }
+  {
+    SCOPED_TRACE("abandoned half way");
+    auto in = IncomingFile::Open(dir.path(), u"b.bin", data.size(), DigestOf(data), why);
+    ASSERT_TRUE(in->Write(data.substr(0, 5), why));
+  }
+  EXPECT_TRUE(Names(dir.path()).empty());
+}
+
+// Two connected sockets on loopback.
+std::pair<std::unique_ptr<StreamSocket>, std::unique_ptr<StreamSocket>> SocketPair() {
+  std::string why;
+  Endpoint any;
+  auto listener = Listen(any, why);
+  EXPECT_TRUE(listener) << why;
+  auto client = Connect(listener->local(), why);
+  EXPECT_TRUE(client) << why;
+  auto server = listener->Accept(why);
+  EXPECT_TRUE(server) << why;
+  return {std::move(client), std::move(server)};
+}
+
+// Waits for the next event of |type|, collecting the others in |seen|.
+Event WaitFor(EventQueue& q, Event::Type type, std::vector<Event>* seen = nullptr) {
+  const auto deadline = std::chrono::steady_clock::now() + 20s;
+  while (std::chrono::steady_clock::now() < deadline) {
+    std::optional<Event> e = q.Pop(100ms);
+    if (!e) continue;
+    if (e->type == type) return *e;
+    if (seen) seen->push_back(*e);
+  }
+  ADD_FAILURE() << "no event of type " << static_cast<int>(type);
+  return {};
+}
+
+TEST(ChatConnection, TransfersAFileWhileTextsKeepFlowing) {
+  TempDir share, downloadsA, downloadsB;
+  const std::string data = RandomBytes(3 * 1024 * 1024 + 17, 2);
+  WriteAll(share.path() / "big.bin", data);
+  WriteAll(downloadsA.path() / "big.bin", "already here");
+  auto [sa, sb] = SocketPair();
+  EventQueue qa, qb;
+  Connection a(std::move(sa), qa, downloadsA.path());
+  Connection b(std::move(sb), qb, downloadsB.path());
+  a.Start();
+  b.Start();
+
+  a.ExpectFile();
+  std::string why;
+  ASSERT_NE(b.SendFile(share.path() / "big.bin", why), 0u) << why;
+  b.SendText(u"\x12rlist*.*\r\n");
+  std::vector<Event> seen;
+  Event done = WaitFor(qa, Event::Type::kIncomingDone, &seen);
+  ASSERT_TRUE(done.ok) << done.why;
+  EXPECT_EQ(done.path, downloadsA.path() / "big (1).bin");
+  EXPECT_EQ(ReadAll(done.path), data);
+  EXPECT_EQ(ReadAll(downloadsA.path() / "big.bin"), "already here");
+  // The text did not wait for the file.
+  auto text = std::find_if(seen.begin(), seen.end(), [](const Event& e) {
+    return e.type == Event::Type::kMessage && e.message.kind == Kind::kText;
+  });
+  ASSERT_NE(text, seen.end());
+  EXPECT_EQ(text->message.text, u"\x12rlist*.*\r\n");
+  EXPECT_TRUE(std::any_of(seen.begin(), seen.end(),
+                          [](const Event& e) { return e.type == Event::Type::kIncomingProgress; }));
+
+  Event result = WaitFor(qb, Event::Type::kOutgoingResult);
+  EXPECT_TRUE(result.ok);
+
+  // A second offer was not asked for: refused, nothing stored.
+  ASSERT_NE(b.SendFile(share.path() / "big.bin", why), 0u);
+  Event refused = WaitFor(qa, Event::Type::kIncomingRefused);
+  EXPECT_EQ(refused.name, u"big.bin");
+  Event stopped = WaitFor(qb, Event::Type::kOutgoingResult);
+  EXPECT_FALSE(stopped.ok);
+  EXPECT_EQ(Names(downloadsA.path()), (std::vector<std::string>{"big (1).bin", "big.bin"}));
+
+  b.Close(true);
+  Event closed = WaitFor(qa, Event::Type::kClosed);
+  EXPECT_TRUE(closed.ok);
+  a.Close(false);
+}
+
+TEST(ChatConnection, DroppedConnectionMidTransferLeavesNoFile) {
+  TempDir downloads;
+  auto [raw, sb] = SocketPair();
+  EventQueue q;
+  Connection receiver(std::move(sb), q, downloads.path());
+  receiver.Start();
+  receiver.ExpectFile();
+  const std::string data = RandomBytes(300000, 3);
+  std::string stream = EncodeMessage(OfferMessage(1, data.size(), Sha256Of(data), u"c.dat"));
+  stream += EncodeMessage(DataMessage(1, data.substr(0, kChunkSize)));
+  ASSERT_TRUE(raw->SendAll(stream.data(), stream.size()));
+  WaitFor(q, Event::Type::kIncomingStarted);
+  WaitFor(q, Event::Type::kIncomingProgress);
+  raw->Shutdown();
+  raw.reset();
+  Event done = WaitFor(q, Event::Type::kIncomingDone);
+  EXPECT_FALSE(done.ok);
+  EXPECT_NE(done.why.find("connection ended"), std::string::npos) << done.why;
+  Event closed = WaitFor(q, Event::Type::kClosed);
+  EXPECT_FALSE(closed.ok);
+  EXPECT_TRUE(Names(downloads.path()).empty());
+  receiver.Close(false);
+}
+
+TEST(ChatConnection, HostilePeerIsCutOffWithoutHarm) {
+  struct Case {
+    const char* what;
+    std::string bytes;
+    const char* why;
+  } cases[] = {
+      {"bad length", std::string("\x7f\xff\xff\xff", 4), "protocol error"},
+      {"unknown kind", EncodeFrame(static_cast<Kind>(77), "x"), "unknown message kind"},
+      {"second offer for one id",
+       EncodeMessage(OfferMessage(5, 3, Sha256Of("abc"), u"x")) +
+           EncodeMessage(OfferMessage(5, 3, Sha256Of("abc"), u"x")),
+       "second offer"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    TempDir downloads;
+    auto [raw, sb] = SocketPair();
+    EventQueue q;
+    Connection receiver(std::move(sb), q, downloads.path());
+    receiver.Start();
+    receiver.ExpectFile();
+    ASSERT_TRUE(raw->SendAll(c.bytes.data(), c.bytes.size()));
+    Event closed = WaitFor(q, Event::Type::kClosed);
+    EXPECT_FALSE(closed.ok);
+    EXPECT_NE(closed.why.find(c.why), std::string::npos) << closed.why;
+    receiver.Close(false);
+    EXPECT_TRUE(Names(downloads.path()).empty());
+  }
+}
+
+}  // namespace
+}  // namespace zuvo::chat
