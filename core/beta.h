@@ -37,12 +37,24 @@ class beta : public PXPluginDef {
                     HostObject* oConversationWnd, std::u16string& sResult) override;
   bool ParseTag(const std::u16string& sTag, HostObject* oConversationWnd,
                 std::u16string& sResult) override;
+  bool ReceiveNotify(const std::u16string& sNotifyCode, const std::u16string& sText,
+                     const std::u16string& sContactName, HostObject* oConversationWnd,
+                     std::u16string& sTextToSend) override;
 
   const BetaState& state() const { return state_; }
 
  private:
   // Asks the host for a toast with the plug-in's title, link and flag.
   void ShowToast(const std::u16string& sMessage);
+
+  // Remote requests (beta_requests.cpp).
+  enum class RequestCode { kList, kFile, kFolder, kFolders, kSearch };
+  void AnswerList(const std::u16string& sText, std::u16string& sTextToSend);
+  void AnswerFolder(RequestCode code, const std::u16string& sText, std::u16string& sTextToSend);
+  void AnswerSearch(const std::u16string& sText, std::u16string& sTextToSend);
+  void AnswerFile(std::u16string& sTextToSend);
+
+  friend struct BetaTestPeer;  // tests set the state directly
 
   PluginServer& server_;
   BetaState state_;

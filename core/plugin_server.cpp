@@ -5,7 +5,9 @@ namespace zuvo {
 PluginServer::PluginServer(const Platform& platform)
     : platform_(platform),
       registry_(*platform.registry, *platform.messageBox),
-      files_(*platform.fileSystem, *platform.eventPump, platform.pathStyle) {}
+      files_(*platform.fileSystem, *platform.eventPump, platform.pathStyle),
+      ownResolver_(platform.pathResolver ? nullptr : CreatePlatformPathResolver()),
+      access_(platform.pathResolver ? *platform.pathResolver : *ownResolver_, platform.pathStyle) {}
 
 std::shared_ptr<frmOptions> PluginServer::Holder() {
   if (!HolderLoaded()) {

@@ -10,6 +10,8 @@
 #include "base/message_box.h"
 #include "core/window_messages.h"
 #include "files/dir_recurse.h"
+#include "files/path_access.h"
+#include "files/path_resolver.h"
 #include "settings/form_view.h"
 #include "settings/frm_options.h"
 #include "settings/registry.h"
@@ -25,6 +27,7 @@ struct Platform {
   WindowMessages* windowMessages = nullptr;
   FileSystem* fileSystem = nullptr;
   EventPump* eventPump = nullptr;
+  PathResolver* pathResolver = nullptr;  // none: the platform's own
   PathStyle pathStyle = NativePathStyle();
 };
 
@@ -43,6 +46,7 @@ class PluginServer {
 
   Registry& registry() { return registry_; }
   DirRecurse& files() { return files_; }
+  const PathAccess& access() const { return access_; }
   MessageBoxSeam& messageBox() { return *platform_.messageBox; }
   WindowMessages& windowMessages() { return *platform_.windowMessages; }
 
@@ -50,6 +54,8 @@ class PluginServer {
   Platform platform_;
   Registry registry_;
   DirRecurse files_;
+  std::unique_ptr<PathResolver> ownResolver_;
+  PathAccess access_;
   std::shared_ptr<frmOptions> holder_;
 };
 

@@ -1,0 +1,205 @@
+// beta: answering a contact's requests (ReceiveNotify). The five request
+// codes, the echo of the local user's own request, the refusals while
+// sharing is not on, and the replies built from the shared folder.
+//
+// Every path a contact names is judged by the access rules (PathAccess):
+// a file is sent, and a folder listed, only when it resolves inside the
+// shared folder; a shared-folder setting that is empty or not absolute
+// shares nothing.
+#include <algorithm>
+#include <string_view>
+
+#include "base/plugin_error.h"
+#include "base/text.h"
+#include "core/beta.h"
+
+namespace zuvo {
+namespace {
+
+constexpr std::u16string_view kSharingOff = u"Request Denied, File Sharing is Turned off";
+constexpr std::u16string_view kNotInShare =
+    u"That file is not in the shared folder, you do not have access to it";
+constexpr std::u16string_view kSending = u"Accepted Request, Sending File ";
+constexpr std::u16string_view kOffering = u"Accepted Request, Offering...";
+constexpr std::u16string_view kDropFile = u"#/dropfile ";
+
+bool HasControlCharacter(std::u16string_view text) {
+  return std::any_of(text.begin(), text.end(), [](char16_t c) { return c < 32; });
+}
+
+// Appends CR + entry for each entry, reserving the whole text once. An entry
+// with a character below code 32 is left out: its line breaks would let the
+// reply carry a forged host command.
+void AppendEntries(std::u16string& text, const PathList& list) {
+  size_t size = text.size();
+  for (const std::u16string& entry : list) size += 1 + entry.size();
+  text.reserve(size);
+  for (const std::u16string& entry : list) {
+    if (HasControlCharacter(entry)) continue;
+    text += kCR;
+    text += entry;
+  }
+}
+
+// The decimal text of |count| + 1, counted in the text itself so that it
+// never overflows. The count starts from nothing before Initialize.
+std::u16string NextCount(const std::u16string& count) {
+  if (!std::all_of(count.begin(), count.end(), [](char16_t c) { return c >= u'0' && c <= u'9'; })) {
+    throw PluginError(hr::kTypeMismatch, "Type mismatch");
+  }
+  std::u16string next = count.empty() ? u"0" : count;
+  size_t i = next.size();
+  while (i > 0 && next[i - 1] == u'9') next[--i] = u'0';
+  if (i == 0) {
+    next.insert(next.begin(), u'1');
+  } else {
+    ++next[i - 1];
+  }
+  return next;
+}
+
+}  // namespace
+
+bool beta::ReceiveNotify(const std::u16string& sNotifyCode, const std::u16string& sText,
+                         const std::u16string&, HostObject*, std::u16string& sTextToSend) {
+  static constexpr std::pair<std::u16string_view, RequestCode> kCodes[] = {
+      {u"rlist", RequestCode::kList},   {u"rfile", RequestCode::kFile},
+      {u"rfldr", RequestCode::kFolder}, {u"rflds", RequestCode::kFolders},
+      {u"rsrch", RequestCode::kSearch},
+  };
+  const auto match = std::find_if(std::begin(kCodes), std::end(kCodes), [&](const auto& entry) {
+    return EqualsIgnoreCase(sNotifyCode, entry.first);
+  });
+  if (match == std::end(kCodes)) return false;
+  const RequestCode code = match->second;
+
+  // The requested path is taken before the echo and the sharing state are
+  // looked at, so a swallowed or refused file request still sets it.
+  if (code == RequestCode::kFile) state_.sRequestedFile = sText;
+
+  // The local user's own request coming back through the host.
+  if (state_.bOwnRequestPending) {
+    state_.bOwnRequestPending = false;
+    return true;
+  }
+
+  if (state_.sSharingOn != u"1") {
+    // A file request while the state is neither on nor off gets no reply.
+    if (code != RequestCode::kFile || state_.sSharingOn == u"0") sTextToSend = kSharingOff;
+    return true;
+  }
+
+  switch (code) {
+    case RequestCode::kList:
+      AnswerList(sText, sTextToSend);
+      break;
+    case RequestCode::kFile:
+      AnswerFile(sTextToSend);
+      break;
+    case RequestCode::kFolder:
+    case RequestCode::kFolders:
+      AnswerFolder(code, sText, sTextToSend);
+      break;
+    case RequestCode::kSearch:
+      AnswerSearch(sText, sTextToSend);
+      break;
+  }
+  return true;
+}
+
+// The files of the shared folder that match the patterns, with or without
+// its sub-folders.
+void beta::AnswerList(const std::u16string& sText, std::u16string& sTextToSend) {
+  state_.sSharedFolder = server_.Holder()->Text1;
+  state_.sSubFolders = server_.Holder()->Text3;
+  if (state_.sSubFolders != u"0" && state_.sSubFolders != u"1") return;
+  const bool recursive = state_.sSubFolders == u"1";
+  // The recursive walk lets the host run, which may enter ReceiveNotify
+  // again and overwrite the working fields: the walk gets copies of its own.
+  const std::u16string folder = state_.sSharedFolder;
+  const std::u16string patterns = sText;
+
+  sTextToSend = kOffering;
+  PathList list;
+  if (server_.access().ResolveShare(folder)) {
+    if (recursive) {
+      server_.files().ListFilesRecursive(list, folder, patterns);
+    } else {
+      server_.files().ListFiles(list, folder, patterns);
+    }
+  }
+  AppendEntries(sTextToSend, list);
+}
+
+// The files ("rfldr") or the sub-folders ("rflds") of a folder given
+// relative to the shared folder. An argument that leaves the shared folder is
+// answered as a folder that does not exist.
+void beta::AnswerFolder(RequestCode code, const std::u16string& sText,
+                        std::u16string& sTextToSend) {
+  const std::u16string share = server_.Holder()->Text1;
+  std::u16string folder;
+  folder.reserve(share.size() + 1 + sText.size());
+  folder += share;
+  folder += server_.files().separator();
+  folder += sText;
+  state_.sSharedFolder = folder;
+  state_.sSubFolders = server_.Holder()->Text3;
+
+  sTextToSend = kOffering;
+  const PathAccess& access = server_.access();
+  const std::optional<ResolvedPath> root = access.ResolveShare(share);
+  if (!root || !access.IsFolderArgumentInside(sText, folder, *root)) return;
+  PathList list;
+  if (code == RequestCode::kFolder) {
+    server_.files().ListFiles(list, folder, u"*.*");
+  } else {
+    server_.files().ListSubFolders(list, folder);
+  }
+  AppendEntries(sTextToSend, list);
+}
+
+// The full path of the first file of the given name below the shared folder,
+// whatever the sub-folders setting.
+void beta::AnswerSearch(const std::u16string& sText, std::u16string& sTextToSend) {
+  state_.sSharedFolder = server_.Holder()->Text1;
+  state_.sSubFolders = server_.Holder()->Text3;
+  sTextToSend = kOffering;
+
+  std::u16string found;
+  const PathAccess& access = server_.access();
+  const std::optional<ResolvedPath> root = access.ResolveShare(state_.sSharedFolder);
+  if (root && access.IsPlainName(sText)) {
+    std::u16string name = sText;
+    found = server_.files().FindFileInTree(name, state_.sSharedFolder);
+    if (!found.empty() && (HasControlCharacter(found) || !access.IsInside(found, *root))) {
+      found.clear();
+    }
+  }
+  sTextToSend.reserve(sTextToSend.size() + 1 + found.size());
+  sTextToSend += kCR;
+  sTextToSend += found;
+}
+
+// Sends the requested file when it lies inside the shared folder.
+void beta::AnswerFile(std::u16string& sTextToSend) {
+  const std::u16string share = server_.Holder()->Text1;
+  const std::u16string& path = state_.sRequestedFile;
+  const PathAccess& access = server_.access();
+  const std::optional<ResolvedPath> root = access.ResolveShare(share);
+  if (!root || !access.IsInside(path, *root)) {
+    sTextToSend = kNotInShare;
+    return;
+  }
+  std::u16string reply;
+  reply.reserve(kSending.size() + path.size() + 4 + kDropFile.size() + path.size());
+  reply += kSending;
+  reply += path;
+  reply += u"...";
+  reply += kLF;
+  reply += kDropFile;
+  reply += path;
+  sTextToSend = std::move(reply);
+  state_.sFilesSent = NextCount(state_.sFilesSent);
+}
+
+}  // namespace zuvo

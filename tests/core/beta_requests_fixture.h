@@ -1,0 +1,109 @@
+// A plug-in object on a fresh server over a real temporary shared folder,
+// for the remote-request tests.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "base/text.h"
+#include "core/beta.h"
+#include "core/plugin_server.h"
+
+namespace zuvo {
+
+// Sets the plug-in object's state as the other operations would.
+struct BetaTestPeer {
+  static BetaState& State(beta& plugin) { return plugin.state_; }
+};
+
+class NullMessageBox : public MessageBoxSeam {
+ public:
+  void Show(const std::u16string&, const std::u16string&) override {}
+};
+
+class NullFormView : public FormView {
+ public:
+  void RunModal(frmOptions&) override {}
+  std::u16string BrowseForFolder(frmOptions&) override { return {}; }
+};
+
+// The pause for pending events; a test may hook it to re-enter the plug-in.
+class HookedEventPump : public EventPump {
+ public:
+  std::function<void()> hook;
+  void ProcessPendingEvents() override {
+    if (hook) hook();
+  }
+};
+
+class BetaRequestsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/zuvo-requests-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    root_ = pattern;
+    std::filesystem::create_directories(root_ / "share");
+    registry_ = OpenPlatformRegistry((root_ / "registry.txt").string());
+    windowMessages_ = CreatePlatformWindowMessages();
+    fileSystem_ = CreatePlatformFileSystem();
+    Platform platform;
+    platform.registry = registry_.get();
+    platform.messageBox = &messageBox_;
+    platform.formView = &formView_;
+    platform.windowMessages = windowMessages_.get();
+    platform.fileSystem = fileSystem_.get();
+    platform.eventPump = &pump_;
+    platform.pathStyle = PathStyle::kPosix;
+    server_ = std::make_unique<PluginServer>(platform);
+    plugin_ = std::make_unique<beta>(*server_);
+    SetShare(Share());
+    server_->Holder()->Text3 = u"0";
+    State().sSharingOn = u"1";
+    State().sFilesSent = u"0";
+  }
+  void TearDown() override {
+    plugin_.reset();
+    server_.reset();
+    std::error_code ignored;
+    std::filesystem::remove_all(root_, ignored);
+  }
+
+  BetaState& State() { return BetaTestPeer::State(*plugin_); }
+  void SetShare(const std::u16string& folder) { server_->Holder()->Text1 = folder; }
+  void SetSubFolders(const std::u16string& flag) { server_->Holder()->Text3 = flag; }
+
+  // The shared folder's path, and paths below the temporary root.
+  std::u16string Share() const { return At("share"); }
+  std::u16string At(const std::string& relative) const {
+    return Utf8ToUtf16((root_ / relative).string());
+  }
+  void MakeFile(const std::string& relative) {
+    std::filesystem::create_directories((root_ / relative).parent_path());
+    std::ofstream(root_ / relative) << "x";
+  }
+  void MakeDir(const std::string& relative) {
+    std::filesystem::create_directories(root_ / relative);
+  }
+
+  bool Notify(const std::u16string& code, const std::u16string& text, std::u16string& reply) {
+    return plugin_->ReceiveNotify(code, text, u"contact", nullptr, reply);
+  }
+
+  std::filesystem::path root_;
+  std::unique_ptr<RegistryBackend> registry_;
+  NullMessageBox messageBox_;
+  NullFormView formView_;
+  std::unique_ptr<WindowMessages> windowMessages_;
+  std::unique_ptr<FileSystem> fileSystem_;
+  HookedEventPump pump_;
+  std::unique_ptr<PluginServer> server_;
+  std::unique_ptr<beta> plugin_;
+};
+
+}  // namespace zuvo
