@@ -67,8 +67,10 @@ TEST_F(BetaRequestsTest, TheOwnRequestEchoIsOneFlagNotACount) {
   // Two local requests in a row leave one flag: only the first returning
   // notification is swallowed, the second is answered.
   State().sSharingOn = u"1";
-  State().bOwnRequestPending = true;
-  State().bOwnRequestPending = true;
+  std::u16string sent;
+  ASSERT_TRUE(plugin_->ParseCommand(u"/xrfile", Share() + u"/a.txt", nullptr, sent));
+  ASSERT_TRUE(plugin_->ParseCommand(u"/xrlist", u"*.txt", nullptr, sent));
+  ASSERT_TRUE(State().bOwnRequestPending);
   std::u16string first = kUntouched, second = kUntouched;
   EXPECT_TRUE(Notify(u"rfile", Share() + u"/a.txt", first));
   EXPECT_TRUE(Notify(u"rfile", Share() + u"/a.txt", second));
