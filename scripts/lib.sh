@@ -31,3 +31,30 @@ build_native() {
   cmake --preset "$1" >/dev/null
   cmake --build --preset "$1"
 }
+
+# The packages the Windows cross builds and their tests under Wine need.
+# wine32 is the i386 package: install_windows_toolchain adds that
+# architecture first.
+WINDOWS_BUILD_PACKAGES=(mingw-w64 mingw-w64-tools g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
+  wine wine64 wine32 libwine-dev xvfb xauth imagemagick)
+
+# install_windows_toolchain: makes the mingw-w64 cross compilers, Wine (32-
+# and 64-bit) and Xvfb available. Fails when they are missing and cannot be
+# installed.
+install_windows_toolchain() {
+  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    if [ "$(id -u)" -ne 0 ]; then
+      echo "the i386 architecture is needed for wine32: sudo dpkg --add-architecture i386" >&2
+      return 1
+    fi
+    dpkg --add-architecture i386
+    unset ZUVO_APT_UPDATED  # the new architecture's package lists are needed
+  fi
+  need_packages "${WINDOWS_BUILD_PACKAGES[@]}"
+}
+
+# build_windows PRESET: configures and builds one cross preset (win32, win64).
+build_windows() {
+  cmake --preset "$1" >/dev/null
+  cmake --build --preset "$1"
+}

@@ -1,0 +1,4 @@
+// Defines the GUIDs declared by the generated interface header.
+#include <initguid.h>
+
+#include "ZuvoFileSharing.h"
