@@ -1,7 +1,8 @@
 // The DLL's entry points: DllMain, the class object and the unload check.
 // Registration lives in registration.cpp.
-#include <objbase.h>
 #include <windows.h>
+// (windows.h first: the OLE headers need its types)
+#include <objbase.h>
 
 #include "ZuvoFileSharing.h"
 #include "com/beta_object.h"

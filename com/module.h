@@ -4,8 +4,9 @@
 // that IDispatch calls go through.
 #pragma once
 
-#include <oaidl.h>
 #include <windows.h>
+// (windows.h first: the OLE headers need its types)
+#include <oaidl.h>
 
 #include <string>
 

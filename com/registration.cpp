@@ -10,8 +10,9 @@
 //   TypeLib\{library}\1.0\409\win32 or win64   this DLL, which embeds it
 //   Interface\{_beta}             the dual interface, marshalled through the
 //                                 type library (the automation marshaller)
-#include <oleauto.h>
 #include <windows.h>
+// (windows.h first: the OLE headers need its types)
+#include <oleauto.h>
 
 #include <string>
 
