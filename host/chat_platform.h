@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -52,6 +53,10 @@ enum class MoveResult { kMoved, kExists, kFailed };
 // a file that appears there meanwhile is never replaced.
 MoveResult MoveNoReplace(const std::filesystem::path& from, const std::filesystem::path& to,
                          std::string& why);
+
+// std::fopen for a path in the platform's own file-name form. An "x" in
+// |mode| creates the file exclusively: it fails when the name exists.
+std::FILE* OpenFile(const std::filesystem::path& path, const char* mode);
 
 // Whether standard output is a terminal (progress bars redraw in place).
 bool StdoutIsTerminal();

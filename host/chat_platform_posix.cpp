@@ -186,6 +186,10 @@ MoveResult MoveNoReplace(const std::filesystem::path& from, const std::filesyste
   return MoveResult::kMoved;
 }
 
+std::FILE* OpenFile(const std::filesystem::path& path, const char* mode) {
+  return std::fopen(path.c_str(), mode);
+}
+
 bool StdoutIsTerminal() { return isatty(STDOUT_FILENO) == 1; }
 
 }  // namespace zuvo::chat

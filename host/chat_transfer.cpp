@@ -87,7 +87,7 @@ std::unique_ptr<IncomingFile> IncomingFile::Open(const fs::path& folder,
   // entry, links included.
   for (int attempt = 0; attempt < 5 && !in->file_; ++attempt) {
     in->tempPath_ = folder / (".zuvo-" + RandomTag() + ".part");
-    in->file_ = std::fopen(in->tempPath_.c_str(), "wbx");
+    in->file_ = OpenFile(in->tempPath_, "wbx");
   }
   if (!in->file_) {
     why = "cannot create a file in " + folder.string();
@@ -174,7 +174,7 @@ std::unique_ptr<OutgoingFile> OutgoingFile::Open(const fs::path& path, std::stri
     return nullptr;
   }
   std::unique_ptr<OutgoingFile> out(new OutgoingFile());
-  out->file_ = std::fopen(path.c_str(), "rb");
+  out->file_ = OpenFile(path, "rb");
   const uint64_t size = fs::file_size(path, ec);
   if (!out->file_ || ec) {
     why = "cannot read " + path.string();

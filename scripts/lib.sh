@@ -53,6 +53,14 @@ install_windows_toolchain() {
   need_packages "${WINDOWS_BUILD_PACKAGES[@]}"
 }
 
+# windows_toolchain_installed: true when every Windows build package is there.
+windows_toolchain_installed() {
+  local p
+  for p in "${WINDOWS_BUILD_PACKAGES[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || return 1
+  done
+}
+
 # build_windows PRESET: configures and builds one cross preset (win32, win64).
 build_windows() {
   cmake --preset "$1" >/dev/null
