@@ -1,14 +1,186 @@
 #include "files/dir_recurse.h"
 
-namespace zuvo {
+#include <new>
 
-// Placeholder bodies until the folder walk lands.
-std::u16string DirRecurse::NormalizePath(std::u16string_view path) const {
-  return std::u16string(path);
+#include "base/plugin_error.h"
+#include "files/name_order.h"
+#include "files/tree_walk.h"
+#include "files/wildcard.h"
+
+namespace zuvo {
+namespace {
+
+[[noreturn]] void ThrowFor(FsStatus status) {
+  switch (status) {
+    case FsStatus::kAccessDenied:
+      throw PluginError(hr::kPermissionDenied, "Permission denied");
+    case FsStatus::kBadPath:
+      throw PluginError(hr::kPathNotFound, "Path not found");
+    case FsStatus::kNoMemory:
+      throw PluginError(hr::kOutOfMemory, "Out of memory");
+    case FsStatus::kNotFound:
+      throw PluginError(hr::kPathNotFound, "Path not found");
+    case FsStatus::kIoError:
+    case FsStatus::kOk:
+      break;
+  }
+  throw PluginError(hr::kDeviceIOError, "Device I/O error");
 }
-void DirRecurse::ListFiles(PathList&, std::u16string_view, std::u16string_view) {}
-void DirRecurse::ListFilesRecursive(PathList&, std::u16string_view, std::u16string_view) {}
-void DirRecurse::ListSubFolders(PathList&, std::u16string_view) {}
-std::u16string DirRecurse::FindFileInTree(std::u16string&, std::u16string&) { return {}; }
+
+// Appends |prefix| + |name| to |list|. A failed append is skipped: the
+// listings that use it go on with the next entry.
+void AppendPath(PathList& list, std::u16string_view prefix, std::u16string_view name) {
+  try {
+    std::u16string path;
+    path.reserve(prefix.size() + name.size());
+    path.append(prefix).append(name);
+    list.push_back(std::move(path));
+  } catch (const std::bad_alloc&) {
+  }
+}
+
+// The files of one folder that match the pattern pieces, grouped by piece.
+// An entry whose kind could not be read counts as a file.
+void AppendMatchingFiles(PathList& list, std::u16string_view prefix, const FolderContents& contents,
+                         const std::vector<PatternPiece>& pieces) {
+  for (const PatternPiece& piece : pieces) {
+    if (piece.kind == PatternPiece::Kind::kNothing) continue;
+    for (const FolderEntry& e : contents.entries) {
+      if (e.kind != EntryKind::kFile && e.kind != EntryKind::kUnknown) continue;
+      const std::u16string_view name = contents.name(e);
+      if (IsDotName(name) || !piece.Matches(name)) continue;
+      AppendPath(list, prefix, name);
+    }
+  }
+}
+
+// The recursive listing's visit of one folder: its matching files, then the
+// pause for pending events (no enumeration is open during a visit).
+class ListingVisitor final : public TreeVisitor {
+ public:
+  ListingVisitor(PathList& list, const std::vector<PatternPiece>& pieces, EventPump& pump)
+      : list_(list), pieces_(pieces), pump_(pump) {}
+
+  bool VisitFolder(std::u16string_view prefix, const FolderContents* contents) override {
+    try {
+      if (contents != nullptr) AppendMatchingFiles(list_, prefix, *contents, pieces_);
+    } catch (const std::exception&) {
+    }
+    try {
+      pump_.ProcessPendingEvents();
+    } catch (const std::exception&) {
+    }
+    return true;
+  }
+
+ private:
+  PathList& list_;
+  const std::vector<PatternPiece>& pieces_;
+  EventPump& pump_;
+};
+
+}  // namespace
+
+std::u16string DirRecurse::NormalizePath(std::u16string_view path) const {
+  const char16_t sep = separator();
+  std::u16string p(path);
+  if (p.size() >= 3) {
+    // Trailing separators go first, so a trailing "/" (Windows form) is
+    // converted below and stays.
+    while (!p.empty() && p.back() == sep) p.pop_back();
+    if (style_ == PathStyle::kWindows) {
+      for (char16_t& c : p) {
+        if (c == u'/') c = u'\\';
+      }
+    }
+  }
+  if (p.size() < 3) return p;
+  // The first two characters stay as they are (a drive, or the two
+  // separators of a network path); after them each pair of separators
+  // becomes one, in one pass over non-overlapping pairs.
+  std::u16string out;
+  out.reserve(p.size());
+  out.append(p, 0, 2);
+  for (size_t i = 2; i < p.size(); ++i) {
+    out.push_back(p[i]);
+    if (p[i] == sep && i + 1 < p.size() && p[i + 1] == sep) ++i;
+  }
+  return out;
+}
+
+std::u16string DirRecurse::FolderPrefix(std::u16string_view folder) const {
+  std::u16string prefix = NormalizePath(folder);
+  prefix.push_back(separator());
+  return prefix;
+}
+
+void DirRecurse::ListFiles(PathList& list, std::u16string_view folder,
+                           std::u16string_view patterns) {
+  const std::vector<PatternPiece> pieces = SplitPatternList(patterns);
+  const std::u16string prefix = FolderPrefix(folder);
+  try {
+    FolderHandle handle;
+    if (fs_.OpenFolder(prefix, handle) != FsStatus::kOk) return;
+    FolderContents contents;
+    fs_.ReadFolder(handle, contents);  // a failed read keeps what it read
+    handle.Close();
+    AppendMatchingFiles(list, prefix, contents, pieces);
+  } catch (const std::exception&) {
+  }
+}
+
+void DirRecurse::ListFilesRecursive(PathList& list, std::u16string_view folder,
+                                    std::u16string_view patterns) {
+  try {
+    const std::vector<PatternPiece> pieces = SplitPatternList(patterns);
+    ListingVisitor visitor(list, pieces, pump_);
+    TreeWalk walk(fs_, separator(), /*walkUnknown=*/true);
+    walk.Run(FolderPrefix(folder), visitor);
+  } catch (const std::exception&) {
+  }
+}
+
+void DirRecurse::ListSubFolders(PathList& list, std::u16string_view folder) {
+  const std::u16string prefix = FolderPrefix(folder);
+  FolderHandle handle;
+  FsStatus status = fs_.OpenFolder(prefix, handle);
+  if (status == FsStatus::kNotFound) return;
+  if (status != FsStatus::kOk) ThrowFor(status);
+  FolderContents contents;
+  status = fs_.ReadFolder(handle, contents);
+  handle.Close();
+  // Entries come out in order up to the first failure, which then passes on.
+  for (const FolderEntry& e : contents.entries) {
+    if (e.kind == EntryKind::kUnknown) ThrowFor(contents.kindError);
+    if (e.kind != EntryKind::kFolder) continue;
+    const std::u16string_view name = contents.name(e);
+    if (IsDotName(name)) continue;
+    std::u16string path;
+    path.reserve(prefix.size() + name.size());
+    path.append(prefix).append(name);
+    list.push_back(std::move(path));
+  }
+  if (status != FsStatus::kOk) ThrowFor(status);
+}
+
+bool DirRecurse::IsSearchableName(std::u16string_view name) const {
+  if (name.empty() || IsDotName(name)) return false;
+  for (const char16_t c : name) {
+    if (c < 32 || c == separator() || (style_ == PathStyle::kWindows && (c == u'/' || c == u':'))) {
+      return false;
+    }
+  }
+  return true;
+}
+
+std::u16string DirRecurse::FindFileInTree(std::u16string& fileName, std::u16string& rootFolder) {
+  // A name that could only reach another folder, or none, finds nothing.
+  if (!IsSearchableName(fileName)) return {};
+  std::u16string found;
+  const FsStatus status = fs_.SearchTreeForFile(rootFolder, fileName, separator(), found);
+  if (status == FsStatus::kOk) return found;
+  if (status == FsStatus::kNotFound) return {};
+  ThrowFor(status);
+}
 
 }  // namespace zuvo

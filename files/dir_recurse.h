@@ -1,6 +1,14 @@
 // DirRecurse: turns a folder into an ordered list of full paths, and finds
 // one file by name below a folder. The listings only append to the caller's
 // list; nothing is sorted or de-duplicated.
+//
+// Every appended path is the folder prefix (NormalizePath(folder) and one
+// separator) followed by an entry name. Within a folder the entries come in
+// the file system's order (files/file_system.h: ordinal, case-insensitive).
+// Never listed: names made only of "." characters, hidden and system
+// entries, links and other entries that are neither file nor folder; files
+// only in file lists, folders only in folder lists. Links are never walked.
+// A missing folder gives nothing and no error, in every listing.
 #pragma once
 
 #include <string>
@@ -28,21 +36,34 @@ class DirRecurse {
   PathStyle style() const { return style_; }
   char16_t separator() const { return style_ == PathStyle::kWindows ? u'\\' : u'/'; }
 
+  // For a path of 3 or more characters: removes trailing separators, then
+  // (Windows style) turns every "/" into "\"; if it still has 3 or more
+  // characters, keeps its first two as they are and turns each pair of
+  // separators after them into one. Shorter paths come back unchanged.
   std::u16string NormalizePath(std::u16string_view path) const;
 
   // The files directly in |folder| that match the ";"-separated |patterns|,
   // grouped by pattern piece. Absorbs its errors.
   void ListFiles(PathList& list, std::u16string_view folder, std::u16string_view patterns);
   // As ListFiles for |folder| and then, depth first in pre-order, for every
-  // folder below it. Absorbs its errors.
+  // folder below it: a folder's files, then the subtree of each sub-folder in
+  // turn. Lets the host process pending events once per folder, between the
+  // folder's files and its sub-folders, with no enumeration open; a folder
+  // that vanishes or cannot be read meanwhile is passed over. No depth limit.
+  // Absorbs its errors.
   void ListFilesRecursive(PathList& list, std::u16string_view folder, std::u16string_view patterns);
   // The folders directly in |folder|. Passes its errors on (PluginError).
   void ListSubFolders(PathList& list, std::u16string_view folder);
-  // The full path of one file named |fileName| below |rootFolder|, or the
-  // empty text. Passes its errors on (PluginError).
+  // The full path of one file named |fileName| (case-insensitive) below
+  // |rootFolder|, or the empty text. A name that is empty, "." or "..", or
+  // holds a separator (Windows style also ":") finds nothing. The root is
+  // used as given. Passes its errors on (PluginError).
   std::u16string FindFileInTree(std::u16string& fileName, std::u16string& rootFolder);
 
  private:
+  std::u16string FolderPrefix(std::u16string_view folder) const;
+  bool IsSearchableName(std::u16string_view name) const;
+
   FileSystem& fs_;
   EventPump& pump_;
   PathStyle style_;

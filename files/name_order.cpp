@@ -1,0 +1,50 @@
+#include "files/name_order.h"
+
+#include <algorithm>
+#include <array>
+
+#include "base/text.h"
+
+namespace zuvo {
+namespace {
+
+// Upper-cases ASCII letters, as the NTFS up-case table does, so that "_"
+// sorts after the letters; other code units use the common case folding.
+struct OrderKeys {
+  std::array<char16_t, 128> ascii{};
+  constexpr OrderKeys() {
+    for (char16_t c = 0; c < 128; ++c) {
+      ascii[c] = (c >= u'a' && c <= u'z') ? static_cast<char16_t>(c - 32) : c;
+    }
+  }
+};
+constexpr OrderKeys kKeys;
+
+inline char16_t OrderKey(char16_t c) { return c < 128 ? kKeys.ascii[c] : FoldCase(c); }
+
+inline int CompareNames(std::u16string_view a, std::u16string_view b) {
+  const size_t n = std::min(a.size(), b.size());
+  for (size_t i = 0; i < n; ++i) {
+    if (a[i] == b[i]) continue;
+    const char16_t ka = OrderKey(a[i]);
+    const char16_t kb = OrderKey(b[i]);
+    if (ka != kb) return ka < kb ? -1 : 1;
+  }
+  if (a.size() != b.size()) return a.size() < b.size() ? -1 : 1;
+  return a.compare(b);  // same letters, other case: ordinal
+}
+
+}  // namespace
+
+bool NameOrderLess(std::u16string_view a, std::u16string_view b) { return CompareNames(a, b) < 0; }
+
+void SortEntries(FolderContents& contents) {
+  const char16_t* base = contents.names.data();
+  std::sort(contents.entries.begin(), contents.entries.end(),
+            [base](const FolderEntry& x, const FolderEntry& y) {
+              return CompareNames(std::u16string_view(base + x.nameOffset, x.nameLength),
+                                  std::u16string_view(base + y.nameOffset, y.nameLength)) < 0;
+            });
+}
+
+}  // namespace zuvo

@@ -1,0 +1,91 @@
+#include "files/wildcard.h"
+
+#include <gtest/gtest.h>
+
+#include "base/text.h"
+
+namespace zuvo {
+namespace {
+
+TEST(Wildcard, MatchTable) {
+  struct Case {
+    const char16_t* pattern;
+    const char16_t* name;
+    bool match;
+  };
+  const Case table[] = {
+      {u"*", u"a.txt", true},
+      {u"*.*", u"a.txt", true},
+      {u"*.*", u"README", true},  // with or without a dot
+      {u"*.txt", u"a.txt", true},
+      {u"*.txt", u"A.TXT", true},  // case-insensitive
+      {u"*.TXT", u"a.txt", true},
+      {u"*.txt", u"a.txt.bak", false},
+      {u"*.txt", u"atxt", false},
+      {u"a?c", u"abc", true},
+      {u"a?c", u"ac", false},
+      {u"a?c", u"abbc", false},
+      {u"???", u"abc", true},
+      {u"???", u"ab", false},
+      {u"a*b*c", u"aXXbYYc", true},
+      {u"a*b*c", u"aXXbYY", false},
+      {u"*a*a*a*", u"aaa", true},
+      {u"*a*a*a*b", u"aaaaaaaaaaaaaaaaaaaaaaaaaa", false},
+      {u"read*.*", u"readme", true},  // a trailing ".*" may match nothing
+      {u"x.*", u"x", true},
+      {u"x.*", u"x.y", true},
+      {u"x.*", u"xy", false},
+      {u"x.", u"x.", true},
+      {u" *.txt", u"a.txt", false},  // blanks are pattern characters
+      {u" *.txt", u" a.txt", true},
+      {u"*.txt ", u"a.txt", false},
+      {u"\u00C9t\u00E9.*", u"\u00E9T\u00C9.doc", true},  // Latin-1 letters fold
+      {u"\u0416*", u"\u0436ук", true},                   // Cyrillic
+      {u"*.jpg", u"photo.jpeg", false},
+      {u"[ab]*", u"[ab]x", true},  // no character classes
+      {u"[ab]*", u"ax", false},
+      {u"", u"", true},
+      {u"", u"a", false},
+  };
+  for (const Case& c : table) {
+    SCOPED_TRACE(Utf16ToUtf8(c.pattern) + " ~ " + Utf16ToUtf8(c.name));
+    EXPECT_EQ(MatchWildcard(c.pattern, c.name), c.match);
+  }
+}
+
+TEST(Wildcard, SplitPatternList) {
+  using K = PatternPiece::Kind;
+  struct Case {
+    const char16_t* list;
+    std::vector<std::pair<std::u16string, K>> pieces;
+  };
+  const Case table[] = {
+      {u"*.*", {{u"*.*", K::kAll}}},
+      {u"", {{u"", K::kAll}}},
+      {u"*.txt;", {{u"*.txt", K::kPattern}, {u"", K::kAll}}},
+      {u";;", {{u"", K::kAll}, {u"", K::kAll}, {u"", K::kAll}}},
+      {u" *.txt ; *", {{u" *.txt ", K::kPattern}, {u" *", K::kPattern}}},
+      {u"../*;..\\*;C:*;a/b;..;*",
+       {{u"../*", K::kNothing},
+        {u"..\\*", K::kNothing},
+        {u"C:*", K::kNothing},
+        {u"a/b", K::kNothing},
+        {u"..", K::kNothing},
+        {u"*", K::kAll}}},
+  };
+  for (const Case& c : table) {
+    SCOPED_TRACE(Utf16ToUtf8(c.list));
+    const std::vector<PatternPiece> got = SplitPatternList(c.list);
+    ASSERT_EQ(got.size(), c.pieces.size());
+    for (size_t i = 0; i < got.size(); ++i) {
+      EXPECT_EQ(got[i].text, c.pieces[i].first);
+      EXPECT_EQ(got[i].kind, c.pieces[i].second);
+    }
+  }
+  // A piece that matches nothing matches nothing, whatever the name.
+  EXPECT_FALSE(SplitPatternList(u"..")[0].Matches(u".."));
+  EXPECT_TRUE(SplitPatternList(u"")[0].Matches(u"any"));
+}
+
+}  // namespace
+}  // namespace zuvo
