@@ -66,7 +66,7 @@ TEST(RegistryStore, RoundTripsAnyBytesAndNames) {
       {"inner NUL", std::string("a\0b\0", 4)},
       {"two NULs", std::string("ab\0\0", 4)},
       {"controls", std::string("\n\r\t\x7f\0", 5)},
-      {"escapes", std::string("q\"b\\s [x] @=\0", 14)},
+      {"escapes", std::string("q\"b\\s [x] @=\0", 13)},
       {"not UTF-8", "\xff\xfe\xc3"},
       {"UTF-8", std::string("\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80\0", 10)},
       {"long", std::string(300, 'L') + '\0'},
@@ -91,6 +91,7 @@ TEST(RegistryStore, RoundTripsAnyBytesAndNames) {
   EXPECT_NE(text.find("\"Start On\"=\"1\"\n"), std::string::npos);
   EXPECT_NE(text.find("\"no NUL\"=hex(1):61,62,63\n"), std::string::npos);
   EXPECT_NE(text.find("@=\"default\"\n"), std::string::npos);
+  EXPECT_NE(text.find("\"escapes\"=\"q\\\"b\\\\s [x] @=\"\n"), std::string::npos);
 }
 
 TEST(RegistryStore, QueryAddsNulOnlyWhenMissingAndThereIsRoom) {

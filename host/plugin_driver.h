@@ -1,0 +1,78 @@
+// The console's access to the plug-in. The console itself (JSON in, JSON
+// out) is portable; a driver gives it the plug-in object and tells it what
+// each call raised. The POSIX driver runs a PluginServer in-process on the
+// POSIX stand-ins; the Windows driver creates the registered COM object and
+// forwards the contract's operations to it.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "core/beta.h"
+#include "core/px_plugin_def.h"
+#include "settings/registry_backend.h"
+
+namespace zuvo {
+
+struct ToastSeen {
+  std::u16string title;  // a null address in the record reads as empty
+  std::u16string message;
+  std::u16string link;
+  int32_t flag = 0;
+};
+
+struct MessageBoxSeen {
+  std::u16string text;
+  std::u16string title;
+};
+
+// One step of the user's work in the options form while it is shown.
+struct FormAction {
+  enum class Kind { kSetText, kSetCheck, kClick };
+  Kind kind = Kind::kClick;
+  std::u16string control;                // "Text1".."Text3", "Check1", "Check2", or the button
+  std::u16string text;                   // kSetText
+  int check = 0;                         // kSetCheck
+  std::optional<std::u16string> browse;  // "...": the folder the browser answers
+};
+
+struct HolderFields {
+  std::u16string Text1;
+  std::u16string Text2;
+  std::u16string Text3;
+  int Check1 = 0;
+  int Check2 = 0;
+};
+
+class PluginDriver {
+ public:
+  virtual ~PluginDriver() = default;
+
+  // The plug-in's contract. Failures arrive as PluginError.
+  virtual PXPluginDef& plugin() = 0;
+
+  // What the options form is to do if the next call shows it. With no
+  // actions, or when they leave it open, the form is dismissed with the
+  // window's close command.
+  virtual void SetFormActions(std::vector<FormAction> actions) = 0;
+
+  // The toasts and message boxes raised since the last take, in order.
+  // Message boxes are answered OK at once.
+  virtual std::vector<ToastSeen> TakeToasts() = 0;
+  virtual std::vector<MessageBoxSeen> TakeMessageBoxes() = 0;
+
+  // The plug-in object's state, where the driver can see it.
+  virtual std::optional<BetaState> State() = 0;
+
+  // Reads the settings holder, which creates and loads it on first use.
+  virtual HolderFields ReadHolder() = 0;
+};
+
+// The platform's driver; |registry| is the store the plug-in is to use
+// where the driver runs the plug-in itself.
+std::unique_ptr<PluginDriver> CreatePluginDriver(RegistryBackend& registry);
+
+}  // namespace zuvo

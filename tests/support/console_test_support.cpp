@@ -1,0 +1,73 @@
+#include "support/console_test_support.h"
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include "base/text.h"
+#include "support/settings_test_support.h"
+
+namespace zuvo::testing {
+
+ConsoleRun RunConsole(const std::vector<std::string>& args, const std::vector<std::string>& input) {
+  TempDir dir;
+  const std::string in = dir.File("in"), out = dir.File("out"), err = dir.File("err");
+  std::string text;
+  for (const std::string& line : input) text += line + "\n";
+  WriteFileBytes(in, text);
+
+  std::vector<std::string> argv = {ZUVO_HOST_PATH, "console"};
+  argv.insert(argv.end(), args.begin(), args.end());
+  std::vector<char*> cargv;
+  for (std::string& a : argv) cargv.push_back(a.data());
+  cargv.push_back(nullptr);
+
+  ConsoleRun run;
+  const pid_t child = ::fork();
+  if (child == 0) {
+    const int inFd = ::open(in.c_str(), O_RDONLY);
+    const int outFd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    const int errFd = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (inFd < 0 || outFd < 0 || errFd < 0) ::_exit(127);
+    ::dup2(inFd, 0);
+    ::dup2(outFd, 1);
+    ::dup2(errFd, 2);
+    ::execv(cargv[0], cargv.data());
+    ::_exit(127);
+  }
+  int status = 0;
+  if (child < 0 || ::waitpid(child, &status, 0) != child) {
+    ADD_FAILURE() << "cannot run " << ZUVO_HOST_PATH;
+    return run;
+  }
+  run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  const std::string output = ReadFileBytes(out);
+  for (size_t start = 0; start < output.size();) {
+    size_t end = output.find('\n', start);
+    if (end == std::string::npos) end = output.size();
+    run.lines.push_back(output.substr(start, end - start));
+    start = end + 1;
+  }
+  run.errors = ReadFileBytes(err);
+  return run;
+}
+
+const json::Value& Member(const json::Value& object, const char16_t* name) {
+  static const json::Value kNull;
+  const json::Value* v = object.Find(name);
+  if (!v) {
+    ADD_FAILURE() << "no member " << Utf16ToUtf8(name);
+    return kNull;
+  }
+  return *v;
+}
+
+std::u16string TextOf(const json::Value& object, const char16_t* name) {
+  const json::Value& v = Member(object, name);
+  EXPECT_EQ(v.type, json::Value::Type::kString) << Utf16ToUtf8(name);
+  return v.string;
+}
+
+}  // namespace zuvo::testing

@@ -1,0 +1,27 @@
+// Runs the host stand-in's console as a separate process, as the outside
+// checks do: JSON lines in, JSON lines out.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "host/json_text.h"
+
+namespace zuvo::testing {
+
+struct ConsoleRun {
+  int exitCode = -1;
+  std::vector<std::string> lines;  // standard output, one entry per line
+  std::string errors;              // standard error
+};
+
+// Runs "zuvo-host console ARGS..." with |input| as its standard input, one
+// element per line.
+ConsoleRun RunConsole(const std::vector<std::string>& args, const std::vector<std::string>& input);
+
+// Field access on a parsed answer; a missing member fails the test and
+// yields null.
+const json::Value& Member(const json::Value& object, const char16_t* name);
+std::u16string TextOf(const json::Value& object, const char16_t* name);
+
+}  // namespace zuvo::testing
