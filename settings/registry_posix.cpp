@@ -418,7 +418,7 @@ class FileRegistry : public RegistryBackend {
     }
   }
 
-  long OpenKey(RootKey root, const std::string& subKey, KeyAccess, KeyHandle& key) override {
+  long OpenKey(RootKey root, const std::string& subKey, KeyAccess access, KeyHandle& key) override {
     std::string path;
     const long status = KeyPath(root, subKey, path);
     if (status != reg::kSuccess) return status;
@@ -426,7 +426,7 @@ class FileRegistry : public RegistryBackend {
     if (!subKey.empty() && !store_.keys.count(Fold(path))) return reg::kFileNotFound;
     key = nextHandle_;
     nextHandle_ += 4;
-    open_[key] = path;
+    open_[key] = {path, access};
     return reg::kSuccess;
   }
 
@@ -434,7 +434,7 @@ class FileRegistry : public RegistryBackend {
                   uint32_t& size) override {
     auto handle = open_.find(key);
     if (handle == open_.end()) return reg::kInvalidHandle;
-    auto stored = store_.keys.find(Fold(handle->second));
+    auto stored = store_.keys.find(Fold(handle->second.path));
     if (stored == store_.keys.end()) return reg::kFileNotFound;
     auto value = stored->second.values.find(Fold(valueName));
     if (value == stored->second.values.end()) return reg::kFileNotFound;
@@ -453,7 +453,8 @@ class FileRegistry : public RegistryBackend {
   long SetValue(KeyHandle key, const std::string& valueName, std::string_view data) override {
     auto handle = open_.find(key);
     if (handle == open_.end()) return reg::kInvalidHandle;
-    const std::string path = handle->second;
+    if (handle->second.access != KeyAccess::kWrite) return reg::kAccessDenied;
+    const std::string path = handle->second.path;
     return Mutate([&](Store& store) {
       auto stored = store.keys.find(Fold(path));
       if (stored == store.keys.end()) {
@@ -588,7 +589,11 @@ class FileRegistry : public RegistryBackend {
   Store store_;
   FileId loaded_;
   bool broken_ = false;
-  std::map<KeyHandle, std::string> open_;
+  struct OpenedKey {
+    std::string path;
+    KeyAccess access;
+  };
+  std::map<KeyHandle, OpenedKey> open_;
   KeyHandle nextHandle_ = 0x1000;
 };
 

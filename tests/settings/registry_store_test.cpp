@@ -138,6 +138,8 @@ TEST(RegistryStore, KeysExistOnlyWhenCreatedAndCompareWithoutCase) {
   EXPECT_EQ(ReadFileBytes(t.storePath()), before);
   // A root key alone always opens; an unknown root never does.
   ASSERT_EQ(b.OpenKey(kHkeyLocalMachine, "", KeyAccess::kRead, key), reg::kSuccess);
+  // A key opened for reading takes no writes.
+  EXPECT_EQ(b.SetValue(key, "x", "y"), reg::kAccessDenied);
   b.CloseKey(key);
   EXPECT_EQ(b.OpenKey(0x80000010, "", KeyAccess::kRead, key), reg::kInvalidHandle);
 
