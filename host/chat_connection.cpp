@@ -41,6 +41,15 @@ std::optional<Event> EventQueue::TryPop() {
   return e;
 }
 
+void EventQueue::PushFront(std::vector<Event> events) {
+  {
+    std::lock_guard lock(mutex_);
+    events_.insert(events_.begin(), std::make_move_iterator(events.begin()),
+                   std::make_move_iterator(events.end()));
+  }
+  ready_.notify_one();
+}
+
 Connection::Connection(std::unique_ptr<StreamSocket> socket, EventQueue& events,
                        std::filesystem::path downloads)
     : socket_(std::move(socket)), events_(events), downloads_(std::move(downloads)) {}
@@ -407,7 +416,11 @@ bool Connection::OnMessage(Message& m, std::string& why) {
         e.type = Event::Type::kOutgoingResult;
         e.ok = false;
       } else {
-        // A transfer that never began: the sender could not read its file.
+        // A transfer that never began: the sender's host did not send the
+        // file asked for, so it is no longer expected.
+        int expected = expectedFiles_.load();
+        while (expected > 0 && !expectedFiles_.compare_exchange_weak(expected, expected - 1)) {
+        }
         e.type = Event::Type::kIncomingDone;
         e.why = Utf16ToUtf8(m.text);
       }

@@ -18,6 +18,7 @@
 #include <set>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "host/chat_platform.h"
 #include "host/chat_protocol.h"
@@ -60,6 +61,8 @@ class EventQueue {
   std::optional<Event> Pop(std::chrono::milliseconds timeout);
   // The next event if one is waiting, without blocking.
   std::optional<Event> TryPop();
+  // Puts |events| back in front of the queue, in their order.
+  void PushFront(std::vector<Event> events);
 
  private:
   std::mutex mutex_;

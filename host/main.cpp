@@ -1,5 +1,7 @@
 // zuvo-host: the host stand-in.
 //
+//   zuvo-host chat ...   one user's side of a conversation (see chat_main.h)
+//   zuvo-host demo       two users and a scripted conversation
 //   zuvo-host console [--registry FILE] [--create-key] [--set NAME=VALUE]...
 //
 // The console drives the plug-in's contract with JSON Lines on standard
@@ -16,6 +18,7 @@
 #include <vector>
 
 #include "base/text.h"
+#include "host/chat_main.h"
 #include "host/console.h"
 #include "host/plugin_driver.h"
 #include "settings/registry.h"
@@ -25,7 +28,10 @@ namespace zuvo {
 namespace {
 
 constexpr char kUsage[] =
-    "usage: zuvo-host console [--registry FILE] [--create-key] [--set NAME=VALUE]...\n";
+    "usage: zuvo-host console [--registry FILE] [--create-key] [--set NAME=VALUE]...\n"
+    "       zuvo-host chat [--name NAME] [--share DIR] [--registry FILE] [--downloads DIR]\n"
+    "                      (--listen [ADDR:]PORT | --connect [ADDR:]PORT)\n"
+    "       zuvo-host demo\n";
 
 struct Options {
   std::string registry = "zuvo-registry.reg";
@@ -100,6 +106,9 @@ int RunConsole(const Options& options) {
 }  // namespace zuvo
 
 int main(int argc, char** argv) {
+  const std::string command = argc > 1 ? argv[1] : "";
+  if (command == "chat") return zuvo::chat::RunChat(argc - 2, argv + 2);
+  if (command == "demo") return zuvo::chat::RunDemo(argc - 2, argv + 2);
   zuvo::Options options;
   if (!zuvo::ParseOptions(argc, argv, options)) {
     std::fputs(zuvo::kUsage, stderr);
