@@ -3,21 +3,22 @@
 // store and downloads folder) on a thread of their own, talk over a
 // loopback connection. A script types their lines and checks that each
 // step gives what it should; the transcript shows both sides.
+#include <algorithm>
 #include <condition_variable>
 #include <cstdio>
 #include <fstream>
 #include <functional>
 #include <iostream>
 #include <mutex>
+#include <random>
 #include <sstream>
 #include <thread>
 
 #include "base/text.h"
 #include "host/chat_host.h"
 #include "host/chat_main.h"
-#include "host/chat_plugin_local.h"
+#include "host/chat_plugin.h"
 #include "host/chat_transfer.h"
-#include "host/terminal_form.h"
 
 namespace zuvo::chat {
 namespace fs = std::filesystem;
@@ -46,10 +47,13 @@ class DemoUser : public ChatOutput {
   fs::path downloads() const { return home_ / "downloads"; }
   fs::path registryFile() const { return home_ / "settings.reg"; }
 
-  void Line(const std::string& text) override {
-    Print("  [" + name_ + "] " + text);
+  void Line(const std::string& text) override { Lines({text}); }
+  void Lines(const std::vector<std::string>& lines) override {
     std::lock_guard lock(mutex_);
-    lines_.push_back(text);
+    for (const std::string& text : lines) {
+      Print("  [" + name_ + "] " + text);
+      lines_.push_back(text);
+    }
     changed_.notify_all();
   }
   void Progress(uint32_t, const std::string&, unsigned) override {}
@@ -179,12 +183,17 @@ int RunDemo(int argc, char**) {
     std::fprintf(stderr, "usage: zuvo-host demo\n");
     return 2;
   }
-  std::string tmpl = (fs::temp_directory_path() / "zuvo-demo-XXXXXX").string();
-  if (!mkdtemp(tmpl.data())) {
-    std::perror("zuvo-host demo: temporary folder");
+  std::error_code ec;
+  fs::path root;
+  std::random_device rd;
+  for (int attempt = 0; attempt < 10 && root.empty(); ++attempt) {
+    const fs::path candidate = fs::temp_directory_path(ec) / ("zuvo-demo-" + std::to_string(rd()));
+    if (fs::create_directory(candidate, ec)) root = fs::canonical(candidate, ec);
+  }
+  if (root.empty()) {
+    std::fprintf(stderr, "zuvo-host demo: cannot make a temporary folder\n");
     return 1;
   }
-  const fs::path root = fs::canonical(tmpl);
   const fs::path share = root / "bob" / "share";
   const fs::path secret = root / "bob" / "secret.txt";
   MakeSampleShare(share, secret);
@@ -211,8 +220,13 @@ int RunDemo(int argc, char**) {
     settings.sharedFolder = TextFromPath(shareDir);
     PrepareSettings(*store, settings);
     std::istringstream noInput;
-    TerminalFormView formView(noInput, std::cout);
-    std::unique_ptr<ChatPlugin> plugin = CreateLocalChatPlugin(*store, formView);
+    std::string why;
+    std::unique_ptr<ChatPlugin> plugin = CreateChatPlugin(*store, noInput, std::cout, why);
+    if (!plugin) {
+      Print(user.name() + ": " + why);
+      exitCode = 1;
+      return;
+    }
     Connection connection(std::move(socket), user.events, user.downloads());
     ChatHost host(*plugin, *store, connection, user.events, user, Utf8ToUtf16(user.name()));
     connection.Start();
@@ -228,7 +242,11 @@ int RunDemo(int argc, char**) {
   Demo demo(ann, bob, share.string());
   const std::string s = share.string() + "/";
   auto names = [&](size_t mark) { return ListedEntries(ann.Since(mark), s); };
-  auto replyDone = [](const std::vector<std::string>& l) { return Has(l, "Bob: "); };
+  // Bob's answer reaches Ann as one message: its first line starts "Bob: ".
+  auto replyDone = [](const std::vector<std::string>& lines) {
+    return std::any_of(lines.begin(), lines.end(),
+                       [](const std::string& l) { return l.rfind("Bob: ", 0) == 0; });
+  };
   // Waits for Bob's reply to reach Ann; a list reply arrives as one text.
   auto ask = [&](const std::string& line) {
     const size_t mark = ann.Mark();

@@ -70,6 +70,10 @@ class ChatOutput {
  public:
   virtual ~ChatOutput() = default;
   virtual void Line(const std::string& text) = 0;
+  // Lines that belong together (one message of the contact).
+  virtual void Lines(const std::vector<std::string>& lines) {
+    for (const std::string& l : lines) Line(l);
+  }
   virtual void Progress(uint32_t key, const std::string& text, unsigned percent) = 0;
   virtual void ProgressEnd(uint32_t key) = 0;
   // Whether the user's own lines are shown again (they are not on a
@@ -104,6 +108,10 @@ struct CommandInfo {
 struct ChatSettings {
   std::optional<std::u16string> sharedFolder;  // stored unless one is stored already
 };
+
+// A text as one line of a terminal: control characters in caret notation
+// (ESC as "^["), so nothing a contact sends can drive the terminal.
+std::string Shown(const std::u16string& text);
 
 // Prepares the plug-in's settings key in |registry|: creates it when
 // missing and stores the shared folder and the two switches ("1") when

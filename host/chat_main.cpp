@@ -9,9 +9,8 @@
 
 #include "base/text.h"
 #include "host/chat_host.h"
-#include "host/chat_plugin_local.h"
+#include "host/chat_plugin.h"
 #include "host/chat_transfer.h"
-#include "host/terminal_form.h"
 
 namespace zuvo::chat {
 namespace fs = std::filesystem;
@@ -131,7 +130,7 @@ int RunChat(int argc, char** argv) {
   const std::string prepared = PrepareSettings(*store, settings);
   std::printf("Settings in %s%s%s\n", o.registry.c_str(), prepared.empty() ? "" : ": ",
               prepared.c_str());
-  std::printf("Shared folder: %s\n", PrintableText(StoredSharedFolder(*store)).c_str());
+  std::printf("Shared folder: %s\n", Shown(StoredSharedFolder(*store)).c_str());
 
   std::unique_ptr<StreamSocket> socket = Open(o, why);
   if (!socket) {
@@ -145,8 +144,11 @@ int RunChat(int argc, char** argv) {
     static EventQueue events;
     QueuedInput formInputBuffer(events);
     std::istream formInput(&formInputBuffer);
-    TerminalFormView formView(formInput, std::cout);
-    std::unique_ptr<ChatPlugin> plugin = CreateLocalChatPlugin(*store, formView);
+    std::unique_ptr<ChatPlugin> plugin = CreateChatPlugin(*store, formInput, std::cout, why);
+    if (!plugin) {
+      std::fprintf(stderr, "zuvo-host chat: %s\n", why.c_str());
+      return 1;
+    }
     Connection connection(std::move(socket), events, o.downloads);
     TerminalOutput output(StdoutIsTerminal());
     ChatHost host(*plugin, *store, connection, events, output, Utf8ToUtf16(o.name),

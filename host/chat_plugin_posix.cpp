@@ -1,4 +1,4 @@
-#include "host/chat_plugin_local.h"
+#include "host/chat_plugin.h"
 
 #include <utility>
 
@@ -7,6 +7,7 @@
 #include "core/px_plugin_const.h"
 #include "core/window_messages_posix.h"
 #include "files/file_system.h"
+#include "host/terminal_form.h"
 
 namespace zuvo::chat {
 namespace {
@@ -26,12 +27,12 @@ class IdlePump : public EventPump {
 
 class LocalChatPlugin : public ChatPlugin {
  public:
-  LocalChatPlugin(RegistryBackend& registry, FormView& formView)
-      : fileSystem_(CreatePlatformFileSystem()) {
+  LocalChatPlugin(RegistryBackend& registry, std::istream& formInput, std::ostream& formOutput)
+      : formView_(formInput, formOutput), fileSystem_(CreatePlatformFileSystem()) {
     Platform platform;
     platform.registry = &registry;
     platform.messageBox = &messageBox_;
-    platform.formView = &formView;
+    platform.formView = &formView_;
     platform.windowMessages = &windowMessages_;
     platform.fileSystem = fileSystem_.get();
     platform.eventPump = &pump_;
@@ -59,6 +60,7 @@ class LocalChatPlugin : public ChatPlugin {
 
  private:
   RecordingMessageBox messageBox_;
+  TerminalFormView formView_;
   InProcessWindowMessages windowMessages_;
   std::unique_ptr<FileSystem> fileSystem_;
   IdlePump pump_;
@@ -69,8 +71,9 @@ class LocalChatPlugin : public ChatPlugin {
 
 }  // namespace
 
-std::unique_ptr<ChatPlugin> CreateLocalChatPlugin(RegistryBackend& registry, FormView& formView) {
-  return std::make_unique<LocalChatPlugin>(registry, formView);
+std::unique_ptr<ChatPlugin> CreateChatPlugin(RegistryBackend& registry, std::istream& formInput,
+                                             std::ostream& formOutput, std::string&) {
+  return std::make_unique<LocalChatPlugin>(registry, formInput, formOutput);
 }
 
 }  // namespace zuvo::chat
