@@ -42,6 +42,44 @@ class HookedEventPump : public EventPump {
   }
 };
 
+// The platform's file system, with failures on demand: opening the folder
+// whose prefix is |failFolder|, opening a folder named |failBelow| during a
+// walk, and any tree search fail with |failure|.
+class FaultyFileSystem : public FileSystem {
+ public:
+  explicit FaultyFileSystem(std::unique_ptr<FileSystem> inner) : inner_(std::move(inner)) {}
+
+  std::u16string failFolder;
+  std::u16string failBelow;
+  bool failSearch = false;
+  FsStatus failure = FsStatus::kAccessDenied;
+
+  FsStatus OpenFolder(std::u16string_view prefix, FolderHandle& out) override {
+    if (!failFolder.empty() && prefix == failFolder) return failure;
+    return inner_->OpenFolder(prefix, out);
+  }
+  FsStatus OpenFolderBelow(const FolderHandle& base, std::u16string_view relative,
+                           FolderHandle& out) override {
+    if (!failBelow.empty() && relative == failBelow) return failure;
+    return inner_->OpenFolderBelow(base, relative, out);
+  }
+  FsStatus ReadFolder(const FolderHandle& folder, FolderContents& out) override {
+    return inner_->ReadFolder(folder, out);
+  }
+  FsStatus SearchTreeForFile(std::u16string& root, std::u16string& name, char16_t separator,
+                             std::u16string& found) override {
+    if (failSearch) return failure;
+    return inner_->SearchTreeForFile(root, name, separator, found);
+  }
+
+ protected:
+  // The handles belong to the inner file system, which closes them.
+  void CloseFolder(FolderHandle&) noexcept override {}
+
+ private:
+  std::unique_ptr<FileSystem> inner_;
+};
+
 class BetaRequestsTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -51,7 +89,7 @@ class BetaRequestsTest : public ::testing::Test {
     std::filesystem::create_directories(root_ / "share");
     registry_ = OpenPlatformRegistry((root_ / "registry.txt").string());
     windowMessages_ = CreatePlatformWindowMessages();
-    fileSystem_ = CreatePlatformFileSystem();
+    fileSystem_ = std::make_unique<FaultyFileSystem>(CreatePlatformFileSystem());
     Platform platform;
     platform.registry = registry_.get();
     platform.messageBox = &messageBox_;
@@ -100,7 +138,7 @@ class BetaRequestsTest : public ::testing::Test {
   NullMessageBox messageBox_;
   NullFormView formView_;
   std::unique_ptr<WindowMessages> windowMessages_;
-  std::unique_ptr<FileSystem> fileSystem_;
+  std::unique_ptr<FaultyFileSystem> fileSystem_;
   HookedEventPump pump_;
   std::unique_ptr<PluginServer> server_;
   std::unique_ptr<beta> plugin_;
