@@ -151,8 +151,8 @@ void Connection::WriteLoop() {
     lock.lock();
     if (more) {
       outgoing_.push_back(std::move(out));  // round robin with other transfers
-    } else {
-      sending_.erase(out.id);
+    } else if (cancelled || out.failed) {
+      sending_.erase(out.id);  // otherwise it waits for the receiver's verdict
     }
   }
   std::lock_guard lock(mutex_);
@@ -165,6 +165,7 @@ bool Connection::TransferStep(Outgoing& out) {
   OutgoingFile& file = *out.file;
   std::string why;
   auto fail = [&] {
+    out.failed = true;
     Event e;
     e.type = Event::Type::kOutgoingFailed;
     e.id = out.id;
@@ -405,7 +406,7 @@ bool Connection::OnMessage(Message& m, std::string& why) {
       bool ours = false;
       {
         std::lock_guard lock(mutex_);
-        ours = sending_.count(m.id) > 0;
+        ours = sending_.erase(m.id) > 0;
         if (ours) cancelled_.insert(m.id);
       }
       Event e;
@@ -428,6 +429,10 @@ bool Connection::OnMessage(Message& m, std::string& why) {
       return true;
     }
     case Kind::kFileResult: {
+      {
+        std::lock_guard lock(mutex_);
+        sending_.erase(m.id);
+      }
       Event e;
       e.type = Event::Type::kOutgoingResult;
       e.id = m.id;

@@ -103,6 +103,7 @@ class Connection {
     std::unique_ptr<OutgoingFile> file;
     bool hashed = false;
     bool offered = false;
+    bool failed = false;
     unsigned percent = 0;
   };
 
@@ -129,7 +130,7 @@ class Connection {
   std::condition_variable wake_;
   std::deque<std::string> control_;
   std::deque<Outgoing> outgoing_;
-  std::set<uint32_t> sending_;    // transfers not yet over
+  std::set<uint32_t> sending_;    // transfers without the receiver's verdict yet
   std::set<uint32_t> cancelled_;  // stopped by the receiver
   uint32_t nextId_ = 1;
   bool closing_ = false;

@@ -220,15 +220,16 @@ int RunDemo(int argc, char**) {
     settings.sharedFolder = TextFromPath(shareDir);
     PrepareSettings(*store, settings);
     std::istringstream noInput;
-    std::string why;
-    std::unique_ptr<ChatPlugin> plugin = CreateChatPlugin(*store, noInput, std::cout, why);
-    if (!plugin) {
-      Print(user.name() + ": " + why);
+    ChatPlugin plugin;
+    try {
+      plugin = LoadChatPlugin(*store, noInput, std::cout);
+    } catch (const std::exception& e) {
+      Print(user.name() + ": " + e.what());
       exitCode = 1;
       return;
     }
     Connection connection(std::move(socket), user.events, user.downloads());
-    ChatHost host(*plugin, *store, connection, user.events, user, Utf8ToUtf16(user.name()));
+    ChatHost host(*plugin.driver, *store, connection, user.events, user, Utf8ToUtf16(user.name()));
     connection.Start();
     exitCode = host.Start() ? host.Run() : 1;
     connection.Close(false);

@@ -244,7 +244,7 @@ bool InsideSharedFolder(const fs::path& path, const fs::path& sharedFolder, std:
   return true;
 }
 
-ChatHost::ChatHost(ChatPlugin& plugin, RegistryBackend& registry, Connection& connection,
+ChatHost::ChatHost(PluginDriver& plugin, RegistryBackend& registry, Connection& connection,
                    EventQueue& events, ChatOutput& output, std::u16string userName,
                    QueuedInput* formInput)
     : plugin_(plugin),
@@ -557,13 +557,13 @@ void ChatHost::ShowHelp() {
 }
 
 void ChatHost::ShowRaised() {
-  for (const ShownToast& t : plugin_.TakeToasts()) {
+  for (const ToastSeen& t : plugin_.TakeToasts()) {
     std::vector<std::string> lines;
     for (const std::u16string& l : Lines(t.message)) lines.push_back(Shown(l));
     if (!t.link.empty()) lines.push_back("<" + Shown(t.link) + ">");
     for (const std::string& l : Framed(Shown(t.title), lines, '-')) Say(l);
   }
-  for (const ShownMessageBox& m : plugin_.TakeMessageBoxes()) {
+  for (const MessageBoxSeen& m : plugin_.TakeMessageBoxes()) {
     std::vector<std::string> lines;
     for (const std::u16string& l : Lines(m.text)) lines.push_back(Shown(l));
     lines.push_back("[ OK ]");

@@ -18,31 +18,10 @@
 
 #include "core/px_plugin_def.h"
 #include "host/chat_connection.h"
+#include "host/plugin_driver.h"
 #include "settings/registry.h"
 
 namespace zuvo::chat {
-
-struct ShownToast {
-  std::u16string title;
-  std::u16string message;
-  std::u16string link;
-  int32_t flag = 0;
-};
-
-struct ShownMessageBox {
-  std::u16string text;
-  std::u16string title;
-};
-
-// The loaded plug-in as the chat sees it.
-class ChatPlugin {
- public:
-  virtual ~ChatPlugin() = default;
-  virtual PXPluginDef& plugin() = 0;
-  // The toasts and message boxes the plug-in raised since the last take.
-  virtual std::vector<ShownToast> TakeToasts() = 0;
-  virtual std::vector<ShownMessageBox> TakeMessageBoxes() = 0;
-};
 
 // Standard input for a modal form while the chat runs: the user's typed
 // lines come from the chat's event queue; every other event that arrives
@@ -129,7 +108,7 @@ bool InsideSharedFolder(const std::filesystem::path& path,
 
 class ChatHost {
  public:
-  ChatHost(ChatPlugin& plugin, RegistryBackend& registry, Connection& connection,
+  ChatHost(PluginDriver& plugin, RegistryBackend& registry, Connection& connection,
            EventQueue& events, ChatOutput& output, std::u16string userName,
            QueuedInput* formInput = nullptr);
 
@@ -157,7 +136,7 @@ class ChatHost {
   void Say(const std::string& line) { output_.Line(line); }
   bool Quit();
 
-  ChatPlugin& plugin_;
+  PluginDriver& plugin_;
   RegistryBackend& registry_;
   Connection& connection_;
   EventQueue& events_;

@@ -144,14 +144,16 @@ int RunChat(int argc, char** argv) {
     static EventQueue events;
     QueuedInput formInputBuffer(events);
     std::istream formInput(&formInputBuffer);
-    std::unique_ptr<ChatPlugin> plugin = CreateChatPlugin(*store, formInput, std::cout, why);
-    if (!plugin) {
-      std::fprintf(stderr, "zuvo-host chat: %s\n", why.c_str());
+    ChatPlugin plugin;
+    try {
+      plugin = LoadChatPlugin(*store, formInput, std::cout);
+    } catch (const std::exception& e) {
+      std::fprintf(stderr, "zuvo-host chat: %s\n", e.what());
       return 1;
     }
     Connection connection(std::move(socket), events, o.downloads);
     TerminalOutput output(StdoutIsTerminal());
-    ChatHost host(*plugin, *store, connection, events, output, Utf8ToUtf16(o.name),
+    ChatHost host(*plugin.driver, *store, connection, events, output, Utf8ToUtf16(o.name),
                   &formInputBuffer);
     connection.Start();
     if (!host.Start()) return 1;

@@ -2,10 +2,11 @@
 
 namespace zuvo::chat {
 
-std::unique_ptr<ChatPlugin> CreateChatPlugin(RegistryBackend&, std::istream&, std::ostream&,
-                                             std::string& why) {
-  why = "the chat does not load the COM server yet on Windows";
-  return nullptr;
+// The COM object shows its options form in its own window.
+ChatPlugin LoadChatPlugin(RegistryBackend& registry, std::istream&, std::ostream&) {
+  ChatPlugin plugin;
+  plugin.driver = CreatePluginDriver(registry);
+  return plugin;
 }
 
 }  // namespace zuvo::chat

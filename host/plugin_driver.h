@@ -13,6 +13,7 @@
 
 #include "core/beta.h"
 #include "core/px_plugin_def.h"
+#include "settings/form_view.h"
 #include "settings/registry_backend.h"
 
 namespace zuvo {
@@ -72,7 +73,10 @@ class PluginDriver {
 };
 
 // The platform's driver; |registry| is the store the plug-in is to use
-// where the driver runs the plug-in itself.
-std::unique_ptr<PluginDriver> CreatePluginDriver(RegistryBackend& registry);
+// where the driver runs the plug-in itself. Where the driver runs it,
+// |formView| (when given, kept alive by the caller) shows the options form
+// instead of the scripted view, and SetFormActions has no effect.
+std::unique_ptr<PluginDriver> CreatePluginDriver(RegistryBackend& registry,
+                                                 FormView* formView = nullptr);
 
 }  // namespace zuvo

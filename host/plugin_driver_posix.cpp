@@ -33,8 +33,10 @@ std::u16string TextAt(const char16_t* text) { return text ? std::u16string(text)
 
 class PosixPluginDriver : public PluginDriver {
  public:
-  explicit PosixPluginDriver(RegistryBackend& registry)
-      : fileSystem_(CreatePlatformFileSystem()), server_(MakePlatform(registry)), plugin_(server_) {
+  PosixPluginDriver(RegistryBackend& registry, FormView* formView)
+      : fileSystem_(CreatePlatformFileSystem()),
+        server_(MakePlatform(registry, formView)),
+        plugin_(server_) {
     toastMessage_ = windowMessages_.RegisterWindowMessage(kToastMessageName);
     windowMessages_.CreateTopLevelWindow([this](uint32_t message, uintptr_t wParam, intptr_t) {
       if (message != toastMessage_ || wParam == 0) return intptr_t{0};
@@ -60,11 +62,11 @@ class PosixPluginDriver : public PluginDriver {
   }
 
  private:
-  Platform MakePlatform(RegistryBackend& registry) {
+  Platform MakePlatform(RegistryBackend& registry, FormView* formView) {
     Platform platform;
     platform.registry = &registry;
     platform.messageBox = &messageBox_;
-    platform.formView = &formView_;
+    platform.formView = formView ? formView : &formView_;
     platform.windowMessages = &windowMessages_;
     platform.fileSystem = fileSystem_.get();
     platform.eventPump = &eventPump_;
@@ -84,8 +86,8 @@ class PosixPluginDriver : public PluginDriver {
 
 }  // namespace
 
-std::unique_ptr<PluginDriver> CreatePluginDriver(RegistryBackend& registry) {
-  return std::make_unique<PosixPluginDriver>(registry);
+std::unique_ptr<PluginDriver> CreatePluginDriver(RegistryBackend& registry, FormView* formView) {
+  return std::make_unique<PosixPluginDriver>(registry, formView);
 }
 
 }  // namespace zuvo

@@ -6,7 +6,7 @@
 
 namespace zuvo {
 
-std::unique_ptr<PluginDriver> CreatePluginDriver(RegistryBackend&) {
+std::unique_ptr<PluginDriver> CreatePluginDriver(RegistryBackend&, FormView*) {
   throw std::runtime_error("the console cannot reach the COM object on this platform yet");
 }
 
