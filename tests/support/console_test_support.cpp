@@ -11,14 +11,16 @@
 
 namespace zuvo::testing {
 
-ConsoleRun RunConsole(const std::vector<std::string>& args, const std::vector<std::string>& input) {
+ConsoleRun RunConsole(const std::vector<std::string>& args, const std::vector<std::string>& input,
+                      const std::vector<std::string>& launcher) {
   TempDir dir;
   const std::string in = dir.File("in"), out = dir.File("out"), err = dir.File("err");
   std::string text;
   for (const std::string& line : input) text += line + "\n";
   WriteFileBytes(in, text);
 
-  std::vector<std::string> argv = {ZUVO_HOST_PATH, "console"};
+  std::vector<std::string> argv = launcher;
+  argv.insert(argv.end(), {ZUVO_HOST_PATH, "console"});
   argv.insert(argv.end(), args.begin(), args.end());
   std::vector<char*> cargv;
   for (std::string& a : argv) cargv.push_back(a.data());

@@ -16,8 +16,10 @@ struct ConsoleRun {
 };
 
 // Runs "zuvo-host console ARGS..." with |input| as its standard input, one
-// element per line.
-ConsoleRun RunConsole(const std::vector<std::string>& args, const std::vector<std::string>& input);
+// element per line. A |launcher| (a full path and its arguments) runs the
+// console under it, e.g. setpriv to run it as another user.
+ConsoleRun RunConsole(const std::vector<std::string>& args, const std::vector<std::string>& input,
+                      const std::vector<std::string>& launcher = {});
 
 // Field access on a parsed answer; a missing member fails the test and
 // yields null.
