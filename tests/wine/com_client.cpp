@@ -145,7 +145,7 @@ void TestCreation() {
 // The registered type library.
 
 void CheckParam(const ELEMDESC& element, const Param& expected, const std::wstring& where) {
-  wine_check::Context context(wine_check::Narrow(where.c_str()).c_str());
+  wine_check::Context context(wine_check::Narrow(where.c_str()));
   CHECK_EQ_INT(expected.vt, element.tdesc.vt);
   if (expected.vt == VT_PTR && element.tdesc.vt == VT_PTR) {
     CHECK_EQ_INT(expected.pointee, element.tdesc.lptdesc->vt);
@@ -216,7 +216,7 @@ void TestTypeLibrary() {
     vtable->GetDocumentation(function->memid, &functionName, nullptr, nullptr, nullptr);
     const std::wstring actualName = functionName ? functionName : L"";
     SysFreeString(functionName);
-    wine_check::Context slot(wine_check::Narrow(expected.name).c_str());
+    wine_check::Context slot(wine_check::Narrow(expected.name));
     CHECK_EQ_WSTR(expected.name, actualName);
     CHECK_EQ_INT(kFirstDispId + i, function->memid);
     CHECK_EQ_INT((7 + i) * sizeof(void*), function->oVft);
@@ -300,7 +300,7 @@ void TestVtableCalls() {
     };
     for (const auto& row : rows) {
       const std::string label = "command row " + std::to_string(row.index);
-      wine_check::Context rowContext(label.c_str());
+      wine_check::Context rowContext(label);
       Bstr name(L"n"), value(L"v"), help(L"host's help");
       const BSTR hostHelp = help.get();
       VARIANT result;
@@ -322,7 +322,7 @@ void TestVtableCalls() {
 
   for (LONG index : {0L, 11L, -1L}) {  // out of range: nothing assigned
     const std::string label = "command index " + std::to_string(index);
-    wine_check::Context rowContext(label.c_str());
+    wine_check::Context rowContext(label);
     Bstr name(L"n"), value(L"v"), help(L"h");
     const BSTR before[3] = {name.get(), value.get(), help.get()};
     VARIANT result;
@@ -420,7 +420,7 @@ void TestDispatchByName() {
 
   for (int i = 0; i < 8; ++i) {
     const wchar_t* name = kOperations[i].name;
-    wine_check::Context slot(wine_check::Narrow(name).c_str());
+    wine_check::Context slot(wine_check::Narrow(name));
     const DISPID id = IdOf(object.get(), name);
     CHECK_EQ_INT(kFirstDispId + i, id);
     CHECK_EQ_INT(g_layout[name].id, id);
@@ -515,6 +515,98 @@ void TestDispatchByName() {
 }
 
 // ---------------------------------------------------------------------------
+// Toasts: the registered message reaches a real top-level window.
+
+// The toast record as the server lays it out: four fields, the three
+// addresses pointer-sized.
+struct ToastRecord {
+  const wchar_t* pTitle;
+  const wchar_t* pMessage;
+  const wchar_t* pLink;
+  INT32 nFlag;
+};
+
+struct ReceivedToast {
+  std::wstring title, message, link;
+  bool hasTitle = false, hasLink = false;
+  INT32 flag = 0;
+  LPARAM lParam = 0;
+};
+std::vector<ReceivedToast> g_toasts;
+UINT g_toastMessage = 0;
+
+LRESULT CALLBACK ToastWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == g_toastMessage && g_toastMessage != 0) {
+    // The record lives only until the send returns: copy what we keep.
+    const auto* record = reinterpret_cast<const ToastRecord*>(wParam);
+    ReceivedToast toast;
+    toast.hasTitle = record->pTitle != nullptr;
+    toast.hasLink = record->pLink != nullptr;
+    if (record->pTitle) toast.title = record->pTitle;
+    if (record->pMessage) toast.message = record->pMessage;
+    if (record->pLink) toast.link = record->pLink;
+    toast.flag = record->nFlag;
+    toast.lParam = lParam;
+    g_toasts.push_back(toast);
+    return 0;
+  }
+  return DefWindowProcW(window, message, wParam, lParam);
+}
+
+void TestToasts() {
+  wine_check::Context context("toasts");
+  g_toastMessage = RegisterWindowMessageW(L"Parlix_DisplayToast");
+  CHECK(g_toastMessage >= 0xC000);
+  WNDCLASSW windowClass = {};
+  windowClass.lpfnWndProc = ToastWindowProc;
+  windowClass.hInstance = GetModuleHandleW(nullptr);
+  windowClass.lpszClassName = L"ZuvoToastReceiver";
+  RegisterClassW(&windowClass);
+  // A plain top-level window, as the host's toast window is.
+  HWND window = CreateWindowExW(0, L"ZuvoToastReceiver", L"toast receiver", WS_OVERLAPPEDWINDOW, 0,
+                                0, 100, 100, nullptr, nullptr, windowClass.hInstance, nullptr);
+  CHECK(window != nullptr);
+  if (!window) return;
+
+  Ptr<_beta> plugin;
+  CoCreateInstance(CLSID_beta, nullptr, CLSCTX_INPROC_SERVER, IID__beta, plugin.outVoid());
+  if (!plugin) return;
+  VARIANT_BOOL ok = 0;
+  plugin->Initialize(0, nullptr, nullptr, &ok);
+  const wchar_t cr[] = {13, 0};
+  const struct {
+    const wchar_t* command;
+    std::wstring toast;
+  } cases[] = {
+      {L"/xrstats", std::wstring(L"You have accepted and sent") + cr + L"0 files"},
+      {L"/xron", std::wstring(L"Zuvo File Sharing has been") + cr + L"turned on"},
+      {L"/xrstatus", std::wstring(L"Zuvo File Sharing is...") + cr + L"on"},
+      {L"/xroff", std::wstring(L"Zuvo File Sharing has been") + cr + L"turned off"},
+      {L"/xrstatus", std::wstring(L"Zuvo File Sharing is...") + cr + L"off"},
+  };
+  for (const auto& entry : cases) {
+    wine_check::Context command(wine_check::Narrow(entry.command));
+    g_toasts.clear();
+    Bstr text(entry.command), argument(L""), reply(L"x");
+    VARIANT_BOOL handled = VARIANT_FALSE;
+    CHECK_HR(S_OK,
+             plugin->ParseCommand(text.get(), argument.get(), nullptr, reply.address(), &handled));
+    CHECK_EQ_INT(VARIANT_TRUE, handled);
+    CHECK_EQ_WSTR(L"", reply.text());
+    // Delivered synchronously: the toast is there when the call returns.
+    CHECK_EQ_INT(1, g_toasts.size());
+    if (g_toasts.empty()) continue;
+    const ReceivedToast& toast = g_toasts.front();
+    CHECK_EQ_WSTR(entry.toast, toast.message);
+    CHECK_EQ_WSTR(L"Zuvo File Sharing", toast.title);
+    CHECK(toast.hasLink && !toast.link.empty());
+    CHECK_EQ_INT(-1, toast.flag);
+    CHECK_EQ_INT(1, toast.lParam);
+  }
+  DestroyWindow(window);
+}
+
+// ---------------------------------------------------------------------------
 // The DLL itself: exports, unload check, version block.
 
 std::wstring RegisteredServerPath() {
@@ -591,7 +683,7 @@ void TestExports() {
     length = 0;
     const BOOL found =
         VerQueryValueW(block.data(), entry.key, reinterpret_cast<void**>(&text), &length);
-    wine_check::Context key(wine_check::Narrow(entry.key).c_str());
+    wine_check::Context key(wine_check::Narrow(entry.key));
     CHECK(found);
     if (found && entry.value) CHECK_EQ_WSTR(entry.value, text);
   }
@@ -677,6 +769,7 @@ int main(int argc, char** argv) {
     TestTypeLibrary();
     TestVtableCalls();
     TestDispatchByName();
+    TestToasts();
     CoFreeUnusedLibraries();
     TestExports();
   }

@@ -14,7 +14,7 @@ namespace wine_check {
 
 inline int g_passed = 0;
 inline int g_failed = 0;
-inline const char* g_context = "";
+inline std::string g_context;
 
 inline void Report(bool ok, int line, const char* what, const std::string& detail) {
   if (ok) {
@@ -22,8 +22,8 @@ inline void Report(bool ok, int line, const char* what, const std::string& detai
     return;
   }
   ++g_failed;
-  std::printf("FAIL line %d%s%s: %s%s%s\n", line, *g_context ? " in " : "", g_context, what,
-              detail.empty() ? "" : " -- ", detail.c_str());
+  std::printf("FAIL line %d%s%s: %s%s%s\n", line, g_context.empty() ? "" : " in ",
+              g_context.c_str(), what, detail.empty() ? "" : " -- ", detail.c_str());
   std::fflush(stdout);
 }
 
@@ -50,11 +50,16 @@ inline int Finish(const char* program) {
   return g_failed == 0 ? 0 : 1;
 }
 
-// Names the group of checks that follows in failure messages.
+// Names the group of checks that follows in failure messages; nested
+// contexts are joined with "/".
 struct Context {
-  explicit Context(const char* name) : previous(g_context) { g_context = name; }
+  explicit Context(const std::string& name) : previous(g_context) {
+    g_context = previous.empty() ? name : previous + " / " + name;
+  }
   ~Context() { g_context = previous; }
-  const char* previous;
+  Context(const Context&) = delete;
+  Context& operator=(const Context&) = delete;
+  std::string previous;
 };
 
 }  // namespace wine_check
