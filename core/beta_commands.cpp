@@ -75,6 +75,8 @@ bool IsDigit(char16_t c) { return c >= u'0' && c <= u'9'; }
 
 enum class StateNumber { kZero, kOne, kOther };
 
+[[noreturn]] void ThrowTypeMismatch() { throw PluginError(hr::kTypeMismatch, "Type mismatch"); }
+
 // The sharing state read as a number. A number is decimal text with blanks
 // (spaces, tabs) allowed around it: an optional sign, digits with an
 // optional "." and fraction (at least one digit in all), and an optional
@@ -83,7 +85,6 @@ enum class StateNumber { kZero, kOne, kOther };
 // other numbers. Any other text, the empty text and blanks alone included,
 // is no number: a type mismatch.
 StateNumber ReadStateNumber(std::u16string_view text) {
-  const PluginError mismatch(hr::kTypeMismatch, "Type mismatch");
   size_t begin = 0;
   size_t end = text.size();
   while (begin < end && IsBlank(text[begin])) ++begin;
@@ -114,15 +115,15 @@ StateNumber ReadStateNumber(std::u16string_view text) {
     ++i;
     digits += takeDigits(true);
   }
-  if (digits == 0) throw mismatch;
+  if (digits == 0) ThrowTypeMismatch();
   if (i < end && (text[i] == u'e' || text[i] == u'E')) {
     ascii.push_back('e');
     ++i;
     if (i < end && (text[i] == u'+' || text[i] == u'-'))
       ascii.push_back(static_cast<char>(text[i++]));
-    if (takeDigits(false) == 0) throw mismatch;
+    if (takeDigits(false) == 0) ThrowTypeMismatch();
   }
-  if (i != end) throw mismatch;
+  if (i != end) ThrowTypeMismatch();
 
   // A mantissa of zeros is zero whatever the exponent says.
   if (!nonZeroDigit) return StateNumber::kZero;
