@@ -546,8 +546,13 @@ void ChatHost::ShowContactText(const std::u16string& text) {
 void ChatHost::ShowHelp() {
   Say("Commands of " + Shown(pluginName_) + ":");
   for (const CommandInfo& c : commands_) {
-    std::string usage = "/" + Shown(c.value);
-    if (!c.help.empty()) usage += " <" + Shown(c.help) + ">";
+    std::string usage = "/";
+    usage += Shown(c.value);
+    if (!c.help.empty()) {
+      usage += " <";
+      usage += Shown(c.help);
+      usage += '>';
+    }
     usage.resize(std::max<size_t>(usage.size(), 28), ' ');
     Say("  " + usage + Shown(c.name));
   }
