@@ -66,11 +66,15 @@ bool FinalPath(const std::wstring& extended, std::u16string& out) {
   return true;
 }
 
-bool LongPath(const std::wstring& extended, std::u16string& out) {
-  DWORD n = GetLongPathNameW(extended.c_str(), nullptr, 0);
+// The long-name form of |path|. The long-path form is used only where it is
+// needed: not every implementation expands short names behind "\\?\".
+bool LongPath(std::u16string_view path, const std::wstring& extended, std::u16string& out) {
+  const std::wstring plain = Wide(path);
+  const std::wstring& query = path.size() < MAX_PATH ? plain : extended;
+  DWORD n = GetLongPathNameW(query.c_str(), nullptr, 0);
   if (n == 0) return false;
   std::wstring buffer(n, L'\0');
-  n = GetLongPathNameW(extended.c_str(), buffer.data(), static_cast<DWORD>(buffer.size()));
+  n = GetLongPathNameW(query.c_str(), buffer.data(), static_cast<DWORD>(buffer.size()));
   if (n == 0 || n >= buffer.size()) return false;
   buffer.resize(n);
   out = Plain(buffer);
@@ -108,7 +112,7 @@ class Win32PathResolver : public PathResolver {
     }
     // An 8.3 short name names the entry whose long name differs from it.
     std::u16string longPath;
-    if (path.find(u'~') != std::u16string_view::npos && LongPath(extended, longPath) &&
+    if (path.find(u'~') != std::u16string_view::npos && LongPath(path, extended, longPath) &&
         !SameIgnoringCase(longPath, path)) {
       node.kind = PathNode::Kind::kLink;
       node.target = std::move(longPath);
