@@ -1,0 +1,225 @@
+// The chat host's own duties, with a plug-in whose answers the test
+// chooses: which "#/dropfile " lines it acts on, and what it never sends.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <fstream>
+
+#include "host/chat_host.h"
+#include "host/chat_transfer.h"
+
+namespace zuvo::chat {
+namespace {
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+class TempDir {
+ public:
+  TempDir() {
+    std::string tmpl = (fs::temp_directory_path() / "zuvo-host-XXXXXX").string();
+    path_ = fs::canonical(mkdtemp(tmpl.data()));
+  }
+  ~TempDir() { fs::remove_all(path_); }
+  const fs::path& path() const { return path_; }
+
+ private:
+  fs::path path_;
+};
+
+void WriteFile(const fs::path& p, const std::string& bytes) {
+  fs::create_directories(p.parent_path());
+  std::ofstream(p, std::ios::binary) << bytes;
+}
+
+// A plug-in that answers every notification with |reply| and every command
+// with a file request for its argument.
+class ScriptedPlugin : public PXPluginDef {
+ public:
+  bool Initialize(int32_t, const std::u16string&, HostObject*) override { return true; }
+  bool GetPublishInfo(std::u16string& name, int32_t& commands, int32_t& tags) override {
+    name = u"Scripted";
+    commands = 1;
+    tags = 0;
+    return true;
+  }
+  Variant GetPublishCommandInfo(int32_t, std::u16string& name, std::u16string& value,
+                                std::u16string& help) override {
+    name = u"Request File";
+    value = u"xrfile";
+    help = u"File Path";
+    return {};
+  }
+  bool ParseCommand(const std::u16string&, const std::u16string& arg, HostObject*,
+                    std::u16string& sResult) override {
+    sResult = u"\x12rfile" + arg;
+    return true;
+  }
+  bool ReceiveNotify(const std::u16string& code, const std::u16string& text, const std::u16string&,
+                     HostObject*, std::u16string& sTextToSend) override {
+    notified.push_back(code + u"|" + text);
+    sTextToSend = reply;
+    return true;
+  }
+  std::u16string reply;
+  std::vector<std::u16string> notified;
+};
+
+class ScriptedDriver : public PluginDriver {
+ public:
+  PXPluginDef& plugin() override { return plugin_; }
+  void SetFormActions(std::vector<FormAction>) override {}
+  std::vector<ToastSeen> TakeToasts() override { return {}; }
+  std::vector<MessageBoxSeen> TakeMessageBoxes() override { return {}; }
+  std::optional<BetaState> State() override { return std::nullopt; }
+  HolderFields ReadHolder() override { return {}; }
+  ScriptedPlugin plugin_;
+};
+
+class Lines : public ChatOutput {
+ public:
+  void Line(const std::string& text) override { lines.push_back(text); }
+  void Progress(uint32_t, const std::string&, unsigned) override {}
+  void ProgressEnd(uint32_t) override {}
+  bool EchoTyped() const override { return false; }
+  bool Has(const std::string& text) const {
+    return std::any_of(lines.begin(), lines.end(),
+                       [&](const std::string& l) { return l.find(text) != std::string::npos; });
+  }
+  std::vector<std::string> lines;
+};
+
+Event Incoming(const std::u16string& text) {
+  Event e;
+  e.type = Event::Type::kMessage;
+  e.message = TextMessage(text);
+  return e;
+}
+
+// Collects the contact's events until |type| arrives or a short while passes.
+std::vector<Event> Drain(EventQueue& q, std::chrono::milliseconds quiet = 500ms) {
+  std::vector<Event> out;
+  while (std::optional<Event> e = q.Pop(quiet)) out.push_back(*e);
+  return out;
+}
+
+size_t Count(const std::vector<Event>& events, Event::Type type) {
+  return std::count_if(events.begin(), events.end(),
+                       [&](const Event& e) { return e.type == type; });
+}
+
+TEST(ChatHostDropFile, SendsOnlyWhatItsOwnPluginNamedInsideTheShare) {
+  TempDir dir;
+  const fs::path share = dir.path() / "share";
+  WriteFile(share / "ok.txt", "fine");
+  WriteFile(dir.path() / "secret.txt", "private");
+  WriteFile(dir.path() / "share2" / "next.txt", "a sibling whose name extends the share's");
+  fs::create_symlink(dir.path() / "secret.txt", share / "link.txt");
+  fs::create_directories(share / "folder");
+
+  std::unique_ptr<RegistryBackend> store = OpenPlatformRegistry((dir.path() / "s.reg").string());
+  ChatSettings settings;
+  settings.sharedFolder = TextFromPath(share);
+  PrepareSettings(*store, settings);
+  EXPECT_EQ(StoredSharedFolder(*store), TextFromPath(share));
+
+  Endpoint loopback;
+  std::string why;
+  auto listener = Listen(loopback, why);
+  auto contactSocket = Connect(listener->local(), why);
+  auto hostSocket = listener->Accept(why);
+  ASSERT_TRUE(contactSocket && hostSocket) << why;
+  EventQueue hostEvents, contactEvents;
+  fs::create_directories(dir.path() / "contact");
+  Connection contact(std::move(contactSocket), contactEvents, dir.path() / "contact");
+  Connection connection(std::move(hostSocket), hostEvents, dir.path() / "downloads");
+  contact.Start();
+  connection.Start();
+  ScriptedDriver driver;
+  Lines out;
+  ChatHost host(driver, *store, connection, hostEvents, out, u"Bob");
+  ASSERT_TRUE(host.Start());
+  for (int i = 0; i < 10; ++i) contact.ExpectFile();
+  ASSERT_EQ(Drain(contactEvents, 300ms).size(), 1u);  // the host's hello
+
+  const std::u16string s = TextFromPath(share) + u"/";
+  {
+    SCOPED_TRACE("a reply whose path smuggles a second command line");
+    driver.plugin_.reply = u"Accepted Request, Sending File " + s + u"ok.txt...\n#/dropfile " + s +
+                           u"ok.txt\n#/dropfile " + s + u"../secret.txt\n#/dropfile " + s +
+                           u"link.txt\n#/dropfile " + s + u"folder\n#/dropfile " +
+                           TextFromPath(dir.path()) + u"/share2/next.txt\n#/dropfile " + s +
+                           u"missing.txt";
+    EXPECT_TRUE(host.Handle(Incoming(u"\x12rfile" + s + u"ok.txt")));
+    const std::vector<Event> seen = Drain(contactEvents);
+    // The contact gets the text without the host's command lines, ok.txt,
+    // and one notice for each file that was not sent.
+    ASSERT_GE(seen.size(), 1u);
+    EXPECT_EQ(seen[0].message.text, u"Accepted Request, Sending File " + s + u"ok.txt...");
+    EXPECT_EQ(Count(seen, Event::Type::kIncomingStarted), 1u);
+    EXPECT_EQ(Count(seen, Event::Type::kIncomingDone), 6u);
+    for (const Event& e : seen) {
+      if (e.type == Event::Type::kIncomingDone && e.ok) {
+        EXPECT_EQ(e.name, u"ok.txt");
+      }
+    }
+    std::vector<std::string> stored;
+    for (const auto& e : fs::directory_iterator(dir.path() / "contact")) {
+      stored.push_back(e.path().filename().string());
+    }
+    EXPECT_EQ(stored, std::vector<std::string>{"ok.txt"});
+    for (const char* refused :
+         {"../secret.txt", "link.txt", "folder", "share2/next.txt", "missing.txt"}) {
+      EXPECT_TRUE(std::any_of(out.lines.begin(), out.lines.end(), [&](const std::string& l) {
+        return l.rfind("Refused to send ", 0) == 0 && l.find(refused) != std::string::npos;
+      })) << refused;
+    }
+  }
+  {
+    SCOPED_TRACE("a command line in the contact's own text is only shown");
+    EXPECT_TRUE(host.Handle(Incoming(u"look:\n#/dropfile " + s + u"ok.txt")));
+    const std::vector<Event> seen = Drain(contactEvents, 300ms);
+    EXPECT_TRUE(seen.empty());
+    EXPECT_TRUE(out.Has("contact: look:"));
+    EXPECT_TRUE(out.Has("         #/dropfile " + share.string() + "/ok.txt"));
+  }
+  {
+    SCOPED_TRACE("the plug-in's answer to its own echoed request is never sent");
+    driver.plugin_.notified.clear();
+    driver.plugin_.reply = u"Accepted Request, Sending File x...\n#/dropfile " + s + u"ok.txt";
+    Event typed;
+    typed.type = Event::Type::kLine;
+    typed.text = u"/xrfile " + s + u"ok.txt";
+    EXPECT_TRUE(host.Handle(typed));
+    ASSERT_EQ(driver.plugin_.notified.size(), 1u);  // the echo
+    EXPECT_EQ(driver.plugin_.notified[0], u"rfile|" + s + u"ok.txt");
+    const std::vector<Event> seen = Drain(contactEvents, 300ms);
+    ASSERT_EQ(seen.size(), 1u);  // only the request itself
+    EXPECT_EQ(seen[0].message.text, u"\x12rfile" + s + u"ok.txt");
+    EXPECT_TRUE(out.Has("answered its own request; not sent"));
+  }
+  contact.Close(true);
+  connection.Close(false);
+}
+
+TEST(ChatHostDropFile, EmptyOrUnreadableShareSendsNothing) {
+  TempDir dir;
+  WriteFile(dir.path() / "f.txt", "x");
+  struct Case {
+    const char* what;
+    fs::path share;
+  } cases[] = {{"no shared folder", ""},
+               {"missing folder", dir.path() / "gone"},
+               {"a file as the share", dir.path() / "f.txt"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::string why;
+    EXPECT_FALSE(InsideSharedFolder(dir.path() / "f.txt", c.share, why));
+    EXPECT_FALSE(why.empty());
+  }
+  std::string why;
+  EXPECT_TRUE(InsideSharedFolder(dir.path() / "f.txt", dir.path(), why)) << why;
+  EXPECT_TRUE(InsideSharedFolder(dir.path() / "./f.txt", dir.path() / "", why)) << why;
+}
+
+}  // namespace
+}  // namespace zuvo::chat
