@@ -8,6 +8,7 @@
 #include <map>
 
 #include "base/text.h"
+#include "files/narrow_text.h"
 
 namespace zuvo {
 namespace {
@@ -202,6 +203,14 @@ TEST(PathAccessWindows, LinkLoopsEndTheWalk) {
   ASSERT_TRUE(share);
   EXPECT_FALSE(access.IsInside(u"C:\\share\\a\\x", *share));
   EXPECT_LT(fs.inspections, 4 * PathAccess::kMaxLinks);
+}
+
+TEST(NarrowText, OnlyExactConversions) {
+  EXPECT_EQ(ToNarrowExact(u"a.txt"), std::optional<std::string>("a.txt"));
+  EXPECT_EQ(ToNarrowExact(u"\uFF0E\uFF0E\uFF3C"),
+            std::optional<std::string>("\xEF\xBC\x8E\xEF\xBC\x8E\xEF\xBC\xBC"));
+  EXPECT_FALSE(ToNarrowExact(u"a\xD800"));
+  EXPECT_FALSE(ToNarrowExact(u"\xDC00" u"b"));
 }
 
 // A real tree on this machine:

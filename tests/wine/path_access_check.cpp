@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "files/narrow_text.h"
 #include "files/path_access.h"
 #include "files/path_resolver.h"
 #include "tests/wine/wine_check.h"
@@ -98,6 +99,21 @@ int main() {
     } else {
       std::printf("note: no symbolic links here\n");
     }
+  }
+
+  {
+    wine_check::Context context("narrow text");
+    CHECK(zuvo::ToNarrowExact(u"a.txt") == std::string("a.txt"));
+    CHECK(zuvo::ToNarrowExact(u"") == std::string());
+    CHECK(!zuvo::ToNarrowExact(u"a\xD800.txt"));
+    // Fullwidth dots and backslash never turn into "..\".
+    const auto fullwidth = zuvo::ToNarrowExact(u"\uFF0E\uFF0E\uFF3Csecret.txt");
+    CHECK(!fullwidth || fullwidth->find("..") == std::string::npos);
+    if (GetACP() == 1252) {
+      CHECK(!fullwidth);
+      CHECK(zuvo::ToNarrowExact(u"caf\u00E9") == std::string("caf\xE9"));
+    }
+    std::printf("note: ANSI code page %u\n", GetACP());
   }
 
   DeleteFileW((share + L"\\a.txt").c_str());
