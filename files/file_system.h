@@ -83,6 +83,7 @@ struct FolderEntry {
   uint32_t nameOffset;  // into FolderContents::names
   uint32_t nameLength;
   EntryKind kind;
+  uint64_t sortKey = 0;  // scratch of SortEntries
 };
 
 // The visible entries of one folder, in order. The caller keeps one and

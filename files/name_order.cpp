@@ -40,8 +40,19 @@ bool NameOrderLess(std::u16string_view a, std::u16string_view b) { return Compar
 
 void SortEntries(FolderContents& contents) {
   const char16_t* base = contents.names.data();
+  // The keys of the first four characters, packed so that comparing the
+  // numbers compares those keys (a shorter name pads with 0, which no name
+  // holds): most comparisons end there without touching the names.
+  for (FolderEntry& e : contents.entries) {
+    uint64_t key = 0;
+    for (uint32_t i = 0; i < 4; ++i) {
+      key = (key << 16) | (i < e.nameLength ? OrderKey(base[e.nameOffset + i]) : 0);
+    }
+    e.sortKey = key;
+  }
   std::sort(contents.entries.begin(), contents.entries.end(),
             [base](const FolderEntry& x, const FolderEntry& y) {
+              if (x.sortKey != y.sortKey) return x.sortKey < y.sortKey;
               return CompareNames(std::u16string_view(base + x.nameOffset, x.nameLength),
                                   std::u16string_view(base + y.nameOffset, y.nameLength)) < 0;
             });

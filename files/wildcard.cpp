@@ -5,10 +5,21 @@
 namespace zuvo {
 namespace {
 
-inline bool SameLetter(char16_t p, char16_t n) { return p == n || FoldCase(p) == FoldCase(n); }
+// FoldCase, with the ASCII letters done inline.
+inline char16_t Fold(char16_t c) {
+  if (c < 128) return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c + 32) : c;
+  return FoldCase(c);
+}
 
-// Plain "*" and "?" matching with one backtracking point (the last star),
-// linear for the usual patterns and never worse than pattern x name.
+std::u16string FoldAll(std::u16string_view text) {
+  std::u16string out(text);
+  for (char16_t& c : out) c = Fold(c);
+  return out;
+}
+
+// Plain "*" and "?" matching of a case-folded pattern, with one
+// backtracking point (the last star): linear for the usual patterns and
+// never worse than pattern x name.
 bool MatchPlain(std::u16string_view pat, std::u16string_view name) {
   size_t p = 0;
   size_t n = 0;
@@ -18,7 +29,7 @@ bool MatchPlain(std::u16string_view pat, std::u16string_view name) {
     if (p < pat.size() && pat[p] == u'*') {
       starP = ++p;
       starN = n;
-    } else if (p < pat.size() && (pat[p] == u'?' || SameLetter(pat[p], name[n]))) {
+    } else if (p < pat.size() && (pat[p] == u'?' || pat[p] == Fold(name[n]))) {
       ++p;
       ++n;
     } else if (starP != std::u16string_view::npos) {
@@ -40,12 +51,36 @@ size_t OptionalDotEnding(std::u16string_view pat) {
   return end - 1;
 }
 
+bool MatchFolded(std::u16string_view folded, std::u16string_view name) {
+  if (MatchPlain(folded, name)) return true;
+  const size_t cut = OptionalDotEnding(folded);
+  return cut != std::u16string_view::npos && MatchPlain(folded.substr(0, cut), name);
+}
+
 }  // namespace
 
 bool MatchWildcard(std::u16string_view pattern, std::u16string_view name) {
-  if (MatchPlain(pattern, name)) return true;
-  const size_t cut = OptionalDotEnding(pattern);
-  return cut != std::u16string_view::npos && MatchPlain(pattern.substr(0, cut), name);
+  return MatchFolded(FoldAll(pattern), name);
+}
+
+bool PatternPiece::Matches(std::u16string_view name) const {
+  switch (kind) {
+    case Kind::kAll:
+      return true;
+    case Kind::kNothing:
+      return false;
+    case Kind::kSuffix: {
+      if (name.size() < folded.size()) return false;
+      const char16_t* tail = name.data() + (name.size() - folded.size());
+      for (size_t i = 0; i < folded.size(); ++i) {
+        if (folded[i] != Fold(tail[i])) return false;
+      }
+      return true;
+    }
+    case Kind::kPattern:
+      break;
+  }
+  return MatchFolded(folded, name);
 }
 
 std::vector<PatternPiece> SplitPatternList(std::u16string_view patterns) {
@@ -61,7 +96,17 @@ std::vector<PatternPiece> SplitPatternList(std::u16string_view patterns) {
     } else if (text.find_first_of(u"\\/:") != std::u16string_view::npos || text == u"..") {
       kind = PatternPiece::Kind::kNothing;
     }
-    pieces.push_back({kind, text});
+    std::u16string folded;
+    if (kind == PatternPiece::Kind::kPattern) {
+      const std::u16string_view rest = text.substr(1);
+      if (text[0] == u'*' && !rest.empty() && rest.find_first_of(u"*?") == rest.npos) {
+        kind = PatternPiece::Kind::kSuffix;
+        folded = FoldAll(rest);
+      } else {
+        folded = FoldAll(text);
+      }
+    }
+    pieces.push_back({kind, text, std::move(folded)});
     if (end == std::u16string_view::npos) break;
     start = end + 1;
   }

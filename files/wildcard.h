@@ -8,6 +8,7 @@
 // Every other character, blanks included, matches itself.
 #pragma once
 
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -15,19 +16,20 @@ namespace zuvo {
 
 bool MatchWildcard(std::u16string_view pattern, std::u16string_view name);
 
-// One piece of a ";"-separated pattern list, classified once per listing.
+// One piece of a ";"-separated pattern list, classified and case-folded
+// once per listing.
 struct PatternPiece {
   enum class Kind {
     kAll,      // matches every file: the empty piece, "*", "*.*"
-    kNothing,  // holds "\", "/", ":" or is "..": it could only reach outside the folder
-    kPattern,  // matched with MatchWildcard
+    kNothing,  // holds "\\", "/", ":" or is "..": it could only reach outside the folder
+    kSuffix,   // "*" and a text without wildcards: compared at the name's end
+    kPattern,  // matched as MatchWildcard does
   };
   Kind kind;
   std::u16string_view text;
+  std::u16string folded;  // text case-folded (kSuffix: without its "*")
 
-  bool Matches(std::u16string_view name) const {
-    return kind == Kind::kAll || (kind == Kind::kPattern && MatchWildcard(text, name));
-  }
+  bool Matches(std::u16string_view name) const;
 };
 
 // Splits |patterns| at every ";", keeping empty pieces, in order. The pieces

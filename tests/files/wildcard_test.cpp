@@ -22,6 +22,9 @@ TEST(Wildcard, MatchTable) {
       {u"*.TXT", u"a.txt", true},
       {u"*.txt", u"a.txt.bak", false},
       {u"*.txt", u"atxt", false},
+      {u"*.txt", u"txt", false},
+      {u"*.txt", u".txt", true},
+      {u"*\u00C9", u"caf\u00E9", true},
       {u"a?c", u"abc", true},
       {u"a?c", u"ac", false},
       {u"a?c", u"abbc", false},
@@ -50,6 +53,11 @@ TEST(Wildcard, MatchTable) {
   for (const Case& c : table) {
     SCOPED_TRACE(Utf16ToUtf8(c.pattern) + " ~ " + Utf16ToUtf8(c.name));
     EXPECT_EQ(MatchWildcard(c.pattern, c.name), c.match);
+    // A listing's piece matches the same (an empty piece aside: it is every file).
+    const std::u16string_view pattern = c.pattern;
+    if (!pattern.empty()) {
+      EXPECT_EQ(SplitPatternList(pattern)[0].Matches(c.name), c.match);
+    }
   }
 }
 
@@ -62,7 +70,8 @@ TEST(Wildcard, SplitPatternList) {
   const Case table[] = {
       {u"*.*", {{u"*.*", K::kAll}}},
       {u"", {{u"", K::kAll}}},
-      {u"*.txt;", {{u"*.txt", K::kPattern}, {u"", K::kAll}}},
+      {u"*.txt;", {{u"*.txt", K::kSuffix}, {u"", K::kAll}}},
+      {u"*.t?t;a*", {{u"*.t?t", K::kPattern}, {u"a*", K::kPattern}}},
       {u";;", {{u"", K::kAll}, {u"", K::kAll}, {u"", K::kAll}}},
       {u" *.txt ; *", {{u" *.txt ", K::kPattern}, {u" *", K::kPattern}}},
       {u"../*;..\\*;C:*;a/b;..;*",
