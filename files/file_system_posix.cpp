@@ -242,7 +242,7 @@ class PosixFileSystem final : public FileSystem {
     while (start < p.size()) {
       size_t end = p.size();
       if (end - start >= PATH_MAX) {
-        end = p.rfind('/', start + PATH_MAX - 1);
+        end = p.rfind('/', start + PATH_MAX - 2);  // the piece and its NUL fit
         if (end == std::string::npos || end <= start) {
           if (cur != AT_FDCWD) close(cur);
           errno = ENAMETOOLONG;
