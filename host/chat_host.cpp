@@ -296,8 +296,25 @@ int ChatHost::Run() {
 
 bool ChatHost::Quit() {
   connection_.Close(true);
+  // The connection's threads have ended; what they reported last is shown.
+  while (std::optional<Event> e = events_.TryPop()) {
+    if (e->type == Event::Type::kIncomingDone || e->type == Event::Type::kOutgoingFailed ||
+        e->type == Event::Type::kOutgoingResult) {
+      Handle(*e);
+    }
+  }
+  ReportUnfinished("you left the chat before it arrived");
   Say("You left the chat.");
   return false;
+}
+
+void ChatHost::ReportUnfinished(const std::string& why) {
+  for (const auto& [id, transfer] : sending_) {
+    output_.ProgressEnd(id | 0x80000000u);
+    Say("FAILED to send " + Shown(transfer.name) + ": " + why + " before " + Shown(contactName_) +
+        " confirmed it.");
+  }
+  sending_.clear();
 }
 
 bool ChatHost::Handle(const Event& e) {
@@ -312,16 +329,19 @@ bool ChatHost::Handle(const Event& e) {
     case Event::Type::kMessage:
       switch (e.message.kind) {
         case Kind::kHello:
-          contactName_ = e.message.text.empty() ? u"contact" : e.message.text;
+          // A name is a name: one line of reasonable length.
+          contactName_ = e.message.text.substr(0, 64);
+          if (contactName_.empty()) contactName_ = u"contact";
           Say("Connected to " + Shown(contactName_) + ".");
           return true;
         case Kind::kText:
           OnText(e.message.text);
           return true;
         case Kind::kBye:
+          // The connection ends right after; files still arriving are
+          // reported before that.
           Say(contact + " left the chat.");
-          connection_.Close(false);
-          return false;
+          return true;
         default:
           return true;
       }
@@ -387,9 +407,9 @@ bool ChatHost::Handle(const Event& e) {
       return true;
     }
     case Event::Type::kClosed:
-      if (e.ok) {
-        Say(contact + " left the chat.");
-      } else {
+      ReportUnfinished(e.ok ? contact + " left the chat before it arrived"
+                            : "the connection was lost");
+      if (!e.ok) {
         Say("The connection to " + contact + " was lost (" + e.why + "). The chat has ended.");
         exitCode_ = 1;
       }

@@ -135,6 +135,8 @@ class ChatHost {
   void ShowContactText(const std::u16string& text);
   void Say(const std::string& line) { output_.Line(line); }
   bool Quit();
+  // Reports the files sent that the contact has not confirmed.
+  void ReportUnfinished(const std::string& why);
 
   PluginDriver& plugin_;
   RegistryBackend& registry_;

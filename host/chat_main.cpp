@@ -155,6 +155,13 @@ int RunChat(int argc, char** argv) {
     TerminalOutput output(StdoutIsTerminal());
     ChatHost host(*plugin.driver, *store, connection, events, output, Utf8ToUtf16(o.name),
                   &formInputBuffer);
+    // An interrupt ends the chat as /quit does: a transfer still arriving
+    // is cut off and its partial file removed.
+    OnInterrupt([] {
+      Event e;
+      e.type = Event::Type::kInputEnd;
+      events.Push(std::move(e));
+    });
     connection.Start();
     if (!host.Start()) return 1;
 

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -57,6 +58,11 @@ MoveResult MoveNoReplace(const std::filesystem::path& from, const std::filesyste
 // std::fopen for a path in the platform's own file-name form. An "x" in
 // |mode| creates the file exclusively: it fails when the name exists.
 std::FILE* OpenFile(const std::filesystem::path& path, const char* mode);
+
+// Calls |handler| (on a thread of its own) when the user interrupts the
+// program (Ctrl-C, or a request to terminate); a second interrupt ends the
+// program at once. Call it before starting other threads.
+void OnInterrupt(std::function<void()> handler);
 
 // Whether standard output is a terminal (progress bars redraw in place).
 bool StdoutIsTerminal();

@@ -3,6 +3,7 @@
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <pthread.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -10,6 +11,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <thread>
 
 #include "host/chat_platform.h"
 
@@ -188,6 +190,24 @@ MoveResult MoveNoReplace(const std::filesystem::path& from, const std::filesyste
 
 std::FILE* OpenFile(const std::filesystem::path& path, const char* mode) {
   return std::fopen(path.c_str(), mode);
+}
+
+void OnInterrupt(std::function<void()> handler) {
+  // The signals wait for this thread alone; every thread started later
+  // inherits the blocked mask.
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, SIGINT);
+  sigaddset(&set, SIGTERM);
+  sigaddset(&set, SIGHUP);
+  pthread_sigmask(SIG_BLOCK, &set, nullptr);
+  std::thread([set, handler = std::move(handler)] {
+    int signal = 0;
+    for (int count = 0; sigwait(&set, &signal) == 0; ++count) {
+      if (count > 0) std::_Exit(128 + signal);
+      handler();
+    }
+  }).detach();
 }
 
 bool StdoutIsTerminal() { return isatty(STDOUT_FILENO) == 1; }
