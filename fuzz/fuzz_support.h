@@ -1,0 +1,178 @@
+// Shared pieces of the fuzz targets: a temporary folder that lives for the
+// whole run, a plug-in object on real platform services, and a way to stop
+// the run with a message when an invariant breaks.
+#pragma once
+
+#include <limits.h>
+#include <stdlib.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "base/plugin_error.h"
+#include "base/text.h"
+#include "core/beta.h"
+#include "core/plugin_server.h"
+
+namespace zuvo {
+
+// Gives the fuzz targets the plug-in object's state, as the other
+// operations would set it.
+struct BetaTestPeer {
+  static BetaState& State(beta& plugin) { return plugin.state_; }
+};
+
+namespace fuzz {
+
+// Reports a broken invariant with the texts involved and stops the run;
+// libFuzzer then saves the input that caused it.
+[[noreturn]] inline void Fail(const char* what, std::u16string_view a = {},
+                              std::u16string_view b = {}) {
+  std::fprintf(stderr, "\n*** invariant broken: %s\n", what);
+  if (!a.empty()) std::fprintf(stderr, "    [%s]\n", Utf16ToUtf8(a).c_str());
+  if (!b.empty()) std::fprintf(stderr, "    [%s]\n", Utf16ToUtf8(b).c_str());
+  std::abort();
+}
+
+inline void Check(bool ok, const char* what, std::u16string_view a = {},
+                  std::u16string_view b = {}) {
+  if (!ok) Fail(what, a, b);
+}
+
+// A folder below |base| made once per process and removed at exit.
+class TempRoot {
+ public:
+  explicit TempRoot(const char* tag, const char* base = "/tmp") {
+    std::string pattern = std::string(base) + "/zuvo-fuzz-" + tag + "-XXXXXX";
+    if (!::mkdtemp(pattern.data())) {
+      std::perror("mkdtemp");
+      std::abort();
+    }
+    path_ = pattern;
+  }
+  ~TempRoot() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+  }
+  const std::filesystem::path& path() const { return path_; }
+
+ private:
+  std::filesystem::path path_;
+};
+
+class NullMessageBox : public MessageBoxSeam {
+ public:
+  void Show(const std::u16string&, const std::u16string&) override { ++shown; }
+  int shown = 0;
+};
+
+class NullFormView : public FormView {
+ public:
+  void RunModal(frmOptions&) override {}
+  std::u16string BrowseForFolder(frmOptions&) override { return {}; }
+};
+
+class NoEvents : public EventPump {
+ public:
+  void ProcessPendingEvents() override {}
+};
+
+// A plug-in object on the platform's registry stand-in (a store file in
+// |dir|), file system and path resolver, with the POSIX path style.
+struct PluginOnPlatform {
+  explicit PluginOnPlatform(const std::filesystem::path& dir, EventPump* pump = nullptr)
+      : registry(OpenPlatformRegistry((dir / "registry.txt").string())),
+        windowMessages(CreatePlatformWindowMessages()),
+        fileSystem(CreatePlatformFileSystem()) {
+    Platform platform;
+    platform.registry = registry.get();
+    platform.messageBox = &messageBox;
+    platform.formView = &formView;
+    platform.windowMessages = windowMessages.get();
+    platform.fileSystem = fileSystem.get();
+    platform.eventPump = pump ? pump : &noEvents;
+    platform.pathStyle = PathStyle::kPosix;
+    server = std::make_unique<PluginServer>(platform);
+    plugin = std::make_unique<beta>(*server);
+  }
+
+  BetaState& State() { return BetaTestPeer::State(*plugin); }
+
+  std::unique_ptr<RegistryBackend> registry;
+  NullMessageBox messageBox;
+  NullFormView formView;
+  std::unique_ptr<WindowMessages> windowMessages;
+  std::unique_ptr<FileSystem> fileSystem;
+  NoEvents noEvents;
+  std::unique_ptr<PluginServer> server;
+  std::unique_ptr<beta> plugin;
+};
+
+// Where an absolute POSIX path leads when the host opens it: its longest
+// prefix that exists as the file system resolves it (links followed), and
+// the rest taken lexically. |openable| is false when the rest goes up with
+// ".." from below an entry that does not exist, or from below a file: the
+// file system refuses such a path whatever it would lead to. Empty for a
+// path that is not absolute.
+struct HostPath {
+  std::string path;
+  bool openable = true;
+};
+
+inline HostPath ResolveAsHost(const std::string& path) {
+  namespace fs = std::filesystem;
+  if (path.empty() || path[0] != '/') return {};
+  const fs::path p(path);
+  const std::vector<fs::path> parts(p.begin(), p.end());
+  // Binary search for the longest prefix that resolves: every shorter one
+  // resolves too.
+  size_t lo = 1, hi = parts.size();
+  std::string best = "/";
+  while (lo <= hi) {
+    const size_t mid = (lo + hi) / 2;
+    fs::path prefix;
+    for (size_t i = 0; i < mid; ++i) prefix /= parts[i];
+    char buffer[PATH_MAX];
+    if (::realpath(prefix.c_str(), buffer)) {
+      best = buffer;
+      lo = mid + 1;
+    } else {
+      hi = mid - 1;
+    }
+  }
+  HostPath out;
+  fs::path resolved(best);
+  for (size_t i = std::max<size_t>(hi, 1); i < parts.size(); ++i) {
+    if (parts[i] == "..") out.openable = false;
+    resolved /= parts[i];
+  }
+  out.path = resolved.lexically_normal().string();
+  if (out.path.size() > 1 && out.path.back() == '/') out.path.pop_back();
+  return out;
+}
+
+// True when |path| is |folder| or lies below it (both resolved).
+inline bool IsWithin(const std::string& path, const std::string& folder) {
+  if (folder == "/") return !path.empty() && path[0] == '/';
+  return path == folder ||
+         (path.size() > folder.size() && path.starts_with(folder) && path[folder.size()] == '/');
+}
+
+// Text from fuzz bytes: either UTF-8 (malformed sequences become U+FFFD) or
+// raw UTF-16 code units, so that unpaired surrogates reach the code too.
+inline std::u16string TextFromBytes(std::string_view bytes, bool rawUtf16) {
+  if (!rawUtf16) return Utf8ToUtf16(bytes);
+  std::u16string out;
+  for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
+    out.push_back(static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
+                                        (static_cast<unsigned char>(bytes[i + 1]) << 8)));
+  }
+  return out;
+}
+
+}  // namespace fuzz
+}  // namespace zuvo
