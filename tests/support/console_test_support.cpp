@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 #include "base/text.h"
 #include "support/settings_test_support.h"
 
@@ -19,7 +21,18 @@ ConsoleRun RunConsole(const std::vector<std::string>& args, const std::vector<st
   for (const std::string& line : input) text += line + "\n";
   WriteFileBytes(in, text);
 
+  // ZUVO_CONSOLE_VALGRIND=1 runs every console under valgrind's memcheck,
+  // whose report fails the test that ran it; not one that runs as another
+  // user, who could not write the report here.
+  const char* valgrindEnv = std::getenv("ZUVO_CONSOLE_VALGRIND");
+  const bool valgrind = valgrindEnv && std::string(valgrindEnv) == "1" && launcher.empty();
+  const std::string valgrindLog = dir.File("valgrind.log");
   std::vector<std::string> argv = launcher;
+  if (valgrind) {
+    argv.insert(argv.end(), {"/usr/bin/valgrind", "--tool=memcheck", "--leak-check=full",
+                             "--errors-for-leak-kinds=definite,indirect", "--track-fds=no",
+                             "--log-file=" + valgrindLog});
+  }
   argv.insert(argv.end(), {ZUVO_HOST_PATH, "console"});
   argv.insert(argv.end(), args.begin(), args.end());
   std::vector<char*> cargv;
@@ -53,6 +66,10 @@ ConsoleRun RunConsole(const std::vector<std::string>& args, const std::vector<st
     start = end + 1;
   }
   run.errors = ReadFileBytes(err);
+  if (valgrind) {
+    const std::string report = ReadFileBytes(valgrindLog);
+    EXPECT_NE(report.find("ERROR SUMMARY: 0 errors"), std::string::npos) << report;
+  }
   return run;
 }
 
