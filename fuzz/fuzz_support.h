@@ -3,6 +3,7 @@
 // the run with a message when an invariant breaks.
 #pragma once
 
+#include <errno.h>
 #include <limits.h>
 #include <stdlib.h>
 
@@ -115,8 +116,8 @@ struct PluginOnPlatform {
 // Where an absolute POSIX path leads when the host opens it: its longest
 // prefix that exists as the file system resolves it (links followed), and
 // the rest taken lexically. |openable| is false when the rest goes up with
-// ".." from below an entry that does not exist, or from below a file: the
-// file system refuses such a path whatever it would lead to. Empty for a
+// ".." from below an entry that does not exist, or from below a file, and
+// when the file system refuses the path for a loop of links or its length. Empty for a
 // path that is not absolute.
 struct HostPath {
   std::string path;
@@ -145,6 +146,12 @@ inline HostPath ResolveAsHost(const std::string& path) {
     }
   }
   HostPath out;
+  // A path the file system refuses for another reason than a missing entry
+  // (a loop of links, too many links, too long) cannot be opened at all.
+  char whole[PATH_MAX];
+  if (!::realpath(path.c_str(), whole) && errno != ENOENT && errno != ENOTDIR) {
+    out.openable = false;
+  }
   fs::path resolved(best);
   for (size_t i = std::max<size_t>(hi, 1); i < parts.size(); ++i) {
     if (parts[i] == "..") out.openable = false;
