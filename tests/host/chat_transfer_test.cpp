@@ -176,12 +176,14 @@ TEST(ChatConnection, TransfersAFileWhileTextsKeepFlowing) {
   Connection a(std::move(sa), qa, downloadsA.path());
   Connection b(std::move(sb), qb, downloadsB.path());
   a.Start();
-  b.Start();
-
   a.ExpectFile();
+  // Both are queued before the sender's threads run, so the outcome does not
+  // depend on how the machine schedules them: the text, queued after the
+  // file, must still go before the file's remaining pieces.
   std::string why;
   ASSERT_NE(b.SendFile(share.path() / "big.bin", why), 0u) << why;
   b.SendText(u"\x12rlist*.*\r\n");
+  b.Start();
   std::vector<Event> seen;
   Event done = WaitFor(qa, Event::Type::kIncomingDone, &seen);
   ASSERT_TRUE(done.ok) << done.why;
