@@ -78,7 +78,7 @@ class ChatProcess {
   // The first line since |mark| that contains one of |texts|; fails after a
   // while.
   std::string WaitForAny(size_t mark, std::vector<std::string> texts,
-                         std::chrono::seconds limit = 20s) {
+                         std::chrono::seconds limit = 60s) {
     std::unique_lock lock(mutex_);
     std::string found;
     const bool ok = changed_.wait_for(lock, limit, [&] {
