@@ -226,19 +226,12 @@ class NoPump : public EventPump {
   void ProcessPendingEvents() override {}
 };
 
-// The reply to a listing request: the text reserved once, then CR + path
-// for each entry.
+// The reply to a listing request, built as ReceiveNotify builds it: the
+// offer, then CR + path for each entry that holds no control character, in a
+// text reserved once.
 std::u16string BuildReply(const PathList& list) {
-  static constexpr std::u16string_view kOffering = u"Accepted Request, Offering...";
-  size_t size = kOffering.size();
-  for (const std::u16string& p : list) size += 1 + p.size();
-  std::u16string reply;
-  reply.reserve(size);
-  reply += kOffering;
-  for (const std::u16string& p : list) {
-    reply += kCR;
-    reply += p;
-  }
+  std::u16string reply(u"Accepted Request, Offering...");
+  AppendPathLines(reply, list);
   return reply;
 }
 
@@ -263,7 +256,6 @@ size_t ListAndReply(std::u16string_view patterns) {
 PathList SyntheticPaths(size_t count) {
   std::mt19937_64 rng(kSeed + 1);
   PathList list;
-  list.reserve(count);
   for (size_t i = 0; i < count; ++i) {
     list.push_back(Utf8ToUtf16(g->tree.root + "/" + RandomWord(rng, 6, 14) + "/" +
                                RandomWord(rng, 6, 14) + "/" + RandomWord(rng, 6, 20) + "_" +

@@ -27,20 +27,6 @@ bool HasControlCharacter(std::u16string_view text) {
   return std::any_of(text.begin(), text.end(), [](char16_t c) { return c < 32; });
 }
 
-// Appends CR + entry for each entry, reserving the whole text once. An entry
-// with a character below code 32 is left out: its line breaks would let the
-// reply carry a forged host command.
-void AppendEntries(std::u16string& text, const PathList& list) {
-  size_t size = text.size();
-  for (const std::u16string& entry : list) size += 1 + entry.size();
-  text.reserve(size);
-  for (const std::u16string& entry : list) {
-    if (HasControlCharacter(entry)) continue;
-    text += kCR;
-    text += entry;
-  }
-}
-
 // The decimal text of |count| + 1, counted in the text itself so that it
 // never overflows. The count starts from nothing before Initialize.
 std::u16string NextCount(const std::u16string& count) {
@@ -128,7 +114,7 @@ void beta::AnswerList(const std::u16string& sText, std::u16string& sTextToSend) 
       server_.files().ListFiles(list, folder, patterns);
     }
   }
-  AppendEntries(sTextToSend, list);
+  AppendPathLines(sTextToSend, list);
 }
 
 // The files ("rfldr") or the sub-folders ("rflds") of a folder given
@@ -155,7 +141,7 @@ void beta::AnswerFolder(RequestCode code, const std::u16string& sText,
   } else {
     server_.files().ListSubFolders(list, folder);
   }
-  AppendEntries(sTextToSend, list);
+  AppendPathLines(sTextToSend, list);
 }
 
 // The full path of the first file of the given name below the shared folder,

@@ -31,10 +31,7 @@ namespace {
 // listings that use it go on with the next entry.
 void AppendPath(PathList& list, std::u16string_view prefix, std::u16string_view name) {
   try {
-    std::u16string path;
-    path.reserve(prefix.size() + name.size());
-    path.append(prefix).append(name);
-    list.push_back(std::move(path));
+    list.Append(prefix, name);
   } catch (const std::bad_alloc&) {
   }
 }
@@ -155,10 +152,7 @@ void DirRecurse::ListSubFolders(PathList& list, std::u16string_view folder) {
     if (e.kind != EntryKind::kFolder) continue;
     const std::u16string_view name = contents.name(e);
     if (IsDotName(name)) continue;
-    std::u16string path;
-    path.reserve(prefix.size() + name.size());
-    path.append(prefix).append(name);
-    list.push_back(std::move(path));
+    list.Append(prefix, name);
   }
   if (status != FsStatus::kOk) ThrowFor(status);
 }

@@ -16,10 +16,9 @@
 #include <vector>
 
 #include "files/file_system.h"
+#include "files/path_list.h"
 
 namespace zuvo {
-
-using PathList = std::vector<std::u16string>;
 
 // How paths are written: Windows ("\" separator, "/" accepted and converted)
 // or POSIX ("/" separator, "\" an ordinary name character).

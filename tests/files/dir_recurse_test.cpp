@@ -34,7 +34,7 @@ class DirRecurseTest : public ::testing::Test {
   Strings Rel(const PathList& list) {
     Strings out;
     const std::string root = tree_.root() + "/";
-    for (const std::u16string& p : list) {
+    for (const std::u16string_view p : list) {
       std::string s = Utf16ToUtf8(p);
       EXPECT_EQ(s.compare(0, root.size(), root), 0) << s;
       out.push_back(s.substr(root.size()));
