@@ -2,18 +2,23 @@
 // character in one UTF-16 buffer and, per path, where it ends. A listing of
 // a whole tree thus costs two growing buffers instead of one heap text per
 // path, and a reply can be sized from chars() and filled with straight
-// copies.
+// copies. The characters live in a block of the C heap, grown with realloc:
+// a large block grows where it is or is moved by remapping its pages, so the
+// tens of megabytes of a big listing are neither copied nor touched again as
+// the list grows.
 //
 // Append-only: paths stay in the order they were appended, duplicates
 // included; nothing sorts them. An append that runs out of memory throws
 // std::bad_alloc and leaves the list as it was.
 #pragma once
 
-#include <algorithm>
 #include <cstddef>
+#include <cstdlib>
 #include <iterator>
+#include <new>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace zuvo {
@@ -80,14 +85,29 @@ class PathList {
   using value_type = std::u16string_view;
   using size_type = size_t;
 
+  PathList() = default;
+  PathList(const PathList& other);
+  PathList(PathList&& other) noexcept { swap(other); }
+  PathList& operator=(PathList other) noexcept {
+    swap(other);
+    return *this;
+  }
+  ~PathList() { std::free(text_); }
+  void swap(PathList& other) noexcept {
+    std::swap(text_, other.text_);
+    std::swap(chars_, other.chars_);
+    std::swap(capacity_, other.capacity_);
+    ends_.swap(other.ends_);
+  }
+
   size_t size() const { return ends_.size(); }
   bool empty() const { return ends_.empty(); }
   // The characters of all paths together (no separators counted).
-  size_t chars() const { return text_.size(); }
+  size_t chars() const { return chars_; }
 
   std::u16string_view operator[](size_t i) const {
     const size_t begin = i == 0 ? 0 : ends_[i - 1];
-    return std::u16string_view(text_.data() + begin, ends_[i] - begin);
+    return std::u16string_view(text_ + begin, ends_[i] - begin);
   }
   const_iterator begin() const { return const_iterator(this, 0); }
   const_iterator end() const { return const_iterator(this, ends_.size()); }
@@ -97,41 +117,35 @@ class PathList {
   // Appends |prefix| followed by |name| as one path, written in place. Either
   // may be a path of this list.
   void Append(std::u16string_view prefix, std::u16string_view name) {
-    const size_t end = text_.size() + prefix.size() + name.size();
-    ends_.push_back(end);
-    try {
-      if (end > text_.capacity()) {
-        // Grown into a new buffer while the old one, which |prefix| or
-        // |name| may point into, is still there.
-        std::u16string grown;
-        grown.reserve(std::max(end, 2 * text_.capacity()));
-        grown.append(text_).append(prefix).append(name);
-        text_.swap(grown);
-      } else {
-        text_.append(prefix).append(name);
-      }
-    } catch (...) {
+    ends_.push_back(chars_ + prefix.size() + name.size());
+    if (ends_.back() > capacity_ && !Grow(ends_.back(), prefix, name)) {
       ends_.pop_back();
-      throw;
+      throw std::bad_alloc();
     }
+    std::char_traits<char16_t>::copy(text_ + chars_, prefix.data(), prefix.size());
+    std::char_traits<char16_t>::copy(text_ + chars_ + prefix.size(), name.data(), name.size());
+    chars_ = ends_.back();
   }
 
-  // Room for |paths| more paths of |chars| characters in all.
-  void reserve(size_t paths, size_t chars) {
-    ends_.reserve(ends_.size() + paths);
-    text_.reserve(text_.size() + chars);
-  }
   void clear() {
-    text_.clear();
+    chars_ = 0;
     ends_.clear();
   }
 
   friend bool operator==(const PathList& a, const PathList& b) {
-    return a.ends_ == b.ends_ && a.text_ == b.text_;
+    return a.ends_ == b.ends_ &&
+           std::u16string_view(a.text_, a.chars_) == std::u16string_view(b.text_, b.chars_);
   }
 
  private:
-  std::u16string text_;       // every path, back to back
+  // Makes room for |needed| characters (at least twice the old room), keeping
+  // |prefix| and |name| valid when they point into the old block. False
+  // when there is no memory; then nothing has changed.
+  bool Grow(size_t needed, std::u16string_view& prefix, std::u16string_view& name);
+
+  char16_t* text_ = nullptr;  // every path, back to back (C heap)
+  size_t chars_ = 0;
+  size_t capacity_ = 0;
   std::vector<size_t> ends_;  // where each path ends in text_
 };
 
