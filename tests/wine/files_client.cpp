@@ -14,7 +14,7 @@
 
 namespace {
 
-std::wstring W(const std::u16string& text) { return {text.begin(), text.end()}; }
+std::wstring W(std::u16string_view text) { return {text.begin(), text.end()}; }
 std::u16string U(const std::wstring& text) { return {text.begin(), text.end()}; }
 
 void MakeFile(const std::wstring& path, DWORD attributes = FILE_ATTRIBUTE_NORMAL) {
@@ -26,7 +26,7 @@ void MakeFile(const std::wstring& path, DWORD attributes = FILE_ATTRIBUTE_NORMAL
 // The listed paths relative to |root| (which each must begin with).
 std::vector<std::wstring> Relative(const zuvo::PathList& list, const std::wstring& root) {
   std::vector<std::wstring> out;
-  for (const std::u16string& path : list) {
+  for (const std::u16string_view path : list) {
     const std::wstring wide = W(path);
     if (wide.compare(0, root.size(), root) != 0) {
       out.push_back(L"<outside>" + wide);
