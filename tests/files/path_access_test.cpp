@@ -210,7 +210,9 @@ TEST(NarrowText, OnlyExactConversions) {
   EXPECT_EQ(ToNarrowExact(u"\uFF0E\uFF0E\uFF3C"),
             std::optional<std::string>("\xEF\xBC\x8E\xEF\xBC\x8E\xEF\xBC\xBC"));
   EXPECT_FALSE(ToNarrowExact(u"a\xD800"));
-  EXPECT_FALSE(ToNarrowExact(u"\xDC00" u"b"));
+  EXPECT_FALSE(
+      ToNarrowExact(u"\xDC00"
+                    u"b"));
 }
 
 // A real tree on this machine:
