@@ -3,6 +3,14 @@
 #include <charconv>
 
 namespace zuvo::json {
+
+Value::Value() = default;
+Value::Value(const Value&) = default;
+Value::Value(Value&&) noexcept = default;
+Value& Value::operator=(const Value&) = default;
+Value& Value::operator=(Value&&) noexcept = default;
+Value::~Value() = default;
+
 namespace {
 
 // Nesting deeper than this is refused, so that no input can exhaust the

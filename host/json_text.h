@@ -22,6 +22,17 @@ class ParseError : public std::runtime_error {
 
 struct Value {
   enum class Type { kNull, kBool, kNumber, kString, kArray, kObject };
+
+  // Defined where Value is complete: the object's members hold Values, and
+  // some standard libraries need the element type complete to instantiate
+  // the container's special members.
+  Value();
+  Value(const Value&);
+  Value(Value&&) noexcept;
+  Value& operator=(const Value&);
+  Value& operator=(Value&&) noexcept;
+  ~Value();
+
   Type type = Type::kNull;
   bool boolean = false;
   std::string number;  // the number's literal text
