@@ -58,13 +58,7 @@ class ConsoleRequests : public ::testing::Test {
                              const std::vector<std::string>& launcher = {}) {
     std::vector<std::string> args = {"--registry", dir_.File("registry.reg"), "--create-key"};
     for (const std::string& setting : settings) args.insert(args.end(), {"--set", setting});
-    const testing::ConsoleRun run = testing::RunConsole(args, input, launcher);
-    EXPECT_EQ(run.exitCode, 0) << run.errors;
-    EXPECT_EQ(run.lines.size(), input.size()) << run.errors;
-    std::vector<Value> answers;
-    for (const std::string& line : run.lines) answers.push_back(json::Parse(line));
-    answers.resize(input.size());
-    return answers;
+    return testing::RunConsoleSession(args, input, launcher);
   }
 
   std::vector<std::string> Settings(const std::string& startOn, const std::string& subFolders) {

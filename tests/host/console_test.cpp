@@ -23,16 +23,7 @@ using testing::TextOf;
 std::vector<Value> Session(const TempDir& dir, std::vector<std::string> args,
                            const std::vector<std::string>& input) {
   args.insert(args.begin(), {"--registry", dir.File("registry.reg")});
-  const ConsoleRun run = RunConsole(args, input);
-  EXPECT_EQ(run.exitCode, 0) << run.errors;
-  EXPECT_EQ(run.lines.size(), input.size());
-  std::vector<Value> answers;
-  for (const std::string& line : run.lines) {
-    for (char c : line) EXPECT_TRUE(c >= 0x20 && c < 0x7f) << line;
-    answers.push_back(json::Parse(line));
-  }
-  answers.resize(input.size());
-  return answers;
+  return testing::RunConsoleSession(args, input);
 }
 
 std::string CommandInfo(int index) {

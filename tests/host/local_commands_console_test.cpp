@@ -14,22 +14,14 @@ namespace zuvo {
 namespace {
 
 using json::Value;
-using testing::ConsoleRun;
 using testing::Member;
-using testing::RunConsole;
 using testing::TempDir;
 using testing::TextOf;
 
 std::vector<Value> Session(const TempDir& dir, std::vector<std::string> args,
                            const std::vector<std::string>& input) {
   args.insert(args.begin(), {"--registry", dir.File("registry.reg")});
-  const ConsoleRun run = RunConsole(args, input);
-  EXPECT_EQ(run.exitCode, 0) << run.errors;
-  EXPECT_EQ(run.lines.size(), input.size());
-  std::vector<Value> answers;
-  for (const std::string& line : run.lines) answers.push_back(json::Parse(line));
-  answers.resize(input.size());
-  return answers;
+  return testing::RunConsoleSession(args, input);
 }
 
 std::vector<std::string> Settings(const std::string& folder, const std::string& startOn,

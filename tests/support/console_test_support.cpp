@@ -83,6 +83,21 @@ const json::Value& Member(const json::Value& object, const char16_t* name) {
   return *v;
 }
 
+std::vector<json::Value> RunConsoleSession(const std::vector<std::string>& args,
+                                           const std::vector<std::string>& input,
+                                           const std::vector<std::string>& launcher) {
+  const ConsoleRun run = RunConsole(args, input, launcher);
+  EXPECT_EQ(run.exitCode, 0) << run.errors;
+  EXPECT_EQ(run.lines.size(), input.size()) << run.errors;
+  std::vector<json::Value> answers;
+  for (const std::string& line : run.lines) {
+    for (char c : line) EXPECT_TRUE(c >= 0x20 && c < 0x7f) << line;
+    answers.push_back(json::Parse(line));
+  }
+  answers.resize(input.size());
+  return answers;
+}
+
 std::u16string TextOf(const json::Value& object, const char16_t* name) {
   const json::Value& v = Member(object, name);
   EXPECT_EQ(v.type, json::Value::Type::kString) << Utf16ToUtf8(name);

@@ -21,6 +21,13 @@ struct ConsoleRun {
 ConsoleRun RunConsole(const std::vector<std::string>& args, const std::vector<std::string>& input,
                       const std::vector<std::string>& launcher = {});
 
+// One console session that must succeed: exit code 0 and one answer per
+// input line, each ASCII-only JSON; the answers parsed, padded with nulls to
+// one per input line when some are missing.
+std::vector<json::Value> RunConsoleSession(const std::vector<std::string>& args,
+                                           const std::vector<std::string>& input,
+                                           const std::vector<std::string>& launcher = {});
+
 // Field access on a parsed answer; a missing member fails the test and
 // yields null.
 const json::Value& Member(const json::Value& object, const char16_t* name);
