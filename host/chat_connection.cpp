@@ -202,18 +202,23 @@ bool Connection::TransferStep(Outgoing& out) {
     return false;
   }
   if (!Write(EncodeMessage(DataMessage(out.id, std::move(piece))))) return false;
-  const unsigned percent = Percent(file.sent(), file.size());
-  if (percent != out.percent) {
-    out.percent = percent;
-    Event e;
-    e.type = Event::Type::kOutgoingProgress;
-    e.id = out.id;
-    e.name = file.name();
-    e.done = file.sent();
-    e.total = file.size();
-    Post(std::move(e));
-  }
+  PostProgress(Event::Type::kOutgoingProgress, out.id, file.name(), file.sent(), file.size(),
+               out.percent);
   return true;
+}
+
+void Connection::PostProgress(Event::Type type, uint32_t id, const std::u16string& name,
+                              uint64_t done, uint64_t total, unsigned& lastPercent) {
+  const unsigned percent = Percent(done, total);
+  if (percent == lastPercent) return;
+  lastPercent = percent;
+  Event e;
+  e.type = type;
+  e.id = id;
+  e.name = name;
+  e.done = done;
+  e.total = total;
+  Post(std::move(e));
 }
 
 void Connection::ReadLoop() {
@@ -348,17 +353,8 @@ bool Connection::OnMessage(Message& m, std::string& why) {
       bool finished = false;
       if (m.kind == Kind::kFileData) {
         if (file.Write(m.data, failure)) {
-          const unsigned percent = Percent(file.received(), file.size());
-          if (percent != it->second.percent) {
-            it->second.percent = percent;
-            Event e;
-            e.type = Event::Type::kIncomingProgress;
-            e.id = m.id;
-            e.name = file.name();
-            e.done = file.received();
-            e.total = file.size();
-            Post(std::move(e));
-          }
+          PostProgress(Event::Type::kIncomingProgress, m.id, file.name(), file.received(),
+                       file.size(), it->second.percent);
           return true;
         }
       } else {

@@ -116,6 +116,10 @@ class Connection {
   // One step of |out|; false when the transfer is over (done or failed).
   bool TransferStep(Outgoing& out);
   void Post(Event event) { events_.Push(std::move(event)); }
+  // Posts a progress event of |type| when the whole percent of |done| out
+  // of |total| differs from |lastPercent|, which it then updates.
+  void PostProgress(Event::Type type, uint32_t id, const std::u16string& name, uint64_t done,
+                    uint64_t total, unsigned& lastPercent);
 
   std::unique_ptr<StreamSocket> socket_;
   EventQueue& events_;
