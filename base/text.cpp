@@ -116,6 +116,13 @@ bool EqualsIgnoreCase(std::u16string_view a, std::u16string_view b) {
   return true;
 }
 
+bool HasControlCharacter(std::u16string_view text) {
+  for (const char16_t c : text) {
+    if (c < 32) return true;
+  }
+  return false;
+}
+
 std::u16string DecimalText(uint64_t value) {
   std::u16string out;
   do {

@@ -32,6 +32,10 @@ std::u16string Ascii(std::string_view in);
 char16_t FoldCase(char16_t c);
 bool EqualsIgnoreCase(std::u16string_view a, std::u16string_view b);
 
+// Whether |text| holds a character below code 32 (a line break, a tab, the
+// marker...).
+bool HasControlCharacter(std::u16string_view text);
+
 // Decimal text of a non-negative integer, as UTF-16.
 std::u16string DecimalText(uint64_t value);
 

@@ -23,10 +23,6 @@ constexpr std::u16string_view kSending = u"Accepted Request, Sending File ";
 constexpr std::u16string_view kOffering = u"Accepted Request, Offering...";
 constexpr std::u16string_view kDropFile = u"#/dropfile ";
 
-bool HasControlCharacter(std::u16string_view text) {
-  return std::any_of(text.begin(), text.end(), [](char16_t c) { return c < 32; });
-}
-
 // The decimal text of |count| + 1, counted in the text itself so that it
 // never overflows. The count starts from nothing before Initialize.
 std::u16string NextCount(const std::u16string& count) {
@@ -106,15 +102,14 @@ void beta::AnswerList(const std::u16string& sText, std::u16string& sTextToSend) 
   const std::u16string patterns = sText;
 
   sTextToSend = kOffering;
-  PathList list;
-  if (server_.access().ResolveShare(folder)) {
+  if (!server_.access().ResolveShare(folder)) return;
+  WriteListingReply(sTextToSend, kOffering, [&](PathList& list) {
     if (recursive) {
       server_.files().ListFilesRecursive(list, folder, patterns);
     } else {
       server_.files().ListFiles(list, folder, patterns);
     }
-  }
-  AppendPathLines(sTextToSend, list);
+  });
 }
 
 // The files ("rfldr") or the sub-folders ("rflds") of a folder given
@@ -135,13 +130,13 @@ void beta::AnswerFolder(RequestCode code, const std::u16string& sText,
   const PathAccess& access = server_.access();
   const std::optional<ResolvedPath> root = access.ResolveShare(share);
   if (!root || !access.IsFolderArgumentInside(sText, folder, *root)) return;
-  PathList list;
-  if (code == RequestCode::kFolder) {
-    server_.files().ListFiles(list, folder, u"*.*");
-  } else {
-    server_.files().ListSubFolders(list, folder);
-  }
-  AppendPathLines(sTextToSend, list);
+  WriteListingReply(sTextToSend, kOffering, [&](PathList& list) {
+    if (code == RequestCode::kFolder) {
+      server_.files().ListFiles(list, folder, u"*.*");
+    } else {
+      server_.files().ListSubFolders(list, folder);
+    }
+  });
 }
 
 // The full path of the first file of the given name below the shared folder,
@@ -176,15 +171,14 @@ void beta::AnswerFile(std::u16string& sTextToSend) {
     sTextToSend = kNotInShare;
     return;
   }
-  std::u16string reply;
-  reply.reserve(kSending.size() + path.size() + 4 + kDropFile.size() + path.size());
-  reply += kSending;
-  reply += path;
-  reply += u"...";
-  reply += kLF;
-  reply += kDropFile;
-  reply += path;
-  sTextToSend = std::move(reply);
+  // Written into the caller's text, whose buffer (kept for listings) stays.
+  sTextToSend.assign(kSending);
+  sTextToSend.reserve(kSending.size() + path.size() + 4 + kDropFile.size() + path.size());
+  sTextToSend += path;
+  sTextToSend += u"...";
+  sTextToSend += kLF;
+  sTextToSend += kDropFile;
+  sTextToSend += path;
   state_.sFilesSent = NextCount(state_.sFilesSent);
 }
 

@@ -3,6 +3,7 @@
 #include <new>
 
 #include "base/plugin_error.h"
+#include "base/text.h"
 #include "files/name_order.h"
 #include "files/tree_walk.h"
 #include "files/wildcard.h"
@@ -40,12 +41,13 @@ void AppendPath(PathList& list, std::u16string_view prefix, std::u16string_view 
 // An entry whose kind could not be read counts as a file.
 void AppendMatchingFiles(PathList& list, std::u16string_view prefix, const FolderContents& contents,
                          const std::vector<PatternPiece>& pieces) {
+  if (HasControlCharacter(prefix)) return;
   for (const PatternPiece& piece : pieces) {
     if (piece.kind == PatternPiece::Kind::kNothing) continue;
     for (const FolderEntry& e : contents.entries) {
       if (e.kind != EntryKind::kFile && e.kind != EntryKind::kUnknown) continue;
       const std::u16string_view name = contents.name(e);
-      if (IsDotName(name) || !piece.Matches(name)) continue;
+      if (IsDotName(name) || HasControlCharacter(name) || !piece.Matches(name)) continue;
       AppendPath(list, prefix, name);
     }
   }
@@ -139,6 +141,7 @@ void DirRecurse::ListFilesRecursive(PathList& list, std::u16string_view folder,
 
 void DirRecurse::ListSubFolders(PathList& list, std::u16string_view folder) {
   const std::u16string prefix = FolderPrefix(folder);
+  if (HasControlCharacter(prefix)) return;
   FolderHandle handle;
   FsStatus status = fs_.OpenFolder(prefix, handle);
   if (status == FsStatus::kNotFound) return;
@@ -151,7 +154,7 @@ void DirRecurse::ListSubFolders(PathList& list, std::u16string_view folder) {
     if (e.kind == EntryKind::kUnknown) ThrowFor(contents.kindError);
     if (e.kind != EntryKind::kFolder) continue;
     const std::u16string_view name = contents.name(e);
-    if (IsDotName(name)) continue;
+    if (IsDotName(name) || HasControlCharacter(name)) continue;
     list.Append(prefix, name);
   }
   if (status != FsStatus::kOk) ThrowFor(status);

@@ -8,6 +8,9 @@
 // Never listed: names made only of "." characters, hidden and system
 // entries, links and other entries that are neither file nor folder; files
 // only in file lists, folders only in folder lists. Links are never walked.
+// No listed path holds a character below code 32 (a folder whose path holds
+// one lists nothing): a listing's lines can go into a reply as they are,
+// with no line break of a name forging another line.
 // A missing folder gives nothing and no error, in every listing.
 #pragma once
 

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "base/text.h"
+
 namespace zuvo {
 namespace {
 
@@ -25,7 +27,7 @@ bool IsWellFormedUtf16(std::u16string_view s) {
 // What both models ask of any text before looking at its form.
 bool AcceptableText(std::u16string_view s) {
   if (s.size() > PathAccess::kMaxPathLength) return false;
-  if (std::any_of(s.begin(), s.end(), [](char16_t c) { return c < 32; })) return false;
+  if (HasControlCharacter(s)) return false;
   return IsWellFormedUtf16(s);
 }
 

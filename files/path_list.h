@@ -1,158 +1,144 @@
-// PathList: the paths a listing appends, in order, kept compactly: every
-// character in one UTF-16 buffer and, per path, where it ends. A listing of
-// a whole tree thus costs two growing buffers instead of one heap text per
-// path, and a reply can be sized from chars() and filled with straight
-// copies. The characters live in a block of the C heap, grown with realloc:
-// a large block grows where it is or is moved by remapping its pages, so the
-// tens of megabytes of a big listing are neither copied nor touched again as
-// the list grows.
+// PathList: the paths a listing appends, in order, kept as the lines of one
+// UTF-16 text: a lead (any text, often empty), then for each path a CR and
+// the path.
+//
+// That text is what a listing's reply is made of, so a reply is never
+// copied out of the list: the caller gives its reply-so-far as the lead
+// (with the room its buffer already has) and takes the whole text back with
+// TakeText(). A listing of a whole tree thus writes each path once, into one
+// growing buffer, and allocates nothing per path.
 //
 // Append-only: paths stay in the order they were appended, duplicates
-// included; nothing sorts them. An append that runs out of memory throws
-// std::bad_alloc and leaves the list as it was.
+// included; nothing sorts them. A path must not hold a CR, which would read
+// back as two paths; the listings never append one (files/dir_recurse.h).
+// An append that runs out of memory throws std::bad_alloc and leaves the
+// list as it was.
 #pragma once
 
 #include <cstddef>
-#include <cstdlib>
 #include <iterator>
-#include <new>
 #include <string>
 #include <string_view>
 #include <utility>
-#include <vector>
 
 namespace zuvo {
 
 class PathList {
  public:
+  // Reads the paths from the text, one line at a time.
   class const_iterator {
    public:
-    using iterator_category = std::random_access_iterator_tag;
+    using iterator_category = std::forward_iterator_tag;
     using value_type = std::u16string_view;
     using difference_type = std::ptrdiff_t;
     using reference = std::u16string_view;
     using pointer = void;
 
     const_iterator() = default;
-    std::u16string_view operator*() const { return (*list_)[index_]; }
-    std::u16string_view operator[](difference_type n) const { return (*list_)[index_ + n]; }
+    std::u16string_view operator*() const {
+      return lines_.substr(0, lines_.find(u'\r', 1)).substr(1);
+    }
     const_iterator& operator++() {
-      ++index_;
+      const size_t next = lines_.find(u'\r', 1);
+      lines_ =
+          next == std::u16string_view::npos ? lines_.substr(lines_.size()) : lines_.substr(next);
       return *this;
     }
     const_iterator operator++(int) {
       const_iterator old = *this;
-      ++index_;
+      ++*this;
       return old;
-    }
-    const_iterator& operator--() {
-      --index_;
-      return *this;
-    }
-    const_iterator operator--(int) {
-      const_iterator old = *this;
-      --index_;
-      return old;
-    }
-    const_iterator& operator+=(difference_type n) {
-      index_ += n;
-      return *this;
-    }
-    const_iterator& operator-=(difference_type n) {
-      index_ -= n;
-      return *this;
-    }
-    friend const_iterator operator+(const_iterator it, difference_type n) { return it += n; }
-    friend const_iterator operator+(difference_type n, const_iterator it) { return it += n; }
-    friend const_iterator operator-(const_iterator it, difference_type n) { return it -= n; }
-    friend difference_type operator-(const const_iterator& a, const const_iterator& b) {
-      return static_cast<difference_type>(a.index_) - static_cast<difference_type>(b.index_);
     }
     friend bool operator==(const const_iterator& a, const const_iterator& b) {
-      return a.index_ == b.index_;
-    }
-    friend auto operator<=>(const const_iterator& a, const const_iterator& b) {
-      return a.index_ <=> b.index_;
+      return a.lines_.data() + a.lines_.size() == b.lines_.data() + b.lines_.size() &&
+             a.lines_.size() == b.lines_.size();
     }
 
    private:
     friend class PathList;
-    const_iterator(const PathList* list, size_t index) : list_(list), index_(index) {}
-    const PathList* list_ = nullptr;
-    size_t index_ = 0;
+    explicit const_iterator(std::u16string_view lines) : lines_(lines) {}
+    std::u16string_view lines_;  // CR + path, for this path and the ones after it
   };
   using iterator = const_iterator;
   using value_type = std::u16string_view;
   using size_type = size_t;
 
   PathList() = default;
-  PathList(const PathList& other);
-  PathList(PathList&& other) noexcept { swap(other); }
-  PathList& operator=(PathList other) noexcept {
-    swap(other);
-    return *this;
+  // A list whose text starts with |lead|; its buffer, with the room it has,
+  // becomes the list's.
+  explicit PathList(std::u16string lead) : text_(std::move(lead)), leadSize_(text_.size()) {}
+
+  size_t size() const { return count_; }
+  bool empty() const { return count_ == 0; }
+  // The characters of all paths together (no lead, no CRs counted).
+  size_t chars() const { return text_.size() - leadSize_ - count_; }
+
+  const_iterator begin() const {
+    return const_iterator(std::u16string_view(text_).substr(leadSize_));
   }
-  ~PathList() { std::free(text_); }
-  void swap(PathList& other) noexcept {
-    std::swap(text_, other.text_);
-    std::swap(chars_, other.chars_);
-    std::swap(capacity_, other.capacity_);
-    ends_.swap(other.ends_);
+  const_iterator end() const {
+    return const_iterator(std::u16string_view(text_).substr(text_.size()));
   }
 
-  size_t size() const { return ends_.size(); }
-  bool empty() const { return ends_.empty(); }
-  // The characters of all paths together (no separators counted).
-  size_t chars() const { return chars_; }
-
-  std::u16string_view operator[](size_t i) const {
-    const size_t begin = i == 0 ? 0 : ends_[i - 1];
-    return std::u16string_view(text_ + begin, ends_[i] - begin);
+  // The lead, then CR and the path for each path in order.
+  const std::u16string& text() const { return text_; }
+  // Gives the text away; the list is left empty, with an empty lead.
+  std::u16string TakeText() && {
+    count_ = 0;
+    leadSize_ = 0;
+    return std::exchange(text_, std::u16string());
   }
-  const_iterator begin() const { return const_iterator(this, 0); }
-  const_iterator end() const { return const_iterator(this, ends_.size()); }
 
   // Appends |path|.
   void push_back(std::u16string_view path) { Append(path, {}); }
-  // Appends |prefix| followed by |name| as one path, written in place. Either
-  // may be a path of this list.
+  // Appends |prefix| followed by |name| as one path. Either may be a path of
+  // this list.
   void Append(std::u16string_view prefix, std::u16string_view name) {
-    ends_.push_back(chars_ + prefix.size() + name.size());
-    if (ends_.back() > capacity_ && !Grow(ends_.back(), prefix, name)) {
-      ends_.pop_back();
-      throw std::bad_alloc();
-    }
-    std::char_traits<char16_t>::copy(text_ + chars_, prefix.data(), prefix.size());
-    std::char_traits<char16_t>::copy(text_ + chars_ + prefix.size(), name.data(), name.size());
-    chars_ = ends_.back();
+    const size_t needed = text_.size() + 1 + prefix.size() + name.size();
+    if (needed > text_.capacity()) Grow(needed, prefix, name);
+    text_.push_back(u'\r');
+    text_.append(prefix);
+    text_.append(name);
+    ++count_;
   }
 
+  // Drops every path; the lead stays.
   void clear() {
-    chars_ = 0;
-    ends_.clear();
+    text_.resize(leadSize_);
+    count_ = 0;
   }
 
   friend bool operator==(const PathList& a, const PathList& b) {
-    return a.ends_ == b.ends_ &&
-           std::u16string_view(a.text_, a.chars_) == std::u16string_view(b.text_, b.chars_);
+    return a.count_ == b.count_ && a.leadSize_ == b.leadSize_ && a.text_ == b.text_;
   }
 
  private:
-  // Makes room for |needed| characters (at least twice the old room), keeping
-  // |prefix| and |name| valid when they point into the old block. False
-  // when there is no memory; then nothing has changed.
-  bool Grow(size_t needed, std::u16string_view& prefix, std::u16string_view& name);
+  // Makes room for |needed| characters (at least twice the old room),
+  // keeping |prefix| and |name| valid when they point into the text.
+  void Grow(size_t needed, std::u16string_view& prefix, std::u16string_view& name);
 
-  char16_t* text_ = nullptr;  // every path, back to back (C heap)
-  size_t chars_ = 0;
-  size_t capacity_ = 0;
-  std::vector<size_t> ends_;  // where each path ends in text_
+  std::u16string text_;  // the lead, then CR + path for each path
+  size_t leadSize_ = 0;  // characters of the lead
+  size_t count_ = 0;     // paths
 };
 
-// Appends, for each path of |list| in order, CR and the path, into |text|
-// reserved once to its final size: the lines of a listing's reply. A path
-// holding a character below code 32 is left out, as its line breaks would
-// let a reply carry a forged host command.
-void AppendPathLines(std::u16string& text, const PathList& list);
+// Makes |reply| |lead| followed by a CR + path line for each path that
+// |listing| appends to the list it is given. The reply's buffer, with the
+// room it already has, becomes the list's text, so every path is written
+// once, straight into the reply. When the listing throws, |reply| is |lead|
+// alone and the exception passes on.
+template <typename Listing>
+void WriteListingReply(std::u16string& reply, std::u16string_view lead, Listing&& listing) {
+  reply.assign(lead);
+  PathList list(std::move(reply));
+  try {
+    listing(list);
+  } catch (...) {
+    list.clear();
+    reply = std::move(list).TakeText();
+    throw;
+  }
+  reply = std::move(list).TakeText();
+}
 
 }  // namespace zuvo

@@ -171,6 +171,31 @@ TEST_F(RulesTest, ListSubFoldersPassesErrorsOn) {
   EXPECT_EQ(fs_.opened, fs_.closed);
 }
 
+TEST_F(RulesTest, NoListedPathHoldsAControlCharacter) {
+  // Whatever the file system hands over, a name or a folder with a line
+  // break (or any character below 32) never becomes a line of a listing, and
+  // the folders below such a folder list nothing either.
+  fs_.folders[u"C:\\n\\"].entries = {
+      {u"ok", kFile},    {u"lf\nx", kFile}, {u"cr\r", kFolder},           {u"tab\t", kFile},
+      {u"sub", kFolder}, {u"\x1f", kFile},  {u"\u00e9 \U0001F600", kFile}};
+  fs_.folders[u"C:\\n\\cr\r\\"].entries = {{u"in-cr", kFile}, {u"deeper", kFolder}};
+  fs_.folders[u"C:\\n\\cr\r\\deeper\\"].entries = {{u"in-deeper", kFile}};
+  fs_.folders[u"C:\\n\\sub\\"].entries = {{u"s\n", kFolder}, {u"s", kFolder}};
+  fs_.folders[u"C:\\n\\sub\\s\\"].entries = {{u"f", kFile}};
+  EXPECT_EQ(Recursive(u"C:\\n"),
+            (Strings{"C:\\n\\ok", "C:\\n\\\u00e9 \U0001F600", "C:\\n\\sub\\s\\f"}));
+  PathList subs;
+  dr_.ListSubFolders(subs, u"C:\\n\\sub");
+  EXPECT_EQ(Texts(subs), Strings{"C:\\n\\sub\\s"});
+  for (const char16_t* folder : {u"C:\\n\\cr\r", u"C:\\n\\cr\r\\deeper"}) {
+    PathList list;
+    dr_.ListFiles(list, folder, u"*");
+    dr_.ListFilesRecursive(list, folder, u"*");
+    dr_.ListSubFolders(list, folder);
+    EXPECT_TRUE(list.empty());
+  }
+}
+
 TEST_F(RulesTest, SearchNamesThatCouldLeaveTheTreeFindNothing) {
   // With the Windows form, "/" and ":" are refused as well as "\".
   for (const char16_t* name : {u"B\\b.txt", u"B/b.txt", u"C:b.txt", u"..", u".", u"a\x01"}) {

@@ -266,7 +266,7 @@ TEST_F(DirRecurseTest, NamesAReplyCannotCarryAreLeftOut) {
   PathList list;
   dr_.ListFiles(list, tree_.At16("s"), u"caf\u00c9 ??");
   ASSERT_EQ(list.size(), 1u);
-  EXPECT_EQ(list[0], tree_.At16("s/caf\u00e9 \U0001F600"));
+  EXPECT_EQ(*list.begin(), tree_.At16("s/caf\u00e9 \U0001F600"));
 }
 
 TEST_F(DirRecurseTest, FindFileInTree) {

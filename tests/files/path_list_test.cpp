@@ -3,18 +3,19 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <iterator>
+#include <new>
+#include <stdexcept>
 #include <string>
 #include <vector>
-
-#include "base/text.h"
 
 namespace zuvo {
 namespace {
 
 using Views = std::vector<std::u16string_view>;
 
-TEST(PathListTest, KeepsOrderDuplicatesAndEmptyPaths) {
+Views Paths(const PathList& list) { return Views(list.begin(), list.end()); }
+
+TEST(PathListTest, KeepsOrderDuplicatesAndEmptyPathsAsLines) {
   PathList list;
   EXPECT_TRUE(list.empty());
   EXPECT_EQ(list.begin(), list.end());
@@ -27,17 +28,15 @@ TEST(PathListTest, KeepsOrderDuplicatesAndEmptyPaths) {
   ASSERT_EQ(list.size(), 6u);
   EXPECT_FALSE(list.empty());
   EXPECT_EQ(list.chars(), 8u + 8 + 8 + 0 + 5 + 0);
-  EXPECT_EQ(Views(list.begin(), list.end()),
-            (Views{u"/s/b.txt", u"/s/a.txt", u"/s/b.txt", u"", u"/s/x/", u""}));
-  EXPECT_EQ(list[1], u"/s/a.txt");
-  EXPECT_EQ(list.end() - list.begin(), 6);
-  EXPECT_EQ(*(list.begin() + 4), u"/s/x/");
+  EXPECT_EQ(Paths(list), (Views{u"/s/b.txt", u"/s/a.txt", u"/s/b.txt", u"", u"/s/x/", u""}));
   EXPECT_EQ(std::count(list.begin(), list.end(), u"/s/b.txt"), 2);
+  EXPECT_EQ(list.text(), u"\r/s/b.txt\r/s/a.txt\r/s/b.txt\r\r/s/x/\r");
 
   // A path appended from one of the list's own paths is copied whole, even
   // when the buffer moves meanwhile.
-  for (int i = 0; i < 1000; ++i) list.Append(list[0], list[1]);
-  EXPECT_EQ(list[list.size() - 1], u"/s/b.txt/s/a.txt");
+  for (int i = 0; i < 1000; ++i) list.Append(*list.begin(), *std::next(list.begin()));
+  EXPECT_EQ(list.size(), 1006u);
+  EXPECT_EQ(Paths(list).back(), u"/s/b.txt/s/a.txt");
 
   PathList same;
   same.push_back(u"x");
@@ -49,24 +48,45 @@ TEST(PathListTest, KeepsOrderDuplicatesAndEmptyPaths) {
   list.clear();
   EXPECT_TRUE(list.empty());
   EXPECT_EQ(list.chars(), 0u);
+  EXPECT_EQ(list.text(), u"");
 }
 
-TEST(PathListTest, LinesLeaveOutPathsWithControlCharacters) {
-  PathList list;
-  list.push_back(u"/s/a");
-  list.push_back(u"/s/line\nbreak");
-  list.push_back(u"/s/\u00e9\U0001F600");
-  list.push_back(u"/s/cr\r");
-  list.push_back(std::u16string_view(u"/s/nul\0x", 8));
-  list.push_back(u"/s/tab\tx");
-  list.push_back(u"/s/\u001fus");
+TEST(PathListTest, LeadStaysInFrontAndKeepsItsBuffer) {
+  std::u16string reply = u"Accepted Request, Offering...";
+  reply.reserve(4096);
+  const char16_t* const buffer = reply.data();
+  PathList list(std::move(reply));
+  EXPECT_TRUE(list.empty());
+  EXPECT_EQ(list.begin(), list.end());
+  EXPECT_EQ(list.chars(), 0u);
+  list.Append(u"/s/", u"\u00e9\U0001F600");
   list.push_back(u"/s/ blank");
-  std::u16string text = u"Accepted Request, Offering...";
-  AppendPathLines(text, list);
-  EXPECT_EQ(text, u"Accepted Request, Offering...\r/s/a\r/s/\u00e9\U0001F600\r/s/ blank");
-  std::u16string none = u"head";
-  AppendPathLines(none, PathList());
-  EXPECT_EQ(none, u"head");
+  EXPECT_EQ(Paths(list), (Views{u"/s/\u00e9\U0001F600", u"/s/ blank"}));
+  EXPECT_EQ(list.chars(), 6u + 9);  // the emoji is two UTF-16 units
+  list.clear();
+  list.push_back(u"/s/a");
+  std::u16string text = std::move(list).TakeText();
+  EXPECT_EQ(text, u"Accepted Request, Offering...\r/s/a");
+  EXPECT_EQ(text.data(), buffer);  // written where the caller's text was
+  EXPECT_TRUE(list.empty());
+}
+
+TEST(PathListTest, ListingReplyIsTheLeadAloneWhenTheListingFails) {
+  std::u16string reply = u"old";
+  WriteListingReply(reply, u"head", [](PathList& list) {
+    list.push_back(u"/s/a");
+    list.push_back(u"/s/b");
+  });
+  EXPECT_EQ(reply, u"head\r/s/a\r/s/b");
+  WriteListingReply(reply, u"head", [](PathList&) {});
+  EXPECT_EQ(reply, u"head");
+  EXPECT_THROW(WriteListingReply(reply, u"head",
+                                 [](PathList& list) {
+                                   list.push_back(u"/s/a");
+                                   throw std::runtime_error("listing failed");
+                                 }),
+               std::runtime_error);
+  EXPECT_EQ(reply, u"head");
 }
 
 }  // namespace
