@@ -4,6 +4,7 @@
 
 #include <new>
 #include <string>
+#include <utility>
 
 #include "ZuvoFileSharing.h"
 #include "base/plugin_error.h"
@@ -32,6 +33,14 @@ VARIANT_BOOL ToVariantBool(bool value) { return value ? VARIANT_TRUE : VARIANT_F
 class InOutText {
  public:
   explicit InOutText(BSTR* host) : host_(host), value(FromBstr(*host)) {}
+  // Reads the host's value into |buffer|, whose room is kept.
+  InOutText(BSTR* host, std::u16string buffer) : host_(host), value(std::move(buffer)) {
+    if (*host) {
+      value.assign(reinterpret_cast<const char16_t*>(*host), SysStringLen(*host));
+    } else {
+      value.clear();
+    }
+  }
 
   HRESULT Store() {
     if (value == FromBstr(*host_)) return S_OK;
@@ -266,7 +275,9 @@ class BetaObject final : public _beta, public ISupportErrorInfo {
       const std::u16string code = FromBstr(sNotifyCode);
       const std::u16string text = FromBstr(sText);
       const std::u16string contact = FromBstr(sContactName);
-      InOutText reply(sTextToSend);
+      // A call made while another one runs (a walk lets the host run)
+      // finds no spare text and takes a fresh one.
+      InOutText reply(sTextToSend, std::exchange(spareReply_, std::u16string()));
       bool ok = false;
       const CallStatus status = CallContract(
           [&] {
@@ -275,7 +286,9 @@ class BetaObject final : public _beta, public ISupportErrorInfo {
           },
           ok);
       *result = ToVariantBool(ok);
-      return Finish(status, reply.Store());
+      const HRESULT stored = reply.Store();
+      KeepSpareReply(std::move(reply.value));
+      return Finish(status, stored);
     });
   }
 
@@ -289,6 +302,21 @@ class BetaObject final : public _beta, public ISupportErrorInfo {
     ((hr = FAILED(texts.Store()) ? E_OUTOFMEMORY : hr), ...);
     return hr;
   }
+
+  // Keeps the larger of |text| and the spare, up to kMaxSpareReply.
+  void KeepSpareReply(std::u16string text) {
+    if (text.capacity() <= spareReply_.capacity() || text.capacity() > kMaxSpareReply) return;
+    text.clear();
+    spareReply_ = std::move(text);
+  }
+
+  // The text replies are written into, kept from one ReceiveNotify to the
+  // next. A listing of a large share is tens of megabytes of text; written
+  // into memory the process already has, it costs about half as much as in
+  // fresh memory, whose every page the system must first find and clear. At
+  // most kMaxSpareReply characters (64 MB) are kept.
+  static constexpr size_t kMaxSpareReply = size_t{32} << 20;
+  std::u16string spareReply_;
 
   LONG refs_ = 1;
   zuvo::beta plugin_;
