@@ -14,10 +14,10 @@
 //   reply    building the reply text for 100,000 and 1,000,000 paths
 //
 // Times are CPU time (user and system), so that other work on the machine
-// does not blur them. The listings are measured twice: with glibc's default
-// heap, which hands freed memory back at once so that every listing pays the
-// page faults of its paths and reply afresh, and with a warm heap that keeps
-// its memory (as a long-running host's heap does).
+// does not blur them. The listings are measured twice: writing into the
+// caller's reply text kept from the previous request (as the COM object
+// keeps it), and into a fresh text, which pays the page faults of its tens
+// of megabytes afresh each time (glibc hands such blocks back at once).
 //
 // It prints each as a ratio, and last one line of key=value pairs.
 // ZUVO_BENCH_DIR chooses where the tree is built (default: TMPDIR or /tmp);
@@ -25,7 +25,6 @@
 #include <benchmark/benchmark.h>
 #include <dirent.h>
 #include <fcntl.h>
-#include <malloc.h>
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -226,14 +225,13 @@ class NoPump : public EventPump {
   void ProcessPendingEvents() override {}
 };
 
-// The reply to a listing request, built as ReceiveNotify builds it: the
-// offer, then CR + path for each entry that holds no control character, in a
-// text reserved once.
-std::u16string BuildReply(const PathList& list) {
-  std::u16string reply(u"Accepted Request, Offering...");
-  AppendPathLines(reply, list);
-  return reply;
-}
+constexpr std::u16string_view kOffer = u"Accepted Request, Offering...";
+
+// Paths made up for the reply's growth: one text, viewed path by path.
+struct Synthetic {
+  std::u16string text;
+  std::vector<std::u16string_view> paths;
+};
 
 struct Context {
   Tree tree;
@@ -241,27 +239,63 @@ struct Context {
   std::unique_ptr<FileSystem> fs;
   NoPump pump;
   std::unique_ptr<DirRecurse> dr;
-  PathList replyInput100k;
-  PathList replyInput1M;
+  // The caller's reply text, kept from one request to the next as the COM
+  // object keeps it.
+  std::u16string reply;
+  Synthetic synthetic100k;
+  Synthetic synthetic1M;
 };
 Context* g;
 
-size_t ListAndReply(std::u16string_view patterns) {
-  PathList list;
-  g->dr->ListFilesRecursive(list, g->root16, patterns);
-  const std::u16string reply = BuildReply(list);
-  return reply.size() + list.size();
+// A listing request's reply, built as ReceiveNotify builds it: the offer,
+// then the listing's lines written straight into the reply text. |fresh|:
+// into a new text, as for a caller that keeps no text between requests.
+size_t ListAndReply(std::u16string_view patterns, bool fresh) {
+  std::u16string own;
+  std::u16string& reply = fresh ? own : g->reply;
+  WriteListingReply(reply, kOffer,
+                    [&](PathList& list) { g->dr->ListFilesRecursive(list, g->root16, patterns); });
+  return reply.size();
 }
 
-PathList SyntheticPaths(size_t count) {
+// Writes over a block larger than the machine's caches, so that what runs
+// next finds its data in memory, as a reply finds the paths a walk has just
+// written: otherwise 100,000 paths (tens of megabytes) are read from the
+// cache and 1,000,000 from memory, and their ratio shows the cache instead
+// of the growth.
+void EvictCaches() {
+  static std::vector<char> block(1 << 30);
+  static char round = 0;
+  std::memset(block.data(), ++round, block.size());
+  benchmark::DoNotOptimize(block.data());
+}
+
+// The reply text for |synthetic|'s paths, appended one by one as a listing
+// appends them, into the kept reply text (so that 100,000 and 1,000,000
+// paths pay alike for their memory).
+size_t BuildReply(const Synthetic& synthetic) {
+  WriteListingReply(g->reply, kOffer, [&](PathList& list) {
+    for (const std::u16string_view path : synthetic.paths) list.push_back(path);
+  });
+  return g->reply.size();
+}
+
+Synthetic SyntheticPaths(size_t count) {
   std::mt19937_64 rng(kSeed + 1);
-  PathList list;
+  Synthetic s;
+  std::vector<size_t> ends;
   for (size_t i = 0; i < count; ++i) {
-    list.push_back(Utf8ToUtf16(g->tree.root + "/" + RandomWord(rng, 6, 14) + "/" +
-                               RandomWord(rng, 6, 14) + "/" + RandomWord(rng, 6, 20) + "_" +
-                               std::to_string(i) + ".txt"));
+    s.text +=
+        Utf8ToUtf16(g->tree.root + "/" + RandomWord(rng, 6, 14) + "/" + RandomWord(rng, 6, 14) +
+                    "/" + RandomWord(rng, 6, 20) + "_" + std::to_string(i) + ".txt");
+    ends.push_back(s.text.size());
   }
-  return list;
+  size_t begin = 0;
+  for (const size_t end : ends) {
+    s.paths.push_back(std::u16string_view(s.text).substr(begin, end - begin));
+    begin = end;
+  }
+  return s;
 }
 
 std::vector<std::string> FindArgs(const char* tool) {
@@ -277,30 +311,17 @@ std::vector<std::string> FindSearchArgs() {
   return {"find", g->tree.root, "-name", kAbsentName, "-print", "-quit"};
 }
 
-// glibc gives freed memory back to the system at once above a threshold, so
-// each listing pays page faults for its tens of megabytes of paths and reply
-// afresh; a host whose heap keeps its memory (as the Windows heap does) pays
-// them once. The "warm heap" figures keep the memory: they show the walk's
-// own cost, and the reply's growth without the allocator's policy changing
-// between 100,000 and 1,000,000 paths.
-void WarmHeap() {
-  static const bool done = [] {
-    mallopt(M_MMAP_THRESHOLD, 1 << 30);
-    mallopt(M_TRIM_THRESHOLD, 1 << 30);
-    return true;
-  }();
-  (void)done;
-}
-
 // Every figure is CPU time (user and system) of the work alone, ours
 // measured in this process, the tools' taken from the child's usage: on a
 // machine shared with other work the wall clock would mostly measure the
 // others. A single-threaded walk with a warm cache uses the CPU all along.
 void RegisterAll() {
-  auto ours = [](const char* name, auto fn) {
+  // |prepare| runs before each measured run, outside the time.
+  auto ours = [](const char* name, auto fn, void (*prepare)() = nullptr) {
     benchmark::RegisterBenchmark(name,
-                                 [fn](benchmark::State& state) {
+                                 [fn, prepare](benchmark::State& state) {
                                    for (auto _ : state) {
+                                     if (prepare != nullptr) prepare();
                                      const double start = ProcessCpuSeconds();
                                      fn();
                                      state.SetIterationTime(ProcessCpuSeconds() - start);
@@ -325,10 +346,12 @@ void RegisterAll() {
         ->Unit(benchmark::kMillisecond);
   };
   ours("floor", [] { benchmark::DoNotOptimize(Floor(g->tree.root)); });
-  ours("rlist", [] { benchmark::DoNotOptimize(ListAndReply(u"*.*")); });
+  ours("rlist", [] { benchmark::DoNotOptimize(ListAndReply(u"*.*", false)); });
+  ours("rlist_fresh", [] { benchmark::DoNotOptimize(ListAndReply(u"*.*", true)); });
   tool("find", FindListArgs);
   tool("bfs", BfsListArgs);
-  ours("pattern", [] { benchmark::DoNotOptimize(ListAndReply(u"*.txt;*.jpg")); });
+  ours("pattern", [] { benchmark::DoNotOptimize(ListAndReply(u"*.txt;*.jpg", false)); });
+  ours("pattern_fresh", [] { benchmark::DoNotOptimize(ListAndReply(u"*.txt;*.jpg", true)); });
   tool("find_pattern", FindPatternArgs);
   ours("search", [] {
     std::u16string name = Ascii(kAbsentName);
@@ -336,15 +359,10 @@ void RegisterAll() {
     benchmark::DoNotOptimize(g->dr->FindFileInTree(name, root));
   });
   tool("find_search", FindSearchArgs);
-  // From here on the heap stays warm (see WarmHeap). The reply's growth is
-  // measured there, so that both sizes pay the same for their memory.
-  ours("rlist_warm_heap", [] {
-    WarmHeap();
-    benchmark::DoNotOptimize(ListAndReply(u"*.*"));
-  });
-  ours("pattern_warm_heap", [] { benchmark::DoNotOptimize(ListAndReply(u"*.txt;*.jpg")); });
-  ours("reply_100k", [] { benchmark::DoNotOptimize(BuildReply(g->replyInput100k).size()); });
-  ours("reply_1M", [] { benchmark::DoNotOptimize(BuildReply(g->replyInput1M).size()); });
+  ours(
+      "reply_100k", [] { benchmark::DoNotOptimize(BuildReply(g->synthetic100k)); }, EvictCaches);
+  ours(
+      "reply_1M", [] { benchmark::DoNotOptimize(BuildReply(g->synthetic1M)); }, EvictCaches);
 }
 
 // Keeps the median of every benchmark as the console shows it.
@@ -383,8 +401,8 @@ int main(int argc, char** argv) {
   context.root16 = Utf8ToUtf16(context.tree.root);
   context.fs = CreatePlatformFileSystem();
   context.dr = std::make_unique<DirRecurse>(*context.fs, context.pump, NativePathStyle());
-  context.replyInput100k = SyntheticPaths(100000);
-  context.replyInput1M = SyntheticPaths(1000000);
+  context.synthetic100k = SyntheticPaths(100000);
+  context.synthetic1M = SyntheticPaths(1000000);
 
   // Warm the caches, and check that the tools run.
   PathList all;
@@ -423,8 +441,8 @@ int main(int argc, char** argv) {
       {"pattern listing + reply / GNU find -iname", "pattern", "find_pattern"},
       {"search, absent name / getdents floor", "search", "floor"},
       {"search, absent name / find -name -print -quit", "search", "find_search"},
-      {"recursive listing + reply, warm heap / floor", "rlist_warm_heap", "floor"},
-      {"pattern listing + reply, warm heap / floor", "pattern_warm_heap", "floor"},
+      {"recursive listing + reply, fresh text / floor", "rlist_fresh", "floor"},
+      {"pattern listing + reply, fresh text / floor", "pattern_fresh", "floor"},
       {"reply for 1,000,000 paths / for 100,000", "reply_1M", "reply_100k"},
   };
   std::printf("\nmedians of %d warm runs (CPU time), as ratios (ours / theirs):\n", kRepetitions);
