@@ -14,6 +14,7 @@
 
 #include "core/beta.h"
 #include "core/plugin_server.h"
+#include "tests/support/plugin_on_platform.h"
 
 namespace zuvo {
 namespace {
@@ -58,19 +59,6 @@ class EveryPathIsAFolder : public PathResolver {
  public:
   PathNode Inspect(std::u16string_view) override { return {PathNode::Kind::kDirectory, {}}; }
 };
-class NoMessageBox : public MessageBoxSeam {
- public:
-  void Show(const std::u16string&, const std::u16string&) override {}
-};
-class NoFormView : public FormView {
- public:
-  void RunModal(frmOptions&) override {}
-  std::u16string BrowseForFolder(frmOptions&) override { return {}; }
-};
-class NoEvents : public EventPump {
- public:
-  void ProcessPendingEvents() override {}
-};
 
 // The median time, in seconds, of answering "rlist" over |count| files.
 double MedianSeconds(size_t count, int runs, size_t& replyLength) {
@@ -85,8 +73,8 @@ double MedianSeconds(size_t count, int runs, size_t& replyLength) {
   auto windowMessages = CreatePlatformWindowMessages();
   SyntheticFolder folder(count);
   EveryPathIsAFolder resolver;
-  NoMessageBox messageBox;
-  NoFormView formView;
+  NullMessageBox messageBox;
+  NullFormView formView;
   NoEvents events;
   Platform platform;
   platform.registry = registry.get();

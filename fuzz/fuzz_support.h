@@ -1,6 +1,7 @@
 // Shared pieces of the fuzz targets: a temporary folder that lives for the
-// whole run, a plug-in object on real platform services, and a way to stop
-// the run with a message when an invariant breaks.
+// whole run, where a path leads when the host opens it, and a way to stop
+// the run with a message when an invariant breaks. The plug-in object on
+// real platform services comes from tests/support/plugin_on_platform.h.
 #pragma once
 
 #include <errno.h>
@@ -18,15 +19,9 @@
 #include "base/text.h"
 #include "core/beta.h"
 #include "core/plugin_server.h"
+#include "tests/support/plugin_on_platform.h"
 
 namespace zuvo {
-
-// Gives the fuzz targets the plug-in object's state, as the other
-// operations would set it.
-struct BetaTestPeer {
-  static BetaState& State(beta& plugin) { return plugin.state_; }
-};
-
 namespace fuzz {
 
 // Reports a broken invariant with the texts involved and stops the run;
@@ -63,54 +58,6 @@ class TempRoot {
 
  private:
   std::filesystem::path path_;
-};
-
-class NullMessageBox : public MessageBoxSeam {
- public:
-  void Show(const std::u16string&, const std::u16string&) override { ++shown; }
-  int shown = 0;
-};
-
-class NullFormView : public FormView {
- public:
-  void RunModal(frmOptions&) override {}
-  std::u16string BrowseForFolder(frmOptions&) override { return {}; }
-};
-
-class NoEvents : public EventPump {
- public:
-  void ProcessPendingEvents() override {}
-};
-
-// A plug-in object on the platform's registry stand-in (a store file in
-// |dir|), file system and path resolver, with the POSIX path style.
-struct PluginOnPlatform {
-  explicit PluginOnPlatform(const std::filesystem::path& dir, EventPump* pump = nullptr)
-      : registry(OpenPlatformRegistry((dir / "registry.txt").string())),
-        windowMessages(CreatePlatformWindowMessages()),
-        fileSystem(CreatePlatformFileSystem()) {
-    Platform platform;
-    platform.registry = registry.get();
-    platform.messageBox = &messageBox;
-    platform.formView = &formView;
-    platform.windowMessages = windowMessages.get();
-    platform.fileSystem = fileSystem.get();
-    platform.eventPump = pump ? pump : &noEvents;
-    platform.pathStyle = PathStyle::kPosix;
-    server = std::make_unique<PluginServer>(platform);
-    plugin = std::make_unique<beta>(*server);
-  }
-
-  BetaState& State() { return BetaTestPeer::State(*plugin); }
-
-  std::unique_ptr<RegistryBackend> registry;
-  NullMessageBox messageBox;
-  NullFormView formView;
-  std::unique_ptr<WindowMessages> windowMessages;
-  std::unique_ptr<FileSystem> fileSystem;
-  NoEvents noEvents;
-  std::unique_ptr<PluginServer> server;
-  std::unique_ptr<beta> plugin;
 };
 
 // Where an absolute POSIX path leads when the host opens it: its longest

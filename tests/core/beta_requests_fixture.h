@@ -14,24 +14,9 @@
 #include "base/text.h"
 #include "core/beta.h"
 #include "core/plugin_server.h"
+#include "support/plugin_on_platform.h"
 
 namespace zuvo {
-
-// Sets the plug-in object's state as the other operations would.
-struct BetaTestPeer {
-  static BetaState& State(beta& plugin) { return plugin.state_; }
-};
-
-class NullMessageBox : public MessageBoxSeam {
- public:
-  void Show(const std::u16string&, const std::u16string&) override {}
-};
-
-class NullFormView : public FormView {
- public:
-  void RunModal(frmOptions&) override {}
-  std::u16string BrowseForFolder(frmOptions&) override { return {}; }
-};
 
 // The pause for pending events; a test may hook it to re-enter the plug-in.
 class HookedEventPump : public EventPump {
@@ -87,34 +72,25 @@ class BetaRequestsTest : public ::testing::Test {
     ASSERT_NE(mkdtemp(pattern), nullptr);
     root_ = pattern;
     std::filesystem::create_directories(root_ / "share");
-    registry_ = OpenPlatformRegistry((root_ / "registry.txt").string());
-    windowMessages_ = CreatePlatformWindowMessages();
-    fileSystem_ = std::make_unique<FaultyFileSystem>(CreatePlatformFileSystem());
-    Platform platform;
-    platform.registry = registry_.get();
-    platform.messageBox = &messageBox_;
-    platform.formView = &formView_;
-    platform.windowMessages = windowMessages_.get();
-    platform.fileSystem = fileSystem_.get();
-    platform.eventPump = &pump_;
-    platform.pathStyle = PathStyle::kPosix;
-    server_ = std::make_unique<PluginServer>(platform);
-    plugin_ = std::make_unique<beta>(*server_);
+    auto fileSystem = std::make_unique<FaultyFileSystem>(CreatePlatformFileSystem());
+    fileSystem_ = fileSystem.get();
+    platform_ = std::make_unique<PluginOnPlatform>(root_, &pump_, std::move(fileSystem));
     SetShare(Share());
-    server_->Holder()->Text3 = u"0";
+    server().Holder()->Text3 = u"0";
     State().sSharingOn = u"1";
     State().sFilesSent = u"0";
   }
   void TearDown() override {
-    plugin_.reset();
-    server_.reset();
+    platform_.reset();
     std::error_code ignored;
     std::filesystem::remove_all(root_, ignored);
   }
 
-  BetaState& State() { return BetaTestPeer::State(*plugin_); }
-  void SetShare(const std::u16string& folder) { server_->Holder()->Text1 = folder; }
-  void SetSubFolders(const std::u16string& flag) { server_->Holder()->Text3 = flag; }
+  BetaState& State() { return platform_->State(); }
+  beta& plugin() { return *platform_->plugin; }
+  PluginServer& server() { return *platform_->server; }
+  void SetShare(const std::u16string& folder) { server().Holder()->Text1 = folder; }
+  void SetSubFolders(const std::u16string& flag) { server().Holder()->Text3 = flag; }
 
   // The shared folder's path, and paths below the temporary root.
   std::u16string Share() const { return At("share"); }
@@ -130,18 +106,13 @@ class BetaRequestsTest : public ::testing::Test {
   }
 
   bool Notify(const std::u16string& code, const std::u16string& text, std::u16string& reply) {
-    return plugin_->ReceiveNotify(code, text, u"contact", nullptr, reply);
+    return plugin().ReceiveNotify(code, text, u"contact", nullptr, reply);
   }
 
   std::filesystem::path root_;
-  std::unique_ptr<RegistryBackend> registry_;
-  NullMessageBox messageBox_;
-  NullFormView formView_;
-  std::unique_ptr<WindowMessages> windowMessages_;
-  std::unique_ptr<FaultyFileSystem> fileSystem_;
   HookedEventPump pump_;
-  std::unique_ptr<PluginServer> server_;
-  std::unique_ptr<beta> plugin_;
+  FaultyFileSystem* fileSystem_ = nullptr;  // owned by platform_
+  std::unique_ptr<PluginOnPlatform> platform_;
 };
 
 }  // namespace zuvo

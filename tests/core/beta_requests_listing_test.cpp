@@ -87,7 +87,7 @@ TEST_F(ListingRequests, AFailingFolderOrSearchEndsTheCallWithWhatWasBuilt) {
     std::u16string reply = u"untouched";
     bool result = true;
     CallStatus status = CallContract(
-        [&] { return plugin_->ReceiveNotify(u"rflds", u"sub2", u"c", nullptr, reply); }, result);
+        [&] { return plugin().ReceiveNotify(u"rflds", u"sub2", u"c", nullptr, reply); }, result);
     EXPECT_TRUE(status.failed());
     EXPECT_EQ(reply, kOffering);
     EXPECT_EQ(State().sSharedFolder, Share() + u"/sub2");
@@ -105,7 +105,7 @@ TEST_F(ListingRequests, AFailingFolderOrSearchEndsTheCallWithWhatWasBuilt) {
   std::u16string reply = u"untouched";
   bool result = true;
   CallStatus status = CallContract(
-      [&] { return plugin_->ReceiveNotify(u"rsrch", u"f.txt", u"c", nullptr, reply); }, result);
+      [&] { return plugin().ReceiveNotify(u"rsrch", u"f.txt", u"c", nullptr, reply); }, result);
   EXPECT_EQ(status.code, hr::kDeviceIOError);
   EXPECT_EQ(reply, kOffering);
   EXPECT_EQ(State().sFilesSent, u"0");

@@ -68,8 +68,8 @@ TEST_F(BetaRequestsTest, TheOwnRequestEchoIsOneFlagNotACount) {
   // notification is swallowed, the second is answered.
   State().sSharingOn = u"1";
   std::u16string sent;
-  ASSERT_TRUE(plugin_->ParseCommand(u"/xrfile", Share() + u"/a.txt", nullptr, sent));
-  ASSERT_TRUE(plugin_->ParseCommand(u"/xrlist", u"*.txt", nullptr, sent));
+  ASSERT_TRUE(plugin().ParseCommand(u"/xrfile", Share() + u"/a.txt", nullptr, sent));
+  ASSERT_TRUE(plugin().ParseCommand(u"/xrlist", u"*.txt", nullptr, sent));
   ASSERT_TRUE(State().bOwnRequestPending);
   std::u16string first = kUntouched, second = kUntouched;
   EXPECT_TRUE(Notify(u"rfile", Share() + u"/a.txt", first));

@@ -76,25 +76,15 @@ class HostileTree : public ::testing::Test {
  protected:
   void SetUp() override {
     tree_.Folder("share");
-    registry_ = OpenPlatformRegistry(tree_.At("registry.txt"));
-    windowMessages_ = CreatePlatformWindowMessages();
-    fileSystem_ = CreatePlatformFileSystem();
-    Platform platform;
-    platform.registry = registry_.get();
-    platform.messageBox = &messageBox_;
-    platform.formView = &formView_;
-    platform.windowMessages = windowMessages_.get();
-    platform.fileSystem = fileSystem_.get();
-    platform.eventPump = &pump_;
-    platform.pathStyle = PathStyle::kPosix;
-    server_ = std::make_unique<PluginServer>(platform);
-    plugin_ = std::make_unique<beta>(*server_);
-    server_->Holder()->Text1 = Share();
-    server_->Holder()->Text3 = u"1";
-    BetaTestPeer::State(*plugin_).sSharingOn = u"1";
-    BetaTestPeer::State(*plugin_).sFilesSent = u"0";
+    platform_ = std::make_unique<PluginOnPlatform>(tree_.root(), &pump_);
+    server().Holder()->Text1 = Share();
+    server().Holder()->Text3 = u"1";
+    platform_->State().sSharingOn = u"1";
+    platform_->State().sFilesSent = u"0";
   }
 
+  beta& plugin() { return *platform_->plugin; }
+  PluginServer& server() { return *platform_->server; }
   std::u16string Share() const { return tree_.At16("share"); }
 
   // One request; |status| (when given) gets the boundary's view of it.
@@ -103,7 +93,7 @@ class HostileTree : public ::testing::Test {
     std::u16string reply = u"<untouched>";
     bool result = false;
     const CallStatus s = CallContract(
-        [&] { return plugin_->ReceiveNotify(code, text, u"contact", nullptr, reply); }, result);
+        [&] { return plugin().ReceiveNotify(code, text, u"contact", nullptr, reply); }, result);
     if (status) {
       *status = s;
     } else {
@@ -113,14 +103,8 @@ class HostileTree : public ::testing::Test {
   }
 
   TempTree tree_;
-  std::unique_ptr<RegistryBackend> registry_;
-  NullMessageBox messageBox_;
-  NullFormView formView_;
-  std::unique_ptr<WindowMessages> windowMessages_;
-  std::unique_ptr<FileSystem> fileSystem_;
   HookedEventPump pump_;
-  std::unique_ptr<PluginServer> server_;
-  std::unique_ptr<beta> plugin_;
+  std::unique_ptr<PluginOnPlatform> platform_;
 };
 
 TEST_F(HostileTree, TwoHundredThousandEntriesInOneFolder) {
@@ -228,7 +212,7 @@ TEST_F(HostileTree, LinksThatLoopOrLeadOutAreNeitherListedNorFollowed) {
     EXPECT_EQ(Ask(u"rfile", share + file),
               u"That file is not in the shared folder, you do not have access to it");
   }
-  EXPECT_EQ(BetaTestPeer::State(*plugin_).sFilesSent, u"0");
+  EXPECT_EQ(platform_->State().sFilesSent, u"0");
 }
 
 TEST_F(HostileTree, NamesAReplyCannotCarryAreLeftOutEverywhere) {
@@ -244,7 +228,7 @@ TEST_F(HostileTree, NamesAReplyCannotCarryAreLeftOutEverywhere) {
   std::u16string reply;
   MeasureKb("bad names, rlist", [&] { reply = Ask(u"rlist", u"*"); });
   EXPECT_EQ(Entries(reply), std::vector<std::u16string>{share + u"/fine.txt"});
-  server_->Holder()->Text3 = u"0";
+  server().Holder()->Text3 = u"0";
   EXPECT_EQ(Entries(Ask(u"rlist", u"*")), std::vector<std::u16string>{share + u"/fine.txt"});
   EXPECT_EQ(Ask(u"rflds", u""), kOffering);
   EXPECT_EQ(Ask(u"rsrch", u"inner.txt"), std::u16string(kOffering) + kCR);
@@ -320,7 +304,7 @@ TEST_F(HostileTree, FolderWithoutReadPermission) {
         reply = u"<untouched>";
         bool result = false;
         status = CallContract(
-            [&] { return plugin_->ReceiveNotify(code, text, u"contact", nullptr, reply); }, result);
+            [&] { return plugin().ReceiveNotify(code, text, u"contact", nullptr, reply); }, result);
         return reply;
       };
       std::ostringstream failures;

@@ -7,14 +7,10 @@
 
 #include "core/plugin_server.h"
 #include "core/window_messages_posix.h"
+#include "support/plugin_on_platform.h"
 #include "support/settings_test_support.h"
 
 namespace zuvo::testing {
-
-class NoEvents : public EventPump {
- public:
-  void ProcessPendingEvents() override {}
-};
 
 class TestServer {
  public:
