@@ -123,6 +123,23 @@ bool HasControlCharacter(std::u16string_view text) {
   return false;
 }
 
+std::string PrintableText(std::u16string_view text) {
+  std::u16string shown;
+  for (const char16_t c : text) {
+    if (c < 0x20 || c == 0x7F) {
+      shown += u'^';
+      shown += static_cast<char16_t>(c ^ 0x40);
+    } else if (c >= 0x80 && c <= 0x9F) {
+      // C1 controls: a terminal may act on them too.
+      shown += u"^[";
+      shown += static_cast<char16_t>(c - 0x40);
+    } else {
+      shown += c;
+    }
+  }
+  return Utf16ToUtf8(shown);
+}
+
 std::u16string DecimalText(uint64_t value) {
   std::u16string out;
   do {

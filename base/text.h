@@ -36,6 +36,11 @@ bool EqualsIgnoreCase(std::u16string_view a, std::u16string_view b);
 // marker...).
 bool HasControlCharacter(std::u16string_view text);
 
+// A text for one terminal line, in UTF-8: control characters in caret
+// notation (ESC as "^["), C1 controls as "^[" and their 7-bit form (U+009B
+// as "^[["), so a stored or received text cannot drive the terminal.
+std::string PrintableText(std::u16string_view text);
+
 // Decimal text of a non-negative integer, as UTF-16.
 std::u16string DecimalText(uint64_t value);
 

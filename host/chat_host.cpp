@@ -56,7 +56,7 @@ std::string Bar(unsigned percent, uint64_t done, uint64_t total, const std::u16s
   std::string bar = "[" + std::string(filled, '#') + std::string(kWidth - filled, '-') + "] ";
   char buf[32];
   std::snprintf(buf, sizeof buf, "%3u%% ", percent);
-  return bar + buf + SizeText(done) + " of " + SizeText(total) + "  " + Shown(name);
+  return bar + buf + SizeText(done) + " of " + SizeText(total) + "  " + PrintableText(name);
 }
 
 std::string Hex(int32_t code) {
@@ -105,22 +105,6 @@ std::vector<std::string> Framed(const std::string& title, const std::vector<std:
 }
 
 }  // namespace
-
-std::string Shown(const std::u16string& text) {
-  std::u16string shown;
-  for (char16_t c : text) {
-    if (c < 0x20 || c == 0x7F) {
-      shown += u'^';
-      shown += static_cast<char16_t>(c ^ 0x40);
-    } else if (c >= 0x80 && c <= 0x9F) {
-      shown += u"^[";
-      shown += static_cast<char16_t>(c - 0x40);
-    } else {
-      shown += c;
-    }
-  }
-  return Utf16ToUtf8(shown);
-}
 
 void QueuedInput::Requeue() {
   if (!deferred_.empty()) events_.PushFront(std::move(deferred_));
@@ -281,7 +265,7 @@ bool ChatHost::Start() {
     }
     commands_.push_back(std::move(c));
   }
-  Say(Shown(pluginName_) + " is loaded: " + std::to_string(commands_.size()) +
+  Say(PrintableText(pluginName_) + " is loaded: " + std::to_string(commands_.size()) +
       " commands (type /help to list them, /quit to leave).");
   connection_.Send(HelloMessage(userName_));
   return true;
@@ -311,14 +295,14 @@ bool ChatHost::Quit() {
 void ChatHost::ReportUnfinished(const std::string& why) {
   for (const auto& [id, transfer] : sending_) {
     output_.ProgressEnd(id | 0x80000000u);
-    Say("FAILED to send " + Shown(transfer.name) + ": " + why + " before " + Shown(contactName_) +
-        " confirmed it.");
+    Say("FAILED to send " + PrintableText(transfer.name) + ": " + why + " before " +
+        PrintableText(contactName_) + " confirmed it.");
   }
   sending_.clear();
 }
 
 bool ChatHost::Handle(const Event& e) {
-  const std::string contact = Shown(contactName_);
+  const std::string contact = PrintableText(contactName_);
   switch (e.type) {
     case Event::Type::kLine:
       if (e.text == u"/quit") return Quit();
@@ -332,7 +316,7 @@ bool ChatHost::Handle(const Event& e) {
           // A name is a name: one line of reasonable length.
           contactName_ = e.message.text.substr(0, 64);
           if (contactName_.empty()) contactName_ = u"contact";
-          Say("Connected to " + Shown(contactName_) + ".");
+          Say("Connected to " + PrintableText(contactName_) + ".");
           return true;
         case Kind::kText:
           OnText(e.message.text);
@@ -347,7 +331,8 @@ bool ChatHost::Handle(const Event& e) {
       }
     case Event::Type::kIncomingStarted:
       receiving_[e.id] = {e.name, e.total, std::chrono::steady_clock::now()};
-      Say("Receiving " + Shown(e.name) + " from " + contact + " (" + SizeText(e.total) + ")...");
+      Say("Receiving " + PrintableText(e.name) + " from " + contact + " (" + SizeText(e.total) +
+          ")...");
       return true;
     case Event::Type::kIncomingProgress:
       if (e.total >= kProgressFrom) {
@@ -359,11 +344,11 @@ bool ChatHost::Handle(const Event& e) {
       output_.ProgressEnd(e.id);
       auto it = receiving_.find(e.id);
       if (e.ok && it != receiving_.end()) {
-        Say("Received " + Shown(e.name) + " from " + contact + ": saved as " +
-            Shown(TextFromPath(e.path)) + " (" + SizeText(e.total) + ", SHA-256 verified, " +
-            RateText(e.total, Seconds(it->second.start)) + ").");
+        Say("Received " + PrintableText(e.name) + " from " + contact + ": saved as " +
+            PrintableText(TextFromPath(e.path)) + " (" + SizeText(e.total) +
+            ", SHA-256 verified, " + RateText(e.total, Seconds(it->second.start)) + ").");
       } else if (it != receiving_.end()) {
-        Say("FAILED to receive " + Shown(e.name) + " from " + contact + ": " + e.why +
+        Say("FAILED to receive " + PrintableText(e.name) + " from " + contact + ": " + e.why +
             ". Nothing was saved.");
       } else {
         Say(contact + "'s host did not send a file: " + e.why + ".");
@@ -372,12 +357,13 @@ bool ChatHost::Handle(const Event& e) {
       return true;
     }
     case Event::Type::kIncomingRefused:
-      Say("Refused " + (e.name.empty() ? std::string("a message") : Shown(e.name)) + " from " +
-          contact + ": " + e.why + ".");
+      Say("Refused " + (e.name.empty() ? std::string("a message") : PrintableText(e.name)) +
+          " from " + contact + ": " + e.why + ".");
       return true;
     case Event::Type::kOutgoingStarted:
       sending_[e.id] = {e.name, e.total, std::chrono::steady_clock::now()};
-      Say("Sending " + Shown(e.name) + " to " + contact + " (" + SizeText(e.total) + ")...");
+      Say("Sending " + PrintableText(e.name) + " to " + contact + " (" + SizeText(e.total) +
+          ")...");
       return true;
     case Event::Type::kOutgoingProgress:
       if (e.total >= kProgressFrom) {
@@ -388,20 +374,21 @@ bool ChatHost::Handle(const Event& e) {
       return true;
     case Event::Type::kOutgoingFailed:
       output_.ProgressEnd(e.id | 0x80000000u);
-      Say("FAILED to send " + Shown(e.name) + ": " + e.why + ".");
+      Say("FAILED to send " + PrintableText(e.name) + ": " + e.why + ".");
       sending_.erase(e.id);
       return true;
     case Event::Type::kOutgoingResult: {
       output_.ProgressEnd(e.id | 0x80000000u);
       auto it = sending_.find(e.id);
-      const std::string name = it == sending_.end() ? "a file" : Shown(it->second.name);
+      const std::string name = it == sending_.end() ? "a file" : PrintableText(it->second.name);
       if (e.ok) {
-        Say("Sent " + name + ": " + contact + " has it, " + Shown(e.text) + " (" +
+        Say("Sent " + name + ": " + contact + " has it, " + PrintableText(e.text) + " (" +
             (it == sending_.end() ? std::string("?")
                                   : RateText(it->second.size, Seconds(it->second.start))) +
             ").");
       } else {
-        Say("FAILED to send " + name + ": " + contact + "'s host answered: " + Shown(e.text) + ".");
+        Say("FAILED to send " + name + ": " + contact +
+            "'s host answered: " + PrintableText(e.text) + ".");
       }
       if (it != sending_.end()) sending_.erase(it);
       return true;
@@ -421,7 +408,7 @@ bool ChatHost::Handle(const Event& e) {
 
 void ChatHost::OnTyped(const std::u16string& line) {
   if (line.empty()) return;
-  if (output_.EchoTyped()) Say(Shown(userName_) + "> " + Shown(line));
+  if (output_.EchoTyped()) Say(PrintableText(userName_) + "> " + PrintableText(line));
   if (line == u"/help") {
     ShowHelp();
     return;
@@ -439,7 +426,7 @@ void ChatHost::OnTyped(const std::u16string& line) {
     return EqualsIgnoreCase(word, u"/" + c.value);
   });
   if (!published) {
-    Say("Unknown command " + Shown(word) + "; /help lists the commands.");
+    Say("Unknown command " + PrintableText(word) + "; /help lists the commands.");
     return;
   }
   std::u16string sResult;
@@ -454,14 +441,14 @@ void ChatHost::OnTyped(const std::u16string& line) {
   }
   if (!result || sResult.empty()) return;
   if (sResult[0] != kMarker) {
-    Say("-> sent to " + Shown(contactName_) + ": " + Shown(sResult));
+    Say("-> sent to " + PrintableText(contactName_) + ": " + PrintableText(sResult));
     connection_.SendText(sResult);
     return;
   }
   const std::u16string code = sResult.substr(1, 5);
   const std::u16string rest = sResult.size() > 6 ? sResult.substr(6) : u"";
-  Say("-> request sent to " + Shown(contactName_) + ": " + Shown(code) +
-      (rest.empty() ? "" : " " + Shown(rest)));
+  Say("-> request sent to " + PrintableText(contactName_) + ": " + PrintableText(code) +
+      (rest.empty() ? "" : " " + PrintableText(rest)));
   // The file asked for may arrive from now on.
   if (EqualsIgnoreCase(code, u"rfile")) connection_.ExpectFile();
   connection_.SendText(sResult);
@@ -482,7 +469,8 @@ void ChatHost::OnNotification(const std::u16string& text, bool echo) {
   const std::u16string code = text.substr(1, 5);
   const std::u16string arg = text.size() > 6 ? text.substr(6) : u"";
   if (!echo) {
-    Say(Shown(contactName_) + " asks: " + Shown(code) + (arg.empty() ? "" : " " + Shown(arg)));
+    Say(PrintableText(contactName_) + " asks: " + PrintableText(code) +
+        (arg.empty() ? "" : " " + PrintableText(arg)));
   }
   std::u16string reply;
   bool result = false;
@@ -530,7 +518,7 @@ void ChatHost::SendReply(const std::u16string& reply) {
   }
   if (!text.empty()) {
     const std::vector<std::u16string> lines = Lines(text);
-    Say("-> replied to " + Shown(contactName_) + ": " + Shown(lines[0]) +
+    Say("-> replied to " + PrintableText(contactName_) + ": " + PrintableText(lines[0]) +
         (lines.size() > 1 ? " (+" + std::to_string(lines.size() - 1) + " lines)" : ""));
     connection_.SendText(text);
   }
@@ -544,55 +532,55 @@ void ChatHost::SendDropFile(const std::u16string& path) {
   const std::u16string share = StoredSharedFolder(registry_);
   if (share == u"Error" || !InsideSharedFolder(PathFromText(path), PathFromText(share), why)) {
     if (why.empty()) why = "no shared folder is set";
-    Say("Refused to send " + Shown(path) + ": " + why + ".");
+    Say("Refused to send " + PrintableText(path) + ": " + why + ".");
     connection_.Send(AbortMessage(0, u"the file was not sent: " + Utf8ToUtf16(why)));
     return;
   }
   if (connection_.SendFile(PathFromText(path), why) == 0) {
-    Say("FAILED to send " + Shown(path) + ": " + why + ".");
+    Say("FAILED to send " + PrintableText(path) + ": " + why + ".");
     connection_.Send(AbortMessage(0, u"the file was not sent: " + Utf8ToUtf16(why)));
   }
 }
 
 void ChatHost::ShowContactText(const std::u16string& text) {
   const std::vector<std::u16string> lines = Lines(text);
-  const std::string who = Shown(contactName_) + ": ";
+  const std::string who = PrintableText(contactName_) + ": ";
   const std::string indent(Columns(who), ' ');
-  std::vector<std::string> shown{who + Shown(lines[0])};
-  for (size_t i = 1; i < lines.size(); ++i) shown.push_back(indent + Shown(lines[i]));
+  std::vector<std::string> shown{who + PrintableText(lines[0])};
+  for (size_t i = 1; i < lines.size(); ++i) shown.push_back(indent + PrintableText(lines[i]));
   output_.Lines(shown);
 }
 
 void ChatHost::ShowHelp() {
-  Say("Commands of " + Shown(pluginName_) + ":");
+  Say("Commands of " + PrintableText(pluginName_) + ":");
   for (const CommandInfo& c : commands_) {
     std::string usage = "/";
-    usage += Shown(c.value);
+    usage += PrintableText(c.value);
     if (!c.help.empty()) {
       usage += " <";
-      usage += Shown(c.help);
+      usage += PrintableText(c.help);
       usage += '>';
     }
     usage.resize(std::max<size_t>(usage.size(), 28), ' ');
-    Say("  " + usage + Shown(c.name));
+    Say("  " + usage + PrintableText(c.name));
   }
   Say("  /help                       this list");
   Say("  /quit                       leave the chat");
-  Say("Anything else is sent to " + Shown(contactName_) + " as a message.");
+  Say("Anything else is sent to " + PrintableText(contactName_) + " as a message.");
 }
 
 void ChatHost::ShowRaised() {
   for (const ToastSeen& t : plugin_.TakeToasts()) {
     std::vector<std::string> lines;
-    for (const std::u16string& l : Lines(t.message)) lines.push_back(Shown(l));
-    if (!t.link.empty()) lines.push_back("<" + Shown(t.link) + ">");
-    for (const std::string& l : Framed(Shown(t.title), lines, '-')) Say(l);
+    for (const std::u16string& l : Lines(t.message)) lines.push_back(PrintableText(l));
+    if (!t.link.empty()) lines.push_back("<" + PrintableText(t.link) + ">");
+    for (const std::string& l : Framed(PrintableText(t.title), lines, '-')) Say(l);
   }
   for (const MessageBoxSeen& m : plugin_.TakeMessageBoxes()) {
     std::vector<std::string> lines;
-    for (const std::u16string& l : Lines(m.text)) lines.push_back(Shown(l));
+    for (const std::u16string& l : Lines(m.text)) lines.push_back(PrintableText(l));
     lines.push_back("[ OK ]");
-    for (const std::string& l : Framed(Shown(m.title), lines, '=')) Say(l);
+    for (const std::string& l : Framed(PrintableText(m.title), lines, '=')) Say(l);
   }
 }
 

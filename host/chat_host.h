@@ -88,10 +88,6 @@ struct ChatSettings {
   std::optional<std::u16string> sharedFolder;  // stored unless one is stored already
 };
 
-// A text as one line of a terminal: control characters in caret notation
-// (ESC as "^["), so nothing a contact sends can drive the terminal.
-std::string Shown(const std::u16string& text);
-
 // Prepares the plug-in's settings key in |registry|: creates it when
 // missing and stores the shared folder and the two switches ("1") when
 // they are missing. Returns a line describing what was done.

@@ -130,7 +130,7 @@ int RunChat(int argc, char** argv) {
   const std::string prepared = PrepareSettings(*store, settings);
   std::printf("Settings in %s%s%s\n", o.registry.c_str(), prepared.empty() ? "" : ": ",
               prepared.c_str());
-  std::printf("Shared folder: %s\n", Shown(StoredSharedFolder(*store)).c_str());
+  std::printf("Shared folder: %s\n", PrintableText(StoredSharedFolder(*store)).c_str());
 
   std::unique_ptr<StreamSocket> socket = Open(o, why);
   if (!socket) {

@@ -54,22 +54,6 @@ const char* CheckMark(int state) { return state ? "[x]" : "[ ]"; }
 
 }  // namespace
 
-std::string PrintableText(const std::u16string& text) {
-  std::u16string shown;
-  for (char16_t c : text) {
-    if (c < 0x20 || c == 0x7F) {
-      shown += u'^';
-      shown += static_cast<char16_t>(c ^ 0x40);
-    } else if (c >= 0x80 && c <= 0x9F) {
-      // C1 controls: a terminal may act on them too.
-      shown += u"^[" + std::u16string(1, static_cast<char16_t>(c - 0x40));
-    } else {
-      shown += c;
-    }
-  }
-  return Utf16ToUtf8(shown);
-}
-
 std::vector<std::string> CompleteFolderPath(const std::string& typed) {
   std::string folderPart;
   std::string prefix;

@@ -52,8 +52,4 @@ class TerminalFormView : public FormView {
 // (names starting with ".") match only a prefix that starts with ".".
 std::vector<std::string> CompleteFolderPath(const std::string& typed);
 
-// Shows a text on one terminal line: control characters in caret notation
-// (ESC as "^["), so a stored text cannot drive the terminal.
-std::string PrintableText(const std::u16string& text);
-
 }  // namespace zuvo
