@@ -1,6 +1,7 @@
 // A plug-in server on test doubles for the local commands: a registry store
 // in a temporary file, a message box that records, a scripted options-form
-// view, and a host window that copies every toast request it receives.
+// view (tests/support), and a host window that copies every toast request
+// it receives.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -25,48 +26,11 @@
 #include "settings/form_view.h"
 #include "settings/frm_options.h"
 #include "settings/settings_store.h"
+#include "support/plugin_on_platform.h"
+#include "support/settings_test_support.h"
 
 namespace zuvo {
 namespace {
-
-struct ShownBox {
-  std::u16string text;
-  std::u16string title;
-};
-
-class RecordingMessageBox : public MessageBoxSeam {
- public:
-  void Show(const std::u16string& text, const std::u16string& title) override {
-    shown.push_back({text, title});
-  }
-  std::vector<ShownBox> shown;
-};
-
-// Plays the user at the options form: each showing raises Form_Activate,
-// then runs |script| (which raises the clicks). A script that neither hides
-// nor closes the form leaves the modal show to end on its own.
-class ScriptedFormView : public FormView {
- public:
-  void RunModal(frmOptions& form) override {
-    ++showings;
-    form.Form_Activate();
-    if (script) script(form);
-  }
-  std::u16string BrowseForFolder(frmOptions&) override {
-    ++browses;
-    return browseResult;
-  }
-
-  std::function<void(frmOptions&)> script;
-  std::u16string browseResult;
-  int showings = 0;
-  int browses = 0;
-};
-
-class IdlePump : public EventPump {
- public:
-  void ProcessPendingEvents() override {}
-};
 
 // What a host window copied out of one toast request.
 struct CapturedToast {
@@ -171,8 +135,8 @@ class LocalCommandsTest : public ::testing::Test {
     return outcome;
   }
 
-  RecordingMessageBox boxes;
-  ScriptedFormView view;
+  testing::FakeMessageBox boxes;
+  testing::FakeFormView view;
   InProcessWindowMessages messages;
   ToastWindow host{messages};
   std::unique_ptr<PluginServer> server;
@@ -182,7 +146,7 @@ class LocalCommandsTest : public ::testing::Test {
   std::filesystem::path dir_;
   std::unique_ptr<RegistryBackend> store_;
   std::unique_ptr<FileSystem> fileSystem_;
-  IdlePump pump_;
+  NoEvents pump_;
 };
 
 }  // namespace

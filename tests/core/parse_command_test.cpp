@@ -270,7 +270,7 @@ TEST_F(LocalCommandsTest, OptionsShowsTheHolderAndAppliesOrDiscards) {
     form.Command1_Click();
   };
   EXPECT_TRUE(Parse(u"/xroptions", u"", sResult).result);
-  EXPECT_EQ(view.showings, 5);
+  EXPECT_EQ(view.shows, 5);
 }
 
 TEST_F(LocalCommandsTest, ClosingTheOptionsWindowDiscardsTheFormAndItsEdits) {
@@ -318,7 +318,7 @@ TEST_F(LocalCommandsTest, OptionsCreatesTheHolderWhenNoneIsLoadedYet) {
   std::u16string sResult = kHostValue;
   EXPECT_TRUE(Parse(u"/xroptions", u"", sResult).result);
   EXPECT_TRUE(server->HolderLoaded());
-  EXPECT_EQ(view.showings, 1);
+  EXPECT_EQ(view.shows, 1);
 }
 
 }  // namespace
