@@ -15,40 +15,16 @@ std::u16string Utf8ToUtf16(std::string_view in, bool* valid) {
       ++i;
       continue;
     }
-    int len = 0;
-    uint32_t cp = 0;
-    uint32_t min = 0;
-    if ((b0 & 0xE0) == 0xC0) {
-      len = 2, cp = b0 & 0x1F, min = 0x80;
-    } else if ((b0 & 0xF0) == 0xE0) {
-      len = 3, cp = b0 & 0x0F, min = 0x800;
-    } else if ((b0 & 0xF8) == 0xF0) {
-      len = 4, cp = b0 & 0x07, min = 0x10000;
-    }
-    bool good = len != 0 && i + len <= n;
-    for (int k = 1; good && k < len; ++k) {
-      const unsigned char b = static_cast<unsigned char>(in[i + k]);
-      if ((b & 0xC0) != 0x80) {
-        good = false;
-      } else {
-        cp = (cp << 6) | (b & 0x3F);
-      }
-    }
-    if (good && (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))) good = false;
-    if (!good) {
+    const Utf8Sequence seq = DecodeUtf8Sequence(in.substr(i));
+    if (seq.length == 0) {
       ok = false;
       out.push_back(0xFFFD);
       ++i;
       continue;
     }
-    if (cp >= 0x10000) {
-      cp -= 0x10000;
-      out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
-      out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
-    } else {
-      out.push_back(static_cast<char16_t>(cp));
-    }
-    i += len;
+    char16_t units[2];
+    out.append(units, EncodeUtf16(seq.codePoint, units));
+    i += seq.length;
   }
   if (valid) *valid = ok;
   return out;

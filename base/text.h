@@ -3,6 +3,7 @@
 // narrow text happen only at the platform seams, through these functions.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -13,6 +14,51 @@ namespace zuvo {
 inline constexpr char16_t kMarker = 18;  // starts a notification text
 inline constexpr char16_t kCR = 13;      // separates lines of toasts and lists
 inline constexpr char16_t kLF = 10;      // starts the host-command line of a reply
+
+// One UTF-8 sequence: the code point that |bytes| begin with (a first byte
+// of 0x80 or above) and how many bytes encode it. |length| is 0 when they
+// do not begin with a well-formed sequence: a stray or cut-short sequence,
+// an overlong form, a surrogate, or a value beyond U+10FFFF.
+struct Utf8Sequence {
+  uint32_t codePoint = 0;
+  size_t length = 0;
+};
+inline Utf8Sequence DecodeUtf8Sequence(std::string_view bytes) {
+  const unsigned char b0 = static_cast<unsigned char>(bytes[0]);
+  size_t length;
+  uint32_t cp;
+  uint32_t min;
+  if ((b0 & 0xE0) == 0xC0) {
+    length = 2, cp = b0 & 0x1F, min = 0x80;
+  } else if ((b0 & 0xF0) == 0xE0) {
+    length = 3, cp = b0 & 0x0F, min = 0x800;
+  } else if ((b0 & 0xF8) == 0xF0) {
+    length = 4, cp = b0 & 0x07, min = 0x10000;
+  } else {
+    return {};
+  }
+  if (length > bytes.size()) return {};
+  for (size_t k = 1; k < length; ++k) {
+    const unsigned char b = static_cast<unsigned char>(bytes[k]);
+    if ((b & 0xC0) != 0x80) return {};
+    cp = (cp << 6) | (b & 0x3F);
+  }
+  if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return {};
+  return {cp, length};
+}
+
+// Writes |codePoint| (at most U+10FFFF, not a surrogate) at |out| as one or
+// two UTF-16 units; returns how many.
+inline size_t EncodeUtf16(uint32_t codePoint, char16_t* out) {
+  if (codePoint < 0x10000) {
+    out[0] = static_cast<char16_t>(codePoint);
+    return 1;
+  }
+  codePoint -= 0x10000;
+  out[0] = static_cast<char16_t>(0xD800 + (codePoint >> 10));
+  out[1] = static_cast<char16_t>(0xDC00 + (codePoint & 0x3FF));
+  return 2;
+}
 
 // UTF-8 -> UTF-16. Malformed sequences become U+FFFD; |valid| (when given)
 // tells whether the input was well-formed UTF-8.

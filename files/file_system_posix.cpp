@@ -71,34 +71,10 @@ bool AppendName(const char* s, size_t n, std::u16string& out) {
       ++i;
       continue;
     }
-    uint32_t cp;
-    size_t len;
-    uint32_t min;
-    if ((b0 & 0xE0) == 0xC0) {
-      len = 2, cp = b0 & 0x1F, min = 0x80;
-    } else if ((b0 & 0xF0) == 0xE0) {
-      len = 3, cp = b0 & 0x0F, min = 0x800;
-    } else if ((b0 & 0xF8) == 0xF0) {
-      len = 4, cp = b0 & 0x07, min = 0x10000;
-    } else {
-      break;
-    }
-    if (i + len > n) break;
-    size_t k = 1;
-    for (; k < len; ++k) {
-      const unsigned char b = static_cast<unsigned char>(s[i + k]);
-      if ((b & 0xC0) != 0x80) break;
-      cp = (cp << 6) | (b & 0x3F);
-    }
-    if (k != len || cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) break;
-    if (cp >= 0x10000) {
-      cp -= 0x10000;
-      d[w++] = static_cast<char16_t>(0xD800 + (cp >> 10));
-      d[w++] = static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
-    } else {
-      d[w++] = static_cast<char16_t>(cp);
-    }
-    i += len;
+    const Utf8Sequence seq = DecodeUtf8Sequence(std::string_view(s + i, n - i));
+    if (seq.length == 0) break;
+    w += EncodeUtf16(seq.codePoint, d + w);
+    i += seq.length;
   }
   if (i != n) {
     out.resize(old);

@@ -2,6 +2,8 @@
 
 #include <charconv>
 
+#include "base/text.h"
+
 namespace zuvo::json {
 
 Value::Value() = default;
@@ -220,32 +222,11 @@ class Parser {
         continue;
       }
       // One UTF-8 sequence, checked strictly.
-      int len = 0;
-      uint32_t cp = 0, min = 0;
-      if ((c & 0xE0) == 0xC0) {
-        len = 2, cp = c & 0x1F, min = 0x80;
-      } else if ((c & 0xF0) == 0xE0) {
-        len = 3, cp = c & 0x0F, min = 0x800;
-      } else if ((c & 0xF8) == 0xF0) {
-        len = 4, cp = c & 0x07, min = 0x10000;
-      } else {
-        Fail("invalid UTF-8");
-      }
-      if (pos_ + len > text_.size()) Fail("invalid UTF-8");
-      for (int k = 1; k < len; ++k) {
-        const unsigned char b = static_cast<unsigned char>(text_[pos_ + k]);
-        if ((b & 0xC0) != 0x80) Fail("invalid UTF-8");
-        cp = (cp << 6) | (b & 0x3F);
-      }
-      if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) Fail("invalid UTF-8");
-      pos_ += len;
-      if (cp >= 0x10000) {
-        cp -= 0x10000;
-        out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
-        out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
-      } else {
-        out.push_back(static_cast<char16_t>(cp));
-      }
+      const Utf8Sequence seq = DecodeUtf8Sequence(text_.substr(pos_));
+      if (seq.length == 0) Fail("invalid UTF-8");
+      pos_ += seq.length;
+      char16_t units[2];
+      out.append(units, EncodeUtf16(seq.codePoint, units));
     }
   }
 
