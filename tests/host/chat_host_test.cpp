@@ -7,24 +7,14 @@
 
 #include "host/chat_host.h"
 #include "host/chat_transfer.h"
+#include "support/settings_test_support.h"
 
 namespace zuvo::chat {
 namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-class TempDir {
- public:
-  TempDir() {
-    std::string tmpl = (fs::temp_directory_path() / "zuvo-host-XXXXXX").string();
-    path_ = fs::canonical(mkdtemp(tmpl.data()));
-  }
-  ~TempDir() { fs::remove_all(path_); }
-  const fs::path& path() const { return path_; }
-
- private:
-  fs::path path_;
-};
+using zuvo::testing::TempDir;
 
 void WriteFile(const fs::path& p, const std::string& bytes) {
   fs::create_directories(p.parent_path());

@@ -6,24 +6,14 @@
 
 #include "host/chat_connection.h"
 #include "host/chat_transfer.h"
+#include "support/settings_test_support.h"
 
 namespace zuvo::chat {
 namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-class TempDir {
- public:
-  TempDir() {
-    std::string tmpl = (fs::temp_directory_path() / "zuvo-chat-XXXXXX").string();
-    path_ = mkdtemp(tmpl.data());
-  }
-  ~TempDir() { fs::remove_all(path_); }
-  const fs::path& path() const { return path_; }
-
- private:
-  fs::path path_;
-};
+using zuvo::testing::TempDir;
 
 std::string ReadAll(const fs::path& p) {
   std::ifstream in(p, std::ios::binary);

@@ -16,15 +16,9 @@ using testing::ConsoleRun;
 using testing::Member;
 using testing::ReadFileBytes;
 using testing::RunConsole;
+using testing::RunConsoleSessionIn;
 using testing::TempDir;
 using testing::TextOf;
-
-// Runs one session on a store in |dir| and parses every answer.
-std::vector<Value> Session(const TempDir& dir, std::vector<std::string> args,
-                           const std::vector<std::string>& input) {
-  args.insert(args.begin(), {"--registry", dir.File("registry.reg")});
-  return testing::RunConsoleSession(args, input);
-}
 
 std::string CommandInfo(int index) {
   return "{\"call\":\"GetPublishCommandInfo\",\"nCommandIdx\":" + std::to_string(index) +
@@ -40,7 +34,7 @@ TEST(ConsolePublish, AnswersNameTableAndTagsWithInOutParameters) {
       R"({"call":"Uninitialize"})",
   };
   for (int index : {0, 1, 2, 10, 11, -1}) input.push_back(CommandInfo(index));
-  const std::vector<Value> a = Session(dir, {}, input);
+  const std::vector<Value> a = RunConsoleSessionIn(dir, {}, input);
 
   EXPECT_TRUE(Member(a[0], u"ok").boolean);
   EXPECT_TRUE(Member(a[0], u"result").boolean);
@@ -111,10 +105,10 @@ TEST(ConsoleInitialize, TakesStoredSettingsOrErrorEverywhere) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     TempDir dir;
-    const std::vector<Value> a =
-        Session(dir, c.args,
-                {R"({"holder":"read"})", R"({"call":"Initialize","nVersion":3,"sUserEmail":"me"})",
-                 R"({"holder":"read"})", R"({"call":"Initialize"})"});
+    const std::vector<Value> a = RunConsoleSessionIn(
+        dir, c.args,
+        {R"({"holder":"read"})", R"({"call":"Initialize","nVersion":3,"sUserEmail":"me"})",
+         R"({"holder":"read"})", R"({"call":"Initialize"})"});
     for (size_t i : {0u, 2u}) {
       EXPECT_TRUE(Member(a[i], u"ok").boolean);
       EXPECT_EQ(TextOf(a[i], u"Text1"), c.folder);
@@ -164,7 +158,7 @@ TEST(ConsoleBadRequests, AreAnsweredAndTheSessionGoesOn) {
     input.push_back(R"({"call":"GetPublishInfo"})");
   }
   TempDir dir;
-  const std::vector<Value> a = Session(dir, {"--create-key"}, input);
+  const std::vector<Value> a = RunConsoleSessionIn(dir, {"--create-key"}, input);
   for (size_t i = 0; i < std::size(cases); ++i) {
     SCOPED_TRACE(cases[i].first);
     const Value& bad = a[2 * i];
@@ -182,7 +176,7 @@ TEST(ConsoleBadRequests, AreAnsweredAndTheSessionGoesOn) {
 
 TEST(ConsoleTexts, AnyUtf16TextComesBackUnchanged) {
   TempDir dir;
-  const std::vector<Value> a = Session(
+  const std::vector<Value> a = RunConsoleSessionIn(
       dir, {},
       {R"({"call":"GetPublishCommandInfo","nCommandIdx":1,"sHelp":"\ud800 \u2028 \u0085 \u0000 )"
        "\xc3\xa9 \xf0\x9f\x98\x80 \\\" \\\\ \\udc00\"}"});
@@ -192,7 +186,7 @@ TEST(ConsoleTexts, AnyUtf16TextComesBackUnchanged) {
 
 TEST(ConsoleOptionsForm, FormActionsApplyCancelBrowseAndClose) {
   TempDir dir;
-  const std::vector<Value> a = Session(
+  const std::vector<Value> a = RunConsoleSessionIn(
       dir, {"--create-key", "--set", "Shared Folder=/old", "--set", "Start On=0"},
       {R"({"call":"Initialize"})",
        R"({"call":"ParseCommand","sCommand":"/xroptions","sResult":"r","formActions":[)"
@@ -217,18 +211,18 @@ TEST(ConsoleOptionsForm, FormActionsApplyCancelBrowseAndClose) {
   EXPECT_EQ(TextOf(a[6], u"Text1"), u"/new \u00e9");
 
   // Another session sees what was applied.
-  const std::vector<Value> b = Session(dir, {}, {R"({"holder":"read"})"});
+  const std::vector<Value> b = RunConsoleSessionIn(dir, {}, {R"({"holder":"read"})"});
   EXPECT_EQ(TextOf(b[0], u"Text1"), u"/new \u00e9");
   EXPECT_EQ(TextOf(b[0], u"Text3"), u"1");
 }
 
 TEST(ConsoleEffects, ToastsMessageBoxesAndFailedCalls) {
   TempDir dir;
-  const std::vector<Value> a =
-      Session(dir, {"--create-key"},
-              {R"({"call":"Initialize"})", R"({"call":"ParseCommand","sCommand":"/xrstats"})",
-               R"({"call":"ParseCommand","sCommand":"/xrsearch","sCommandArg":"","sResult":"r"})",
-               R"({"call":"ParseCommand","sCommand":"/xrstatus","sResult":"r"})"});
+  const std::vector<Value> a = RunConsoleSessionIn(
+      dir, {"--create-key"},
+      {R"({"call":"Initialize"})", R"({"call":"ParseCommand","sCommand":"/xrstats"})",
+       R"({"call":"ParseCommand","sCommand":"/xrsearch","sCommandArg":"","sResult":"r"})",
+       R"({"call":"ParseCommand","sCommand":"/xrstatus","sResult":"r"})"});
   const Value& toasts = Member(a[1], u"toasts");
   ASSERT_EQ(toasts.array.size(), 1u);
   EXPECT_EQ(TextOf(toasts.array[0], u"title"), u"Zuvo File Sharing");

@@ -15,14 +15,9 @@ namespace {
 
 using json::Value;
 using testing::Member;
+using testing::RunConsoleSessionIn;
 using testing::TempDir;
 using testing::TextOf;
-
-std::vector<Value> Session(const TempDir& dir, std::vector<std::string> args,
-                           const std::vector<std::string>& input) {
-  args.insert(args.begin(), {"--registry", dir.File("registry.reg")});
-  return testing::RunConsoleSession(args, input);
-}
 
 std::vector<std::string> Settings(const std::string& folder, const std::string& startOn,
                                   const std::string& subFolders) {
@@ -63,26 +58,27 @@ std::u16string Note(std::u16string_view codeAndArg) {
 
 TEST(ConsoleLocalCommands, TheTenCommandsTheirTextsToastsAndBoxes) {
   TempDir dir;
-  const std::vector<Value> a = Session(dir, Settings("/srv/share", "0", "0"),
-                                       {
-                                           R"({"call":"Initialize"})",
-                                           Command("/xrlist ", ""),
-                                           Command("/XRLISTS", ""),
-                                           Command("/xrstats", ""),
-                                           Command("/XrOn", ""),
-                                           Command("/xrstatus", ""),
-                                           Command("/xroff", ""),
-                                           Command("/xrStatus", ""),
-                                           Command("/xrOptions", "", R"(,"formActions":[])"),
-                                           Command("/XRLIST", ""),
-                                           Command("/xrlist", "*.txt;*.doc"),
-                                           Command("/xrfile", "<File Path>"),
-                                           Command("/xrfile", "<file path>"),
-                                           Command("/xrfolder", ""),
-                                           Command("/xrfolders", "<Folder Path>"),
-                                           Command("/xrsearch", "<FILENAME>"),
-                                           Command("/xrsearch", ""),
-                                       });
+  const std::vector<Value> a =
+      RunConsoleSessionIn(dir, Settings("/srv/share", "0", "0"),
+                          {
+                              R"({"call":"Initialize"})",
+                              Command("/xrlist ", ""),
+                              Command("/XRLISTS", ""),
+                              Command("/xrstats", ""),
+                              Command("/XrOn", ""),
+                              Command("/xrstatus", ""),
+                              Command("/xroff", ""),
+                              Command("/xrStatus", ""),
+                              Command("/xrOptions", "", R"(,"formActions":[])"),
+                              Command("/XRLIST", ""),
+                              Command("/xrlist", "*.txt;*.doc"),
+                              Command("/xrfile", "<File Path>"),
+                              Command("/xrfile", "<file path>"),
+                              Command("/xrfolder", ""),
+                              Command("/xrfolders", "<Folder Path>"),
+                              Command("/xrsearch", "<FILENAME>"),
+                              Command("/xrsearch", ""),
+                          });
   // Not commands: False, the host's text and the state kept.
   for (int i : {1, 2}) {
     SCOPED_TRACE(i);
@@ -150,8 +146,9 @@ TEST(ConsoleLocalCommands, StatusReadsTheStateAsANumber) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.startOn);
     TempDir dir;
-    const std::vector<Value> a = Session(dir, Settings("/srv", c.startOn, "0"),
-                                         {R"({"call":"Initialize"})", Command("/xrstatus", "")});
+    const std::vector<Value> a =
+        RunConsoleSessionIn(dir, Settings("/srv", c.startOn, "0"),
+                            {R"({"call":"Initialize"})", Command("/xrstatus", "")});
     EXPECT_EQ(Member(a[1], u"ok").boolean, !c.fails);
     if (c.fails) {
       EXPECT_EQ(TextOf(a[1], u"error"), u"0x800A000D");
@@ -169,14 +166,16 @@ TEST(ConsoleLocalCommands, StatusReadsTheStateAsANumber) {
 
   // Before Initialize the state is empty, no number: the same failure.
   TempDir dir;
-  const std::vector<Value> a = Session(dir, Settings("/srv", "1", "0"), {Command("/xrstatus", "")});
+  const std::vector<Value> a =
+      RunConsoleSessionIn(dir, Settings("/srv", "1", "0"), {Command("/xrstatus", "")});
   EXPECT_EQ(TextOf(a[0], u"error"), u"0x800A000D");
   EXPECT_EQ(SResult(a[0]), u"host");
 
   // "/xron" then "/xrstatus": on, while the form still shows the stored off.
-  const std::vector<Value> b = Session(dir, Settings("/srv", "0", "0"),
-                                       {R"({"call":"Initialize"})", Command("/xron", ""),
-                                        Command("/xrstatus", ""), R"({"holder":"read"})"});
+  const std::vector<Value> b =
+      RunConsoleSessionIn(dir, Settings("/srv", "0", "0"),
+                          {R"({"call":"Initialize"})", Command("/xron", ""),
+                           Command("/xrstatus", ""), R"({"holder":"read"})"});
   EXPECT_EQ(ToastTexts(b[2]),
             std::vector<std::u16string>{Lines(u"Zuvo File Sharing is...", u"on")});
   EXPECT_EQ(TextOf(b[3], u"Text2"), u"0");
@@ -195,7 +194,7 @@ TEST(ConsoleLocalCommands, OptionsFormAppliesCancelsClosesAndBrowses) {
   const std::string read = R"({"holder":"read"})";
   const std::string qFirst = json::Quote(Utf8ToUtf16(first));
   const std::string qSecond = json::Quote(Utf8ToUtf16(second));
-  const std::vector<Value> a = Session(
+  const std::vector<Value> a = RunConsoleSessionIn(
       dir, Settings(first, "0", "0"),
       {
           R"({"call":"Initialize"})",
@@ -259,7 +258,7 @@ TEST(ConsoleLocalCommands, OptionsFormAppliesCancelsClosesAndBrowses) {
   EXPECT_EQ(State(a[13], u"sFilesSent"), u"0");
 
   // The store outlives the session.
-  const std::vector<Value> b = Session(dir, {}, {read});
+  const std::vector<Value> b = RunConsoleSessionIn(dir, {}, {read});
   EXPECT_EQ(TextOf(b[0], u"Text1"), Utf8ToUtf16(first));
   EXPECT_EQ(TextOf(b[0], u"Text2"), u"1");
   EXPECT_EQ(TextOf(b[0], u"Text3"), u"0");

@@ -73,6 +73,12 @@ ConsoleRun RunConsole(const std::vector<std::string>& args, const std::vector<st
   return run;
 }
 
+std::vector<json::Value> RunConsoleSessionIn(const TempDir& dir, std::vector<std::string> args,
+                                             const std::vector<std::string>& input) {
+  args.insert(args.begin(), {"--registry", dir.File("registry.reg")});
+  return RunConsoleSession(args, input);
+}
+
 const json::Value& Member(const json::Value& object, const char16_t* name) {
   static const json::Value kNull;
   const json::Value* v = object.Find(name);

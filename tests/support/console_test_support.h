@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "host/json_text.h"
+#include "support/settings_test_support.h"
 
 namespace zuvo::testing {
 
@@ -27,6 +28,11 @@ ConsoleRun RunConsole(const std::vector<std::string>& args, const std::vector<st
 std::vector<json::Value> RunConsoleSession(const std::vector<std::string>& args,
                                            const std::vector<std::string>& input,
                                            const std::vector<std::string>& launcher = {});
+
+// RunConsoleSession with "--registry" naming a store file in |dir| before
+// |args|.
+std::vector<json::Value> RunConsoleSessionIn(const TempDir& dir, std::vector<std::string> args,
+                                             const std::vector<std::string>& input);
 
 // Field access on a parsed answer; a missing member fails the test and
 // yields null.

@@ -55,7 +55,7 @@ long RecordingBackend::CreateKey(RootKey root, const std::string& subKey) {
 TempDir::TempDir() {
   std::string pattern = (std::filesystem::temp_directory_path() / "zuvo-test-XXXXXX").string();
   if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-  path_ = pattern;
+  path_ = std::filesystem::canonical(pattern);
 }
 
 TempDir::~TempDir() {

@@ -3,6 +3,7 @@
 // and can refuse writes, and a registry store in a fresh temporary folder.
 #pragma once
 
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -66,18 +67,19 @@ class RecordingBackend : public RegistryBackend {
   RegistryBackend& inner_;
 };
 
-// A folder under the system's temporary folder, removed with its contents.
+// A folder under the system's temporary folder (its path with links
+// resolved), removed with its contents.
 class TempDir {
  public:
   TempDir();
   ~TempDir();
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;
-  const std::string& path() const { return path_; }
-  std::string File(const std::string& name) const { return path_ + "/" + name; }
+  const std::filesystem::path& path() const { return path_; }
+  std::string File(const std::string& name) const { return (path_ / name).string(); }
 
  private:
-  std::string path_;
+  std::filesystem::path path_;
 };
 
 std::string ReadFileBytes(const std::string& path);
