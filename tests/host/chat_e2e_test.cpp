@@ -14,9 +14,13 @@
 #include <regex>
 #include <thread>
 
+#include "support/settings_test_support.h"
+
 extern char** environ;
 
 namespace {
+using zuvo::testing::ReadFileBytes;
+using zuvo::testing::WriteFileBytes;
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
@@ -141,30 +145,20 @@ class ChatProcess {
   std::vector<std::string> lines_;
 };
 
-void WriteFile(const fs::path& p, const std::string& bytes) {
-  fs::create_directories(p.parent_path());
-  std::ofstream(p, std::ios::binary) << bytes;
-}
-
-std::string ReadFile(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 TEST(ChatEndToEnd, TwoUsersListSearchTransferRefuseAndToast) {
   std::string tmpl = (fs::temp_directory_path() / "zuvo-e2e-XXXXXX").string();
   const fs::path root = fs::canonical(mkdtemp(tmpl.data()));
   const fs::path shareA = root / "a" / "share", shareB = root / "b" / "share";
-  WriteFile(shareA / "mine.txt", "Ann's\n");
-  WriteFile(shareB / "readme.txt", "Bob's\n");
-  WriteFile(shareB / "song.mp3", "la la\n");
+  WriteFileBytes(shareA / "mine.txt", "Ann's\n");
+  WriteFileBytes(shareB / "readme.txt", "Bob's\n");
+  WriteFileBytes(shareB / "song.mp3", "la la\n");
   std::mt19937 rng(7);
   std::string payload(1536 * 1024 + 3, '\0');
   for (char& c : payload) c = static_cast<char>(rng());
-  WriteFile(shareB / "deep" / "er" / "data.bin", payload);
-  WriteFile(root / "b" / "secret.txt", "private\n");
+  WriteFileBytes(shareB / "deep" / "er" / "data.bin", payload);
+  WriteFileBytes(root / "b" / "secret.txt", "private\n");
   // Ann already has a data.bin: the received one takes a free name.
-  WriteFile(root / "a" / "downloads" / "data.bin", "older");
+  WriteFileBytes(root / "a" / "downloads" / "data.bin", "older");
 
   ChatProcess bob({"--name", "Bob", "--share", shareB.string(), "--registry",
                    (root / "b" / "settings.reg").string(), "--downloads",
@@ -211,8 +205,8 @@ TEST(ChatEndToEnd, TwoUsersListSearchTransferRefuseAndToast) {
     const std::string received = ann.WaitFor(mark, "Received data.bin from Bob");
     EXPECT_NE(received.find("SHA-256 verified"), std::string::npos) << received;
     EXPECT_NE(received.find("data (1).bin"), std::string::npos) << received;
-    EXPECT_EQ(ReadFile(root / "a" / "downloads" / "data (1).bin"), payload);
-    EXPECT_EQ(ReadFile(root / "a" / "downloads" / "data.bin"), "older");
+    EXPECT_EQ(ReadFileBytes(root / "a" / "downloads" / "data (1).bin"), payload);
+    EXPECT_EQ(ReadFileBytes(root / "a" / "downloads" / "data.bin"), "older");
     bob.WaitFor(bobMark, "Sent data.bin: Ann has it");
   }
   {

@@ -11,15 +11,11 @@
 
 namespace zuvo::chat {
 namespace {
+using zuvo::testing::WriteFileBytes;
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
 using zuvo::testing::TempDir;
-
-void WriteFile(const fs::path& p, const std::string& bytes) {
-  fs::create_directories(p.parent_path());
-  std::ofstream(p, std::ios::binary) << bytes;
-}
 
 // A plug-in that answers every notification with |reply| and every command
 // with a file request for its argument.
@@ -100,9 +96,9 @@ size_t Count(const std::vector<Event>& events, Event::Type type) {
 TEST(ChatHostDropFile, SendsOnlyWhatItsOwnPluginNamedInsideTheShare) {
   TempDir dir;
   const fs::path share = dir.path() / "share";
-  WriteFile(share / "ok.txt", "fine");
-  WriteFile(dir.path() / "secret.txt", "private");
-  WriteFile(dir.path() / "share2" / "next.txt", "a sibling whose name extends the share's");
+  WriteFileBytes(share / "ok.txt", "fine");
+  WriteFileBytes(dir.path() / "secret.txt", "private");
+  WriteFileBytes(dir.path() / "share2" / "next.txt", "a sibling whose name extends the share's");
   fs::create_symlink(dir.path() / "secret.txt", share / "link.txt");
   fs::create_directories(share / "folder");
 
@@ -193,7 +189,7 @@ TEST(ChatHostDropFile, SendsOnlyWhatItsOwnPluginNamedInsideTheShare) {
 
 TEST(ChatHostDropFile, EmptyOrUnreadableShareSendsNothing) {
   TempDir dir;
-  WriteFile(dir.path() / "f.txt", "x");
+  WriteFileBytes(dir.path() / "f.txt", "x");
   struct Case {
     const char* what;
     fs::path share;

@@ -10,15 +10,11 @@
 
 namespace zuvo::chat {
 namespace {
+using zuvo::testing::ReadFileBytes;
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
 using zuvo::testing::TempDir;
-
-std::string ReadAll(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
 
 void WriteAll(const fs::path& p, const std::string& bytes) {
   std::ofstream(p, std::ios::binary) << bytes;
@@ -91,9 +87,9 @@ TEST(ChatIncomingFile, StoresUnderAFreeNameOnlyAfterVerifying) {
     ASSERT_TRUE(in->Finish(why)) << why;
     EXPECT_EQ(in->finalPath(), dir.path() / "a (2).txt");
   }
-  EXPECT_EQ(ReadAll(dir.path() / "a (2).txt"), data);
-  EXPECT_EQ(ReadAll(dir.path() / "a.txt"), "old");
-  EXPECT_EQ(ReadAll(dir.path() / "a (1).txt"), "older");
+  EXPECT_EQ(ReadFileBytes(dir.path() / "a (2).txt"), data);
+  EXPECT_EQ(ReadFileBytes(dir.path() / "a.txt"), "old");
+  EXPECT_EQ(ReadFileBytes(dir.path() / "a (1).txt"), "older");
   EXPECT_EQ(Names(dir.path()), (std::vector<std::string>{"a (1).txt", "a (2).txt", "a.txt"}));
 }
 
@@ -178,8 +174,8 @@ TEST(ChatConnection, TransfersAFileWhileTextsKeepFlowing) {
   Event done = WaitFor(qa, Event::Type::kIncomingDone, &seen);
   ASSERT_TRUE(done.ok) << done.why;
   EXPECT_EQ(done.path, downloadsA.path() / "big (1).bin");
-  EXPECT_EQ(ReadAll(done.path), data);
-  EXPECT_EQ(ReadAll(downloadsA.path() / "big.bin"), "already here");
+  EXPECT_EQ(ReadFileBytes(done.path), data);
+  EXPECT_EQ(ReadFileBytes(downloadsA.path() / "big.bin"), "already here");
   // The text did not wait for the file.
   auto text = std::find_if(seen.begin(), seen.end(), [](const Event& e) {
     return e.type == Event::Type::kMessage && e.message.kind == Kind::kText;

@@ -82,8 +82,9 @@ class TempDir {
   std::filesystem::path path_;
 };
 
-std::string ReadFileBytes(const std::string& path);
-void WriteFileBytes(const std::string& path, const std::string& bytes);
+// A file's bytes; writing makes the folders above it first.
+std::string ReadFileBytes(const std::filesystem::path& path);
+void WriteFileBytes(const std::filesystem::path& path, const std::string& bytes);
 
 // A registry store file in a fresh folder, opened through a RecordingBackend,
 // with a Registry on top that reports to |messageBox|.
