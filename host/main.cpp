@@ -18,9 +18,9 @@
 #include <vector>
 
 #include "base/text.h"
-#include "host/chat_main.h"
-#include "host/console.h"
-#include "host/plugin_driver.h"
+#include "host/chat/chat_main.h"
+#include "host/console/console.h"
+#include "host/common/plugin_driver.h"
 #include "settings/registry.h"
 #include "settings/settings_store.h"
 

@@ -1,4 +1,4 @@
-#include "host/chat_host.h"
+#include "host/chat/chat_host.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -6,7 +6,7 @@
 
 #include "base/plugin_error.h"
 #include "base/text.h"
-#include "host/chat_transfer.h"
+#include "host/chat/transfer.h"
 #include "settings/settings_store.h"
 
 namespace zuvo::chat {

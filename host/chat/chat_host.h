@@ -17,8 +17,8 @@
 #include <vector>
 
 #include "core/px_plugin_def.h"
-#include "host/chat_connection.h"
-#include "host/plugin_driver.h"
+#include "host/chat/connection.h"
+#include "host/common/plugin_driver.h"
 #include "settings/registry.h"
 
 namespace zuvo::chat {

@@ -1,4 +1,4 @@
-#include "host/chat_main.h"
+#include "host/chat/chat_main.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -8,9 +8,9 @@
 #include <thread>
 
 #include "base/text.h"
-#include "host/chat_host.h"
-#include "host/chat_plugin.h"
-#include "host/chat_transfer.h"
+#include "host/chat/chat_host.h"
+#include "host/common/plugin_loader.h"
+#include "host/chat/transfer.h"
 
 namespace zuvo::chat {
 namespace fs = std::filesystem;

@@ -1,4 +1,4 @@
-#include "host/chat_checksum.h"
+#include "host/chat/checksum.h"
 
 #include <cstring>
 

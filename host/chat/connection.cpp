@@ -1,4 +1,4 @@
-#include "host/chat_connection.h"
+#include "host/chat/connection.h"
 
 #include <vector>
 

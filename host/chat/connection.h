@@ -20,9 +20,9 @@
 #include <thread>
 #include <vector>
 
-#include "host/chat_platform.h"
-#include "host/chat_protocol.h"
-#include "host/chat_transfer.h"
+#include "host/chat/platform.h"
+#include "host/chat/protocol.h"
+#include "host/chat/transfer.h"
 
 namespace zuvo::chat {
 

@@ -1,6 +1,6 @@
 #include <charconv>
 
-#include "host/chat_platform.h"
+#include "host/chat/platform.h"
 
 namespace zuvo::chat {
 

@@ -13,7 +13,7 @@
 #include <cstring>
 #include <thread>
 
-#include "host/chat_platform.h"
+#include "host/chat/platform.h"
 
 namespace zuvo::chat {
 namespace {

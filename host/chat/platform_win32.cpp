@@ -12,7 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "host/chat_platform.h"
+#include "host/chat/platform.h"
 
 namespace zuvo::chat {
 namespace {

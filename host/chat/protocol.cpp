@@ -1,4 +1,4 @@
-#include "host/chat_protocol.h"
+#include "host/chat/protocol.h"
 
 #include <cstring>
 

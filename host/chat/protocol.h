@@ -15,7 +15,7 @@
 #include <string>
 #include <string_view>
 
-#include "host/chat_checksum.h"
+#include "host/chat/checksum.h"
 
 namespace zuvo::chat {
 

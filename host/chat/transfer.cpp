@@ -1,11 +1,11 @@
-#include "host/chat_transfer.h"
+#include "host/chat/transfer.h"
 
 #include <random>
 #include <vector>
 
 #include "base/text.h"
-#include "host/chat_platform.h"
-#include "host/chat_protocol.h"
+#include "host/chat/platform.h"
+#include "host/chat/protocol.h"
 
 namespace zuvo::chat {
 namespace fs = std::filesystem;

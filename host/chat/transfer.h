@@ -13,7 +13,7 @@
 #include <memory>
 #include <string>
 
-#include "host/chat_checksum.h"
+#include "host/chat/checksum.h"
 
 namespace zuvo::chat {
 

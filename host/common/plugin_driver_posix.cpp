@@ -9,8 +9,8 @@
 #include "core/px_plugin_const.h"
 #include "core/window_messages_posix.h"
 #include "files/file_system.h"
-#include "host/plugin_driver.h"
-#include "host/scripted_form_view.h"
+#include "host/common/plugin_driver.h"
+#include "host/common/scripted_form_view.h"
 
 namespace zuvo {
 namespace {

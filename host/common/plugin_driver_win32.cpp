@@ -25,7 +25,7 @@
 #include "base/plugin_error.h"
 #include "base/text.h"
 #include "core/px_plugin_const.h"
-#include "host/plugin_driver.h"
+#include "host/common/plugin_driver.h"
 
 namespace zuvo {
 namespace {

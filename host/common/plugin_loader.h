@@ -7,7 +7,7 @@
 #include <iosfwd>
 #include <memory>
 
-#include "host/plugin_driver.h"
+#include "host/common/plugin_driver.h"
 #include "settings/form_view.h"
 #include "settings/registry_backend.h"
 

@@ -1,5 +1,5 @@
-#include "host/chat_plugin.h"
-#include "host/terminal_form.h"
+#include "host/common/plugin_loader.h"
+#include "host/form/terminal_form.h"
 
 namespace zuvo::chat {
 

@@ -1,4 +1,4 @@
-#include "host/chat_plugin.h"
+#include "host/common/plugin_loader.h"
 
 namespace zuvo::chat {
 

@@ -1,4 +1,4 @@
-#include "host/console.h"
+#include "host/console/console.h"
 
 #include <cstdio>
 #include <deque>
@@ -8,7 +8,7 @@
 
 #include "base/plugin_error.h"
 #include "base/text.h"
-#include "host/json_text.h"
+#include "host/console/json_text.h"
 
 namespace zuvo {
 namespace {

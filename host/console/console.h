@@ -15,7 +15,7 @@
 #include <string>
 #include <string_view>
 
-#include "host/plugin_driver.h"
+#include "host/common/plugin_driver.h"
 
 namespace zuvo {
 

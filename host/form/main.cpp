@@ -18,7 +18,7 @@
 #include "core/px_plugin_const.h"
 #include "core/window_messages_posix.h"
 #include "files/file_system.h"
-#include "host/terminal_form.h"
+#include "host/form/terminal_form.h"
 #include "settings/registry.h"
 
 namespace zuvo {

@@ -1,4 +1,4 @@
-#include "host/terminal_form.h"
+#include "host/form/terminal_form.h"
 
 #include <algorithm>
 #include <filesystem>

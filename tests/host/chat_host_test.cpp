@@ -5,8 +5,8 @@
 
 #include <fstream>
 
-#include "host/chat_host.h"
-#include "host/chat_transfer.h"
+#include "host/chat/chat_host.h"
+#include "host/chat/transfer.h"
 #include "support/settings_test_support.h"
 
 namespace zuvo::chat {

@@ -11,7 +11,7 @@
 
 #include "base/message_box.h"
 #include "base/text.h"
-#include "host/terminal_form.h"
+#include "host/form/terminal_form.h"
 #include "settings/frm_options.h"
 #include "settings/registry.h"
 #include "settings/settings_store.h"

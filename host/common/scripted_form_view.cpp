@@ -1,4 +1,4 @@
-#include "host/scripted_form_view.h"
+#include "host/common/scripted_form_view.h"
 
 #include "settings/frm_options.h"
 

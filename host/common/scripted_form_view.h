@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "host/plugin_driver.h"
+#include "host/common/plugin_driver.h"
 #include "settings/form_view.h"
 
 namespace zuvo {
