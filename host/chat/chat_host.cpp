@@ -2,62 +2,16 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <iostream>
 
 #include "base/plugin_error.h"
 #include "base/text.h"
+#include "host/chat/progress.h"
 #include "host/chat/transfer.h"
-#include "settings/settings_store.h"
+#include "host/common/drop_file.h"
+#include "host/common/notice_text.h"
 
 namespace zuvo::chat {
-namespace fs = std::filesystem;
 namespace {
-
-constexpr char16_t kDropFile[] = u"#/dropfile ";
-// Files from this size on get a progress bar.
-constexpr uint64_t kProgressFrom = 1 << 20;
-
-// A silent message box for the host's own registry calls.
-class NoMessageBox : public MessageBoxSeam {
- public:
-  void Show(const std::u16string&, const std::u16string&) override {}
-};
-
-unsigned Percent(uint64_t done, uint64_t total) {
-  return total == 0 ? 100 : static_cast<unsigned>(done * 100 / total);
-}
-
-std::string SizeText(uint64_t bytes) {
-  char buf[64];
-  if (bytes < 1024) {
-    std::snprintf(buf, sizeof buf, "%llu bytes", static_cast<unsigned long long>(bytes));
-  } else if (bytes < (1 << 20)) {
-    std::snprintf(buf, sizeof buf, "%.1f KiB", bytes / 1024.0);
-  } else {
-    std::snprintf(buf, sizeof buf, "%.1f MiB", bytes / 1048576.0);
-  }
-  return buf;
-}
-
-double Seconds(std::chrono::steady_clock::time_point since) {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
-}
-
-std::string RateText(uint64_t bytes, double seconds) {
-  char buf[64];
-  std::snprintf(buf, sizeof buf, "%.2f s, %.1f MiB/s", seconds,
-                seconds > 0 ? bytes / 1048576.0 / seconds : 0.0);
-  return buf;
-}
-
-std::string Bar(unsigned percent, uint64_t done, uint64_t total, const std::u16string& name) {
-  constexpr unsigned kWidth = 30;
-  const unsigned filled = percent * kWidth / 100;
-  std::string bar = "[" + std::string(filled, '#') + std::string(kWidth - filled, '-') + "] ";
-  char buf[32];
-  std::snprintf(buf, sizeof buf, "%3u%% ", percent);
-  return bar + buf + SizeText(done) + " of " + SizeText(total) + "  " + PrintableText(name);
-}
 
 std::string Hex(int32_t code) {
   char buf[16];
@@ -65,168 +19,7 @@ std::string Hex(int32_t code) {
   return buf;
 }
 
-size_t Columns(const std::string& utf8) {
-  size_t n = 0;
-  for (unsigned char c : utf8) n += (c & 0xC0) != 0x80;
-  return n;
-}
-
-// Splits at CR, LF or CR LF.
-std::vector<std::u16string> Lines(const std::u16string& text) {
-  std::vector<std::u16string> lines(1);
-  for (size_t i = 0; i < text.size(); ++i) {
-    const char16_t c = text[i];
-    if (c == kCR || c == kLF) {
-      if (c == kCR && i + 1 < text.size() && text[i + 1] == kLF) ++i;
-      lines.emplace_back();
-    } else {
-      lines.back() += c;
-    }
-  }
-  return lines;
-}
-
-// A framed notice: the title in the top edge, then the lines.
-std::vector<std::string> Framed(const std::string& title, const std::vector<std::string>& lines,
-                                char edge) {
-  size_t width = title.empty() ? 0 : Columns(title) + 4;
-  for (const std::string& l : lines) width = std::max(width, Columns(l) + 2);
-  width = std::max<size_t>(width, 24);
-  std::vector<std::string> out;
-  std::string top = "+" + std::string(1, edge);
-  if (!title.empty()) top += " " + title + " ";
-  top += std::string(width + 1 - Columns(top), edge) + "+";
-  out.push_back(top);
-  for (const std::string& l : lines) {
-    out.push_back("| " + l + std::string(width - 1 - Columns(l), ' ') + "|");
-  }
-  out.push_back("+" + std::string(width, edge) + "+");
-  return out;
-}
-
 }  // namespace
-
-void QueuedInput::Requeue() {
-  if (!deferred_.empty()) events_.PushFront(std::move(deferred_));
-  deferred_.clear();
-}
-
-QueuedInput::int_type QueuedInput::underflow() {
-  if (gptr() < egptr()) return traits_type::to_int_type(*gptr());
-  while (!ended_) {
-    std::optional<Event> e = events_.Pop(std::chrono::milliseconds(500));
-    if (!e) continue;
-    if (e->type == Event::Type::kLine) {
-      line_ = Utf16ToUtf8(e->text) + "\n";
-      setg(line_.data(), line_.data(), line_.data() + line_.size());
-      return traits_type::to_int_type(*gptr());
-    }
-    // The end of the input ends the form too, and the chat after it.
-    if (e->type == Event::Type::kInputEnd) ended_ = true;
-    deferred_.push_back(std::move(*e));
-  }
-  return traits_type::eof();
-}
-
-void TerminalOutput::ClearStatus() {
-  if (terminal_ && !status_.empty()) std::fputs("\r\x1b[K", stdout);
-}
-
-void TerminalOutput::Line(const std::string& text) {
-  ClearStatus();
-  std::fputs(text.c_str(), stdout);
-  std::fputc('\n', stdout);
-  if (terminal_ && !status_.empty()) std::fputs(status_.c_str(), stdout);
-  std::fflush(stdout);
-}
-
-void TerminalOutput::Progress(uint32_t key, const std::string& text, unsigned percent) {
-  if (terminal_) {
-    ClearStatus();
-    status_ = text;
-    std::fputs(status_.c_str(), stdout);
-    std::fflush(stdout);
-    return;
-  }
-  unsigned& shown = quarters_[key];
-  if (percent / 25 > shown) {
-    shown = percent / 25;
-    Line(text);
-  }
-}
-
-void TerminalOutput::ProgressEnd(uint32_t key) {
-  quarters_.erase(key);
-  ClearStatus();
-  status_.clear();
-  std::fflush(stdout);
-}
-
-std::string PrepareSettings(RegistryBackend& backend, const ChatSettings& settings) {
-  NoMessageBox box;
-  Registry registry(backend, box);
-  const Registry::KeyPath key = registry.SplitKeyPath(kSettingsKeyPath);
-  std::string done;
-  KeyHandle handle = 0;
-  if (backend.OpenKey(key.root, backend.ToNarrow(key.subKey), KeyAccess::kRead, handle) ==
-      reg::kSuccess) {
-    backend.CloseKey(handle);
-  } else {
-    backend.CreateKey(key.root, backend.ToNarrow(key.subKey));
-    done += "created the settings key; ";
-  }
-  auto missing = [&](const char16_t* name) {
-    return registry.ReadValue(kSettingsKeyPath, name) == u"Error";
-  };
-  if (settings.sharedFolder && missing(kSharedFolderValue)) {
-    registry.WriteValue(kSettingsKeyPath, kSharedFolderValue, *settings.sharedFolder);
-    done += "stored the shared folder; ";
-  }
-  for (const char16_t* name : {kStartOnValue, kSubFoldersValue}) {
-    if (missing(name)) {
-      registry.WriteValue(kSettingsKeyPath, name, u"1");
-      done += "stored \"" + Utf16ToUtf8(name) + "\" = 1; ";
-    }
-  }
-  return done;
-}
-
-std::u16string StoredSharedFolder(RegistryBackend& backend) {
-  NoMessageBox box;
-  Registry registry(backend, box);
-  return registry.ReadValue(kSettingsKeyPath, kSharedFolderValue);
-}
-
-bool InsideSharedFolder(const fs::path& path, const fs::path& sharedFolder, std::string& why) {
-  std::error_code ec;
-  if (sharedFolder.empty()) {
-    why = "no shared folder is set";
-    return false;
-  }
-  const fs::path root = fs::canonical(sharedFolder, ec);
-  if (ec || !fs::is_directory(root, ec)) {
-    why = "the shared folder is not an existing folder";
-    return false;
-  }
-  const fs::path target = fs::canonical(path, ec);
-  if (ec) {
-    why = "no such file";
-    return false;
-  }
-  auto t = target.begin();
-  for (auto r = root.begin(); r != root.end(); ++r, ++t) {
-    if (r->empty()) continue;  // the empty last element of a root ending in "/"
-    if (t == target.end() || *r != *t) {
-      why = "it is outside the shared folder";
-      return false;
-    }
-  }
-  if (!fs::is_regular_file(target, ec)) {
-    why = "it is not a file";
-    return false;
-  }
-  return true;
-}
 
 ChatHost::ChatHost(PluginDriver& plugin, RegistryBackend& registry, Connection& connection,
                    EventQueue& events, ChatOutput& output, std::u16string userName,
@@ -501,37 +294,19 @@ void ChatHost::OnNotification(const std::u16string& text, bool echo) {
 void ChatHost::SendReply(const std::u16string& reply) {
   // Lines (LF) that read "#/dropfile " + path are commands to this host;
   // the rest is the text for the contact.
-  std::u16string text;
-  std::vector<std::u16string> files;
-  size_t start = 0;
-  for (;;) {
-    const size_t lf = reply.find(kLF, start);
-    const std::u16string line = reply.substr(start, lf == std::u16string::npos ? lf : lf - start);
-    if (line.compare(0, std::size(kDropFile) - 1, kDropFile) == 0) {
-      files.push_back(line.substr(std::size(kDropFile) - 1));
-    } else {
-      if (!text.empty()) text += kLF;
-      text += line;
-    }
-    if (lf == std::u16string::npos) break;
-    start = lf + 1;
-  }
-  if (!text.empty()) {
-    const std::vector<std::u16string> lines = Lines(text);
+  const ReplyParts parts = SplitDropFiles(reply);
+  if (!parts.text.empty()) {
+    const std::vector<std::u16string> lines = SplitLines(parts.text);
     Say("-> replied to " + PrintableText(contactName_) + ": " + PrintableText(lines[0]) +
         (lines.size() > 1 ? " (+" + std::to_string(lines.size() - 1) + " lines)" : ""));
-    connection_.SendText(text);
+    connection_.SendText(parts.text);
   }
-  for (const std::u16string& file : files) SendDropFile(file);
+  for (const std::u16string& file : parts.files) SendDropFile(file);
 }
 
 void ChatHost::SendDropFile(const std::u16string& path) {
-  // The plug-in checked the path as text; the host sends only a regular
-  // file that, with ".." and links resolved, lies in the shared folder.
   std::string why;
-  const std::u16string share = StoredSharedFolder(registry_);
-  if (share == u"Error" || !InsideSharedFolder(PathFromText(path), PathFromText(share), why)) {
-    if (why.empty()) why = "no shared folder is set";
+  if (!MaySendDropFile(registry_, path, why)) {
     Say("Refused to send " + PrintableText(path) + ": " + why + ".");
     connection_.Send(AbortMessage(0, u"the file was not sent: " + Utf8ToUtf16(why)));
     return;
@@ -543,9 +318,9 @@ void ChatHost::SendDropFile(const std::u16string& path) {
 }
 
 void ChatHost::ShowContactText(const std::u16string& text) {
-  const std::vector<std::u16string> lines = Lines(text);
+  const std::vector<std::u16string> lines = SplitLines(text);
   const std::string who = PrintableText(contactName_) + ": ";
-  const std::string indent(Columns(who), ' ');
+  const std::string indent(TextColumns(who), ' ');
   std::vector<std::string> shown{who + PrintableText(lines[0])};
   for (size_t i = 1; i < lines.size(); ++i) shown.push_back(indent + PrintableText(lines[i]));
   output_.Lines(shown);
@@ -571,16 +346,10 @@ void ChatHost::ShowHelp() {
 
 void ChatHost::ShowRaised() {
   for (const ToastSeen& t : plugin_.TakeToasts()) {
-    std::vector<std::string> lines;
-    for (const std::u16string& l : Lines(t.message)) lines.push_back(PrintableText(l));
-    if (!t.link.empty()) lines.push_back("<" + PrintableText(t.link) + ">");
-    for (const std::string& l : Framed(PrintableText(t.title), lines, '-')) Say(l);
+    for (const std::string& l : ToastText(t)) Say(l);
   }
   for (const MessageBoxSeen& m : plugin_.TakeMessageBoxes()) {
-    std::vector<std::string> lines;
-    for (const std::u16string& l : Lines(m.text)) lines.push_back(PrintableText(l));
-    lines.push_back("[ OK ]");
-    for (const std::string& l : Framed(PrintableText(m.title), lines, '=')) Say(l);
+    for (const std::string& l : MessageBoxText(m)) Say(l);
   }
 }
 

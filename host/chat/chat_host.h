@@ -8,99 +8,25 @@
 #pragma once
 
 #include <chrono>
-#include <filesystem>
 #include <map>
 #include <memory>
-#include <optional>
-#include <streambuf>
 #include <string>
 #include <vector>
 
 #include "core/px_plugin_def.h"
 #include "host/chat/connection.h"
+#include "host/chat/queued_input.h"
+#include "host/chat/terminal_output.h"
 #include "host/common/plugin_driver.h"
-#include "settings/registry.h"
+#include "settings/registry_backend.h"
 
 namespace zuvo::chat {
-
-// Standard input for a modal form while the chat runs: the user's typed
-// lines come from the chat's event queue; every other event that arrives
-// meanwhile waits until the form is closed (Requeue puts them back).
-class QueuedInput : public std::streambuf {
- public:
-  explicit QueuedInput(EventQueue& events) : events_(events) {}
-  // Puts the events set aside while the form read its input back at the
-  // front of the queue.
-  void Requeue();
-
- protected:
-  int_type underflow() override;
-
- private:
-  EventQueue& events_;
-  std::vector<Event> deferred_;
-  std::string line_;
-  bool ended_ = false;
-};
-
-// Where the chat shows things: whole lines, and a progress line per
-// transfer that is redrawn in place where the output allows it.
-class ChatOutput {
- public:
-  virtual ~ChatOutput() = default;
-  virtual void Line(const std::string& text) = 0;
-  // Lines that belong together (one message of the contact).
-  virtual void Lines(const std::vector<std::string>& lines) {
-    for (const std::string& l : lines) Line(l);
-  }
-  virtual void Progress(uint32_t key, const std::string& text, unsigned percent) = 0;
-  virtual void ProgressEnd(uint32_t key) = 0;
-  // Whether the user's own lines are shown again (they are not on a
-  // terminal, which shows them as they are typed).
-  virtual bool EchoTyped() const = 0;
-};
-
-// Lines on standard output; progress bars redrawn on the last line of a
-// terminal, or printed every 25% otherwise.
-class TerminalOutput : public ChatOutput {
- public:
-  explicit TerminalOutput(bool terminal) : terminal_(terminal) {}
-  void Line(const std::string& text) override;
-  void Progress(uint32_t key, const std::string& text, unsigned percent) override;
-  void ProgressEnd(uint32_t key) override;
-  bool EchoTyped() const override { return !terminal_; }
-
- private:
-  void ClearStatus();
-  bool terminal_;
-  std::string status_;  // the bar currently drawn
-  std::map<uint32_t, unsigned> quarters_;
-};
 
 struct CommandInfo {
   std::u16string name;   // "Request File"
   std::u16string value;  // "xrfile"
   std::u16string help;   // "File Path", empty when the row has none
 };
-
-// The settings key and values of the plug-in, as the host writes them.
-struct ChatSettings {
-  std::optional<std::u16string> sharedFolder;  // stored unless one is stored already
-};
-
-// Prepares the plug-in's settings key in |registry|: creates it when
-// missing and stores the shared folder and the two switches ("1") when
-// they are missing. Returns a line describing what was done.
-std::string PrepareSettings(RegistryBackend& registry, const ChatSettings& settings);
-
-// The shared folder the host will send files from: the stored "Shared
-// Folder" value.
-std::u16string StoredSharedFolder(RegistryBackend& registry);
-
-// Whether |path| names a regular file inside |sharedFolder|, after both are
-// resolved (".." and links); |why| says why not.
-bool InsideSharedFolder(const std::filesystem::path& path,
-                        const std::filesystem::path& sharedFolder, std::string& why);
 
 class ChatHost {
  public:
@@ -116,9 +42,6 @@ class ChatHost {
   int Run();
   // Handles one event; false once the conversation is over.
   bool Handle(const Event& event);
-
-  const std::vector<CommandInfo>& commands() const { return commands_; }
-  const std::u16string& contactName() const { return contactName_; }
 
  private:
   void OnTyped(const std::u16string& line);

@@ -9,16 +9,16 @@
 
 #include "base/text.h"
 #include "host/chat/chat_host.h"
-#include "host/common/plugin_loader.h"
 #include "host/chat/transfer.h"
+#include "host/common/command_line.h"
+#include "host/common/plugin_loader.h"
+#include "host/common/settings_key.h"
 
 namespace zuvo::chat {
 namespace fs = std::filesystem;
 namespace {
 
-constexpr const char* kUsage =
-    "usage: zuvo-host chat [--name NAME] [--share DIR] [--registry FILE] [--downloads DIR]\n"
-    "                      (--listen [ADDR:]PORT | --connect [ADDR:]PORT)\n"
+constexpr char kUsageDetails[] =
     "  --name NAME       your name as the other user sees it (default: $USER)\n"
     "  --share DIR       the folder to share, stored as the plug-in's \"Shared Folder\"\n"
     "                    unless the settings store already has one\n"
@@ -31,7 +31,7 @@ constexpr const char* kUsage =
 struct Options {
   std::string name;
   std::optional<std::string> share;
-  std::string registry = "zuvo-settings.reg";
+  std::string registry = kDefaultSettingsStore;
   std::string downloads = "zuvo-downloads";
   std::optional<std::string> listen;
   std::optional<std::string> connect;
@@ -40,37 +40,41 @@ struct Options {
 bool Parse(int argc, char** argv, Options& o, std::string& why) {
   const char* user = std::getenv("USER");
   o.name = user && *user ? user : "me";
-  for (int i = 0; i < argc; ++i) {
-    const std::string arg = argv[i];
-    auto value = [&](std::string& out) {
-      if (i + 1 >= argc) {
-        why = arg + " needs a value";
-        return false;
-      }
-      out = argv[++i];
-      return true;
-    };
-    std::string v;
-    if (arg == "--name") {
-      if (!value(o.name)) return false;
-    } else if (arg == "--share") {
-      if (!value(v)) return false;
-      o.share = v;
-    } else if (arg == "--registry") {
-      if (!value(o.registry)) return false;
-    } else if (arg == "--downloads") {
-      if (!value(o.downloads)) return false;
-    } else if (arg == "--listen") {
-      if (!value(v)) return false;
-      o.listen = v;
-    } else if (arg == "--connect") {
-      if (!value(v)) return false;
-      o.connect = v;
-    } else {
-      why = "unknown option " + arg;
-      return false;
-    }
-  }
+  enum { kName = 256, kShare, kRegistry, kDownloads, kListen, kConnect };
+  static const option kOptions[] = {{"name", required_argument, nullptr, kName},
+                                    {"share", required_argument, nullptr, kShare},
+                                    {"registry", required_argument, nullptr, kRegistry},
+                                    {"downloads", required_argument, nullptr, kDownloads},
+                                    {"listen", required_argument, nullptr, kListen},
+                                    {"connect", required_argument, nullptr, kConnect},
+                                    {nullptr, 0, nullptr, 0}};
+  const bool read = ReadOptions(
+      argc, argv, kOptions,
+      [&](int id, const char* value, std::string&) {
+        switch (id) {
+          case kName:
+            o.name = value;
+            break;
+          case kShare:
+            o.share = value;
+            break;
+          case kRegistry:
+            o.registry = value;
+            break;
+          case kDownloads:
+            o.downloads = value;
+            break;
+          case kListen:
+            o.listen = value;
+            break;
+          case kConnect:
+            o.connect = value;
+            break;
+        }
+        return true;
+      },
+      why);
+  if (!read) return false;
   if (o.listen.has_value() == o.connect.has_value()) {
     why = "give either --listen or --connect";
     return false;
@@ -103,7 +107,8 @@ int RunChat(int argc, char** argv) {
   Options o;
   std::string why;
   if (!Parse(argc, argv, o, why)) {
-    std::fprintf(stderr, "zuvo-host chat: %s\n%s", why.c_str(), kUsage);
+    std::fprintf(stderr, "zuvo-host chat: %s\nusage: %s%s", why.c_str(), kChatSynopsis,
+                 kUsageDetails);
     return 2;
   }
   std::error_code ec;
@@ -121,7 +126,7 @@ int RunChat(int argc, char** argv) {
                  o.registry.c_str(), e.what());
     return 2;
   }
-  ChatSettings settings;
+  HostSettings settings;
   if (o.share) {
     fs::path share = fs::absolute(*o.share, ec);
     if (fs::exists(share, ec)) share = fs::canonical(share, ec);
@@ -144,9 +149,9 @@ int RunChat(int argc, char** argv) {
     static EventQueue events;
     QueuedInput formInputBuffer(events);
     std::istream formInput(&formInputBuffer);
-    ChatPlugin plugin;
+    LoadedPlugin plugin;
     try {
-      plugin = LoadChatPlugin(*store, formInput, std::cout);
+      plugin = LoadPlugin(*store, formInput, std::cout);
     } catch (const std::exception& e) {
       std::fprintf(stderr, "zuvo-host chat: %s\n", e.what());
       return 1;

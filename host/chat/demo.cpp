@@ -17,8 +17,10 @@
 #include "base/text.h"
 #include "host/chat/chat_host.h"
 #include "host/chat/chat_main.h"
-#include "host/common/plugin_loader.h"
 #include "host/chat/transfer.h"
+#include "host/common/command_line.h"
+#include "host/common/plugin_loader.h"
+#include "host/common/settings_key.h"
 
 namespace zuvo::chat {
 namespace fs = std::filesystem;
@@ -178,9 +180,12 @@ std::unique_ptr<StreamSocket> ConnectPair(std::unique_ptr<StreamSocket>& other, 
 
 }  // namespace
 
-int RunDemo(int argc, char**) {
-  if (argc != 0) {
-    std::fprintf(stderr, "usage: zuvo-host demo\n");
+int RunDemo(int argc, char** argv) {
+  static const option kNoOptions[] = {{nullptr, 0, nullptr, 0}};
+  std::string bad;
+  if (!ReadOptions(
+          argc, argv, kNoOptions, [](int, const char*, std::string&) { return true; }, bad)) {
+    std::fprintf(stderr, "zuvo-host demo: %s\nusage: %s", bad.c_str(), kDemoSynopsis);
     return 2;
   }
   std::error_code ec;
@@ -216,13 +221,13 @@ int RunDemo(int argc, char**) {
   auto runUser = [](DemoUser& user, std::unique_ptr<StreamSocket> socket, fs::path shareDir,
                     int& exitCode) {
     std::unique_ptr<RegistryBackend> store = OpenPlatformRegistry(user.registryFile().string());
-    ChatSettings settings;
+    HostSettings settings;
     settings.sharedFolder = TextFromPath(shareDir);
     PrepareSettings(*store, settings);
     std::istringstream noInput;
-    ChatPlugin plugin;
+    LoadedPlugin plugin;
     try {
-      plugin = LoadChatPlugin(*store, noInput, std::cout);
+      plugin = LoadPlugin(*store, noInput, std::cout);
     } catch (const std::exception& e) {
       Print(user.name() + ": " + e.what());
       exitCode = 1;

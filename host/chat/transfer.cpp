@@ -65,16 +65,6 @@ std::u16string CandidateName(std::u16string_view name, unsigned n) {
   return std::u16string(name.substr(0, ext)) + suffix + std::u16string(name.substr(ext));
 }
 
-fs::path PathFromText(std::u16string_view text) {
-  const std::string utf8 = Utf16ToUtf8(text);
-  return fs::path(std::u8string(utf8.begin(), utf8.end()));
-}
-
-std::u16string TextFromPath(const fs::path& path) {
-  const std::u8string utf8 = path.u8string();
-  return Utf8ToUtf16(std::string_view(reinterpret_cast<const char*>(utf8.data()), utf8.size()));
-}
-
 std::unique_ptr<IncomingFile> IncomingFile::Open(const fs::path& folder,
                                                  std::u16string_view offeredName, uint64_t size,
                                                  const Digest& sha256, std::string& why) {

@@ -14,6 +14,7 @@
 #include <string>
 
 #include "host/chat/checksum.h"
+#include "host/common/path_text.h"
 
 namespace zuvo::chat {
 
@@ -26,9 +27,6 @@ std::u16string SafeFileName(std::u16string_view offered);
 // The |n|-th candidate for storing |name|: the name itself for 0, else the
 // name with " (n)" before its extension.
 std::u16string CandidateName(std::u16string_view name, unsigned n);
-
-std::filesystem::path PathFromText(std::u16string_view text);
-std::u16string TextFromPath(const std::filesystem::path& path);
 
 class IncomingFile {
  public:

@@ -6,11 +6,12 @@
 
 #include "base/message_box.h"
 #include "core/plugin_server.h"
-#include "core/px_plugin_const.h"
 #include "core/window_messages_posix.h"
 #include "files/file_system.h"
+#include "host/common/idle_event_pump.h"
 #include "host/common/plugin_driver.h"
 #include "host/common/scripted_form_view.h"
+#include "host/common/toast_window_posix.h"
 
 namespace zuvo {
 namespace {
@@ -23,28 +24,14 @@ class RecordingMessageBox : public MessageBoxSeam {
   std::vector<MessageBoxSeen> shown;
 };
 
-// The console does not wait for window messages: nothing is pending.
-class IdleEventPump : public EventPump {
- public:
-  void ProcessPendingEvents() override {}
-};
-
-std::u16string TextAt(const char16_t* text) { return text ? std::u16string(text) : u""; }
-
 class PosixPluginDriver : public PluginDriver {
  public:
   PosixPluginDriver(RegistryBackend& registry, FormView* formView)
       : fileSystem_(CreatePlatformFileSystem()),
         server_(MakePlatform(registry, formView)),
         plugin_(server_) {
-    toastMessage_ = windowMessages_.RegisterWindowMessage(kToastMessageName);
-    windowMessages_.CreateTopLevelWindow([this](uint32_t message, uintptr_t wParam, intptr_t) {
-      if (message != toastMessage_ || wParam == 0) return intptr_t{0};
-      const auto* record = reinterpret_cast<const ToastRecord*>(wParam);
-      toasts_.push_back(
-          {TextAt(record->pTitle), TextAt(record->pMessage), TextAt(record->pLink), record->nFlag});
-      return intptr_t{1};
-    });
+    OpenToastWindow(windowMessages_,
+                    [this](ToastSeen toast) { toasts_.push_back(std::move(toast)); });
   }
 
   PXPluginDef& plugin() override { return plugin_; }
@@ -80,7 +67,6 @@ class PosixPluginDriver : public PluginDriver {
   IdleEventPump eventPump_;
   PluginServer server_;
   beta plugin_;
-  uint32_t toastMessage_ = 0;
   std::vector<ToastSeen> toasts_;
 };
 

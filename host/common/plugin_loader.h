@@ -1,4 +1,4 @@
-// The plug-in as the chat loads it: the platform's driver (in-process on
+// The plug-in as a host loads it: the platform's driver (in-process on
 // POSIX, the COM object on Windows). Where the plug-in runs in-process its
 // options form is shown in the terminal, reading the user's lines from
 // |formInput|.
@@ -11,15 +11,15 @@
 #include "settings/form_view.h"
 #include "settings/registry_backend.h"
 
-namespace zuvo::chat {
+namespace zuvo {
 
-struct ChatPlugin {
+struct LoadedPlugin {
   std::unique_ptr<FormView> formView;  // declared first: it outlives the driver
   std::unique_ptr<PluginDriver> driver;
 };
 
 // Throws std::runtime_error when the plug-in cannot be loaded.
-ChatPlugin LoadChatPlugin(RegistryBackend& registry, std::istream& formInput,
-                          std::ostream& formOutput);
+LoadedPlugin LoadPlugin(RegistryBackend& registry, std::istream& formInput,
+                        std::ostream& formOutput);
 
-}  // namespace zuvo::chat
+}  // namespace zuvo

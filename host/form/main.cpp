@@ -5,7 +5,7 @@
 // toasts the host would draw and the message boxes. "/xroptions" shows the
 // options form in the terminal.
 //
-//   zuvo-form --registry FILE
+//   zuvo-form [--registry FILE]   (default: ./zuvo-settings.reg)
 #include <cstdio>
 #include <iostream>
 #include <string>
@@ -18,6 +18,10 @@
 #include "core/px_plugin_const.h"
 #include "core/window_messages_posix.h"
 #include "files/file_system.h"
+#include "host/common/command_line.h"
+#include "host/common/idle_event_pump.h"
+#include "host/common/settings_key.h"
+#include "host/common/toast_window_posix.h"
 #include "host/form/terminal_form.h"
 #include "settings/registry.h"
 
@@ -34,23 +38,19 @@ class TerminalMessageBox : public MessageBoxSeam {
   }
 };
 
-class IdlePump : public EventPump {
- public:
-  void ProcessPendingEvents() override {}
-};
-
-std::u16string Text(const char16_t* text) { return text ? std::u16string(text) : u"(none)"; }
+// A toast's empty title or link (a null address in its record).
+std::u16string Text(const std::u16string& text) { return text.empty() ? u"(none)" : text; }
 
 int Run(const std::string& storePath) {
   std::unique_ptr<RegistryBackend> store = OpenPlatformRegistry(storePath);
   // The host owns the plug-in's settings key and creates it.
-  store->CreateKey(kHkeyLocalMachine, "SOFTWARE\\Dravoux\\Parlix2\\RegisteredPlugins\\ZuvoFiles");
+  CreateSettingsKey(*store);
 
   TerminalMessageBox messageBox;
   TerminalFormView formView(std::cin, std::cout);
   InProcessWindowMessages windowMessages;
   std::unique_ptr<FileSystem> fileSystem = CreatePlatformFileSystem();
-  IdlePump pump;
+  IdleEventPump pump;
   Platform platform;
   platform.registry = store.get();
   platform.messageBox = &messageBox;
@@ -59,21 +59,16 @@ int Run(const std::string& storePath) {
   platform.fileSystem = fileSystem.get();
   platform.eventPump = &pump;
 
-  // The host's toast window: it copies the record while the send lasts.
-  const uint32_t toastMessage = windowMessages.RegisterWindowMessage(kToastMessageName);
-  windowMessages.CreateTopLevelWindow([&](uint32_t message, uintptr_t wParam, intptr_t) {
-    if (message != toastMessage) return intptr_t{0};
-    const auto* record = reinterpret_cast<const ToastRecord*>(wParam);
-    // CR separates the toast's lines.
-    std::u16string text = Text(record->pMessage);
-    std::cout << "[toast] " << PrintableText(Text(record->pTitle)) << " ("
-              << PrintableText(Text(record->pLink)) << ")\n";
+  // CR separates the toast's lines.
+  OpenToastWindow(windowMessages, [](const ToastSeen& toast) {
+    std::cout << "[toast] " << PrintableText(Text(toast.title)) << " ("
+              << PrintableText(Text(toast.link)) << ")\n";
+    const std::u16string& text = toast.message;
     size_t start = 0;
     for (size_t cr; (cr = text.find(kCR, start)) != std::u16string::npos; start = cr + 1) {
       std::cout << "        " << PrintableText(text.substr(start, cr - start)) << "\n";
     }
     std::cout << "        " << PrintableText(text.substr(start)) << std::endl;
-    return intptr_t{1};
   });
 
   PluginServer server(platform);
@@ -112,12 +107,23 @@ int Run(const std::string& storePath) {
 }  // namespace zuvo
 
 int main(int argc, char** argv) {
-  if (argc != 3 || std::string(argv[1]) != "--registry") {
-    std::fprintf(stderr, "usage: zuvo-form --registry FILE\n");
+  enum { kRegistry = 256 };
+  static const option kOptions[] = {{"registry", required_argument, nullptr, kRegistry},
+                                    {nullptr, 0, nullptr, 0}};
+  std::string storePath = zuvo::kDefaultSettingsStore;
+  std::string why;
+  if (!zuvo::ReadOptions(
+          argc, argv, kOptions,
+          [&](int, const char* value, std::string&) {
+            storePath = value;
+            return true;
+          },
+          why)) {
+    std::fprintf(stderr, "zuvo-form: %s\nusage: zuvo-form [--registry FILE]\n", why.c_str());
     return 2;
   }
   try {
-    return zuvo::Run(argv[2]);
+    return zuvo::Run(storePath);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "zuvo-form: %s\n", e.what());
     return 1;
