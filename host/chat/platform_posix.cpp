@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "host/chat/platform.h"
+#include "host/chat/socket_common.h"
 
 namespace zuvo::chat {
 namespace {
@@ -54,117 +55,54 @@ class PosixSocket : public StreamSocket {
   int fd_;
 };
 
-// Resolves |endpoint| to socket addresses; the caller frees the list.
-addrinfo* Resolve(const Endpoint& endpoint, bool passive, std::string& why) {
-  addrinfo hints{};
-  hints.ai_family = AF_UNSPEC;
-  hints.ai_socktype = SOCK_STREAM;
-  if (passive) hints.ai_flags = AI_PASSIVE;
-  addrinfo* list = nullptr;
-  const std::string port = std::to_string(endpoint.port);
-  const int rc = getaddrinfo(endpoint.host.c_str(), port.c_str(), &hints, &list);
-  if (rc != 0) {
-    why = "cannot resolve " + endpoint.host + ": " + gai_strerror(rc);
-    return nullptr;
+// The BSD socket calls for the shared listen and connect.
+struct PosixNet {
+  using Handle = int;
+  static constexpr Handle kInvalid = -1;
+  static bool Start(std::string&) { return true; }
+  static Handle Open(const addrinfo* ai) {
+    return socket(ai->ai_family, ai->ai_socktype | SOCK_CLOEXEC, ai->ai_protocol);
   }
-  return list;
-}
-
-Endpoint FromSockaddr(const sockaddr_storage& addr) {
-  Endpoint e;
-  char text[INET6_ADDRSTRLEN] = {};
-  if (addr.ss_family == AF_INET6) {
-    const auto& a = reinterpret_cast<const sockaddr_in6&>(addr);
-    inet_ntop(AF_INET6, &a.sin6_addr, text, sizeof text);
-    e.port = ntohs(a.sin6_port);
-  } else {
-    const auto& a = reinterpret_cast<const sockaddr_in&>(addr);
-    inet_ntop(AF_INET, &a.sin_addr, text, sizeof text);
-    e.port = ntohs(a.sin_port);
+  static void Close(Handle fd) { close(fd); }
+  static bool Bind(Handle fd, const addrinfo* ai) {
+    int one = 1;
+    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    return bind(fd, ai->ai_addr, ai->ai_addrlen) == 0;
   }
-  e.host = text;
-  return e;
-}
-
-class PosixListener : public Listener {
- public:
-  explicit PosixListener(int fd) : fd_(fd) {}
-  ~PosixListener() override { close(fd_); }
-
-  Endpoint local() const override {
-    sockaddr_storage addr{};
-    socklen_t len = sizeof addr;
-    getsockname(fd_, reinterpret_cast<sockaddr*>(&addr), &len);
-    return FromSockaddr(addr);
+  static bool Listen(Handle fd) { return listen(fd, 1) == 0; }
+  static bool Connect(Handle fd, const addrinfo* ai) {
+    int rc;
+    do {
+      rc = connect(fd, ai->ai_addr, ai->ai_addrlen);
+    } while (rc != 0 && errno == EINTR);
+    return rc == 0;
   }
-
-  std::unique_ptr<StreamSocket> Accept(std::string& why) override {
+  static std::string Error(const char* what) { return ErrnoText(what); }
+  static std::string ResolveError(const std::string& host, int rc) {
+    return "cannot resolve " + host + ": " + gai_strerror(rc);
+  }
+  static std::unique_ptr<StreamSocket> MakeSocket(Handle fd) {
+    return std::make_unique<PosixSocket>(fd);
+  }
+  static std::unique_ptr<StreamSocket> Accept(Handle listener, std::string& why) {
     for (;;) {
-      const int fd = accept(fd_, nullptr, nullptr);
+      const int fd = accept(listener, nullptr, nullptr);
       if (fd >= 0) return std::make_unique<PosixSocket>(fd);
       if (errno == EINTR || errno == ECONNABORTED) continue;
       why = ErrnoText("accept");
       return nullptr;
     }
   }
-
- private:
-  int fd_;
 };
 
 }  // namespace
 
 std::unique_ptr<Listener> Listen(const Endpoint& endpoint, std::string& why) {
-  addrinfo* list = Resolve(endpoint, true, why);
-  if (!list) return nullptr;
-  std::unique_ptr<Listener> result;
-  for (addrinfo* ai = list; ai && !result; ai = ai->ai_next) {
-    const int fd = socket(ai->ai_family, ai->ai_socktype | SOCK_CLOEXEC, ai->ai_protocol);
-    if (fd < 0) {
-      why = ErrnoText("socket");
-      continue;
-    }
-    int one = 1;
-    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    if (bind(fd, ai->ai_addr, ai->ai_addrlen) != 0) {
-      why = ErrnoText(("bind " + EndpointText(endpoint)).c_str());
-      close(fd);
-      continue;
-    }
-    if (listen(fd, 1) != 0) {
-      why = ErrnoText("listen");
-      close(fd);
-      continue;
-    }
-    result = std::make_unique<PosixListener>(fd);
-  }
-  freeaddrinfo(list);
-  return result;
+  return sockets::ListenOn<PosixNet>(endpoint, why);
 }
 
 std::unique_ptr<StreamSocket> Connect(const Endpoint& endpoint, std::string& why) {
-  addrinfo* list = Resolve(endpoint, false, why);
-  if (!list) return nullptr;
-  std::unique_ptr<StreamSocket> result;
-  for (addrinfo* ai = list; ai && !result; ai = ai->ai_next) {
-    const int fd = socket(ai->ai_family, ai->ai_socktype | SOCK_CLOEXEC, ai->ai_protocol);
-    if (fd < 0) {
-      why = ErrnoText("socket");
-      continue;
-    }
-    int rc;
-    do {
-      rc = connect(fd, ai->ai_addr, ai->ai_addrlen);
-    } while (rc != 0 && errno == EINTR);
-    if (rc != 0) {
-      why = ErrnoText(("connect " + EndpointText(endpoint)).c_str());
-      close(fd);
-      continue;
-    }
-    result = std::make_unique<PosixSocket>(fd);
-  }
-  freeaddrinfo(list);
-  return result;
+  return sockets::ConnectTo<PosixNet>(endpoint, why);
 }
 
 MoveResult MoveNoReplace(const std::filesystem::path& from, const std::filesystem::path& to,

@@ -13,6 +13,7 @@
 #include <cstring>
 
 #include "host/chat/platform.h"
+#include "host/chat/socket_common.h"
 
 namespace zuvo::chat {
 namespace {
@@ -77,114 +78,51 @@ class WinsockSocket : public StreamSocket {
   SOCKET socket_;
 };
 
-addrinfo* Resolve(const Endpoint& endpoint, bool passive, std::string& why) {
-  if (!StartWinsock(why)) return nullptr;
-  addrinfo hints{};
-  hints.ai_family = AF_UNSPEC;
-  hints.ai_socktype = SOCK_STREAM;
-  if (passive) hints.ai_flags = AI_PASSIVE;
-  addrinfo* list = nullptr;
-  const std::string port = std::to_string(endpoint.port);
-  const int rc = getaddrinfo(endpoint.host.c_str(), port.c_str(), &hints, &list);
-  if (rc != 0) {
-    why = SystemText(("cannot resolve " + endpoint.host).c_str(), rc);
-    return nullptr;
+// The Winsock calls for the shared listen and connect.
+struct WinsockNet {
+  using Handle = SOCKET;
+  static constexpr Handle kInvalid = INVALID_SOCKET;
+  static bool Start(std::string& why) { return StartWinsock(why); }
+  static Handle Open(const addrinfo* ai) {
+    return socket(ai->ai_family, ai->ai_socktype, ai->ai_protocol);
   }
-  return list;
-}
-
-Endpoint FromSockaddr(const sockaddr_storage& addr) {
-  Endpoint e;
-  char text[INET6_ADDRSTRLEN] = {};
-  if (addr.ss_family == AF_INET6) {
-    const auto& a = reinterpret_cast<const sockaddr_in6&>(addr);
-    inet_ntop(AF_INET6, &a.sin6_addr, text, sizeof text);
-    e.port = ntohs(a.sin6_port);
-  } else {
-    const auto& a = reinterpret_cast<const sockaddr_in&>(addr);
-    inet_ntop(AF_INET, &a.sin_addr, text, sizeof text);
-    e.port = ntohs(a.sin_port);
+  static void Close(Handle s) { closesocket(s); }
+  static bool Bind(Handle s, const addrinfo* ai) {
+    // Exclusive use of the address: no other socket may bind it meanwhile.
+    BOOL one = TRUE;
+    setsockopt(s, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&one), sizeof one);
+    return bind(s, ai->ai_addr, static_cast<int>(ai->ai_addrlen)) == 0;
   }
-  e.host = text;
-  return e;
-}
-
-class WinsockListener : public Listener {
- public:
-  explicit WinsockListener(SOCKET s) : socket_(s) {}
-  ~WinsockListener() override { closesocket(socket_); }
-
-  Endpoint local() const override {
-    sockaddr_storage addr{};
-    int len = sizeof addr;
-    getsockname(socket_, reinterpret_cast<sockaddr*>(&addr), &len);
-    return FromSockaddr(addr);
+  static bool Listen(Handle s) { return listen(s, 1) == 0; }
+  static bool Connect(Handle s, const addrinfo* ai) {
+    return connect(s, ai->ai_addr, static_cast<int>(ai->ai_addrlen)) == 0;
   }
-
-  std::unique_ptr<StreamSocket> Accept(std::string& why) override {
+  static std::string Error(const char* what) { return SocketError(what); }
+  static std::string ResolveError(const std::string& host, int rc) {
+    return SystemText(("cannot resolve " + host).c_str(), rc);
+  }
+  static std::unique_ptr<StreamSocket> MakeSocket(Handle s) {
+    return std::make_unique<WinsockSocket>(s);
+  }
+  static std::unique_ptr<StreamSocket> Accept(Handle listener, std::string& why) {
     for (;;) {
-      const SOCKET s = accept(socket_, nullptr, nullptr);
+      const SOCKET s = accept(listener, nullptr, nullptr);
       if (s != INVALID_SOCKET) return std::make_unique<WinsockSocket>(s);
       if (WSAGetLastError() == WSAECONNRESET) continue;
       why = SocketError("accept");
       return nullptr;
     }
   }
-
- private:
-  SOCKET socket_;
 };
 
 }  // namespace
 
 std::unique_ptr<Listener> Listen(const Endpoint& endpoint, std::string& why) {
-  addrinfo* list = Resolve(endpoint, true, why);
-  if (!list) return nullptr;
-  std::unique_ptr<Listener> result;
-  for (addrinfo* ai = list; ai && !result; ai = ai->ai_next) {
-    const SOCKET s = socket(ai->ai_family, ai->ai_socktype, ai->ai_protocol);
-    if (s == INVALID_SOCKET) {
-      why = SocketError("socket");
-      continue;
-    }
-    // Exclusive use of the address: no other socket may bind it meanwhile.
-    BOOL one = TRUE;
-    setsockopt(s, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&one), sizeof one);
-    if (bind(s, ai->ai_addr, static_cast<int>(ai->ai_addrlen)) != 0) {
-      why = SocketError(("bind " + EndpointText(endpoint)).c_str());
-      closesocket(s);
-      continue;
-    }
-    if (listen(s, 1) != 0) {
-      why = SocketError("listen");
-      closesocket(s);
-      continue;
-    }
-    result = std::make_unique<WinsockListener>(s);
-  }
-  freeaddrinfo(list);
-  return result;
+  return sockets::ListenOn<WinsockNet>(endpoint, why);
 }
 
 std::unique_ptr<StreamSocket> Connect(const Endpoint& endpoint, std::string& why) {
-  addrinfo* list = Resolve(endpoint, false, why);
-  if (!list) return nullptr;
-  std::unique_ptr<StreamSocket> result;
-  for (addrinfo* ai = list; ai && !result; ai = ai->ai_next) {
-    const SOCKET s = socket(ai->ai_family, ai->ai_socktype, ai->ai_protocol);
-    if (s == INVALID_SOCKET) {
-      why = SocketError("socket");
-      continue;
-    }
-    if (connect(s, ai->ai_addr, static_cast<int>(ai->ai_addrlen)) != 0) {
-      why = SocketError(("connect " + EndpointText(endpoint)).c_str());
-      closesocket(s);
-      continue;
-    }
-    result = std::make_unique<WinsockSocket>(s);
-  }
-  freeaddrinfo(list);
-  return result;
+  return sockets::ConnectTo<WinsockNet>(endpoint, why);
 }
 
 // MoveFileExW without MOVEFILE_REPLACE_EXISTING fails when the target name
