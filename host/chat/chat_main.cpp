@@ -107,9 +107,7 @@ int RunChat(int argc, char** argv) {
   Options o;
   std::string why;
   if (!Parse(argc, argv, o, why)) {
-    std::fprintf(stderr, "zuvo-host chat: %s\nusage: %s%s", why.c_str(), kChatSynopsis,
-                 kUsageDetails);
-    return 2;
+    return BadCommandLine("zuvo-host chat", why, kChatSynopsis, kUsageDetails);
   }
   std::error_code ec;
   fs::create_directories(o.downloads, ec);

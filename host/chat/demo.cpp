@@ -185,8 +185,7 @@ int RunDemo(int argc, char** argv) {
   std::string bad;
   if (!ReadOptions(
           argc, argv, kNoOptions, [](int, const char*, std::string&) { return true; }, bad)) {
-    std::fprintf(stderr, "zuvo-host demo: %s\nusage: %s", bad.c_str(), kDemoSynopsis);
-    return 2;
+    return BadCommandLine("zuvo-host demo", bad, kDemoSynopsis);
   }
   std::error_code ec;
   fs::path root;

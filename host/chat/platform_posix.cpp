@@ -84,15 +84,8 @@ struct PosixNet {
   static std::unique_ptr<StreamSocket> MakeSocket(Handle fd) {
     return std::make_unique<PosixSocket>(fd);
   }
-  static std::unique_ptr<StreamSocket> Accept(Handle listener, std::string& why) {
-    for (;;) {
-      const int fd = accept(listener, nullptr, nullptr);
-      if (fd >= 0) return std::make_unique<PosixSocket>(fd);
-      if (errno == EINTR || errno == ECONNABORTED) continue;
-      why = ErrnoText("accept");
-      return nullptr;
-    }
-  }
+  static Handle AcceptOnce(Handle listener) { return accept(listener, nullptr, nullptr); }
+  static bool AcceptAgain() { return errno == EINTR || errno == ECONNABORTED; }
 };
 
 }  // namespace

@@ -104,15 +104,8 @@ struct WinsockNet {
   static std::unique_ptr<StreamSocket> MakeSocket(Handle s) {
     return std::make_unique<WinsockSocket>(s);
   }
-  static std::unique_ptr<StreamSocket> Accept(Handle listener, std::string& why) {
-    for (;;) {
-      const SOCKET s = accept(listener, nullptr, nullptr);
-      if (s != INVALID_SOCKET) return std::make_unique<WinsockSocket>(s);
-      if (WSAGetLastError() == WSAECONNRESET) continue;
-      why = SocketError("accept");
-      return nullptr;
-    }
-  }
+  static Handle AcceptOnce(Handle listener) { return accept(listener, nullptr, nullptr); }
+  static bool AcceptAgain() { return WSAGetLastError() == WSAECONNRESET; }
 };
 
 }  // namespace

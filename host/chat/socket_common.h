@@ -10,7 +10,8 @@
 //                                           true on success
 //   Net::Error(what)                        the last socket error, as text
 //   Net::ResolveError(host, rc)             a getaddrinfo failure, as text
-//   Net::Accept(handle, why)                one accepted connection, or nullptr
+//   Net::AcceptOnce(handle)                 one accepted connection, or kInvalid
+//   Net::AcceptAgain()                      whether that failure calls for another try
 //   Net::MakeSocket(handle)                 the StreamSocket that owns it
 #pragma once
 
@@ -69,7 +70,13 @@ class BoundListener : public Listener {
   }
 
   std::unique_ptr<StreamSocket> Accept(std::string& why) override {
-    return Net::Accept(handle_, why);
+    for (;;) {
+      const typename Net::Handle handle = Net::AcceptOnce(handle_);
+      if (handle != Net::kInvalid) return Net::MakeSocket(handle);
+      if (Net::AcceptAgain()) continue;
+      why = Net::Error("accept");
+      return nullptr;
+    }
   }
 
  private:

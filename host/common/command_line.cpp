@@ -1,5 +1,7 @@
 #include "host/common/command_line.h"
 
+#include <cstdio>
+
 namespace zuvo {
 
 bool ReadOptions(int argc, char** argv, const option* longOptions,
@@ -27,6 +29,12 @@ bool ReadOptions(int argc, char** argv, const option* longOptions,
     return false;
   }
   return true;
+}
+
+int BadCommandLine(const char* command, const std::string& why, const char* synopsis,
+                   const char* details) {
+  std::fprintf(stderr, "%s: %s\nusage: %s%s", command, why.c_str(), synopsis, details);
+  return 2;
 }
 
 }  // namespace zuvo

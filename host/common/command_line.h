@@ -16,4 +16,9 @@ bool ReadOptions(int argc, char** argv, const option* longOptions,
                  const std::function<bool(int id, const char* value, std::string& why)>& take,
                  std::string& why);
 
+// Prints "|command|: |why|" and the command's usage text on standard error;
+// the exit status for a bad command line.
+int BadCommandLine(const char* command, const std::string& why, const char* synopsis,
+                   const char* details = "");
+
 }  // namespace zuvo

@@ -87,9 +87,7 @@ int RunConsole(int argc, char** argv) {
   Options options;
   std::string why;
   if (!Parse(argc, argv, options, why)) {
-    std::fprintf(stderr, "zuvo-host console: %s\nusage: %s%s", why.c_str(), kConsoleSynopsis,
-                 kUsageDetails);
-    return 2;
+    return BadCommandLine("zuvo-host console", why, kConsoleSynopsis, kUsageDetails);
   }
   try {
     std::unique_ptr<RegistryBackend> registry = OpenPlatformRegistry(options.registry);

@@ -119,8 +119,7 @@ int main(int argc, char** argv) {
             return true;
           },
           why)) {
-    std::fprintf(stderr, "zuvo-form: %s\nusage: zuvo-form [--registry FILE]\n", why.c_str());
-    return 2;
+    return zuvo::BadCommandLine("zuvo-form", why, "zuvo-form [--registry FILE]\n");
   }
   try {
     return zuvo::Run(storePath);
