@@ -83,53 +83,56 @@ class BoundListener : public Listener {
   typename Net::Handle handle_;
 };
 
-template <class Net>
-std::unique_ptr<Listener> ListenOn(const Endpoint& endpoint, std::string& why) {
-  addrinfo* list = Resolve<Net>(endpoint, true, why);
-  if (!list) return nullptr;
-  std::unique_ptr<Listener> result;
-  for (addrinfo* ai = list; ai && !result; ai = ai->ai_next) {
+// Tries the addresses of |endpoint| in turn: the first socket that |prepare|
+// makes ready (false with |why| set) is the answer, kInvalid when none is.
+template <class Net, class Prepare>
+typename Net::Handle FirstReady(const Endpoint& endpoint, bool passive, std::string& why,
+                                Prepare prepare) {
+  addrinfo* list = Resolve<Net>(endpoint, passive, why);
+  if (!list) return Net::kInvalid;
+  typename Net::Handle ready = Net::kInvalid;
+  for (addrinfo* ai = list; ai && ready == Net::kInvalid; ai = ai->ai_next) {
     const typename Net::Handle handle = Net::Open(ai);
     if (handle == Net::kInvalid) {
       why = Net::Error("socket");
-      continue;
-    }
-    if (!Net::Bind(handle, ai)) {
-      why = Net::Error(("bind " + EndpointText(endpoint)).c_str());
+    } else if (prepare(handle, ai)) {
+      ready = handle;
+    } else {
       Net::Close(handle);
-      continue;
     }
-    if (!Net::Listen(handle)) {
-      why = Net::Error("listen");
-      Net::Close(handle);
-      continue;
-    }
-    result = std::make_unique<BoundListener<Net>>(handle);
   }
   freeaddrinfo(list);
-  return result;
+  return ready;
+}
+
+template <class Net>
+std::unique_ptr<Listener> ListenOn(const Endpoint& endpoint, std::string& why) {
+  const typename Net::Handle handle =
+      FirstReady<Net>(endpoint, true, why, [&](typename Net::Handle h, const addrinfo* ai) {
+        if (!Net::Bind(h, ai)) {
+          why = Net::Error(("bind " + EndpointText(endpoint)).c_str());
+          return false;
+        }
+        if (!Net::Listen(h)) {
+          why = Net::Error("listen");
+          return false;
+        }
+        return true;
+      });
+  if (handle == Net::kInvalid) return nullptr;
+  return std::make_unique<BoundListener<Net>>(handle);
 }
 
 template <class Net>
 std::unique_ptr<StreamSocket> ConnectTo(const Endpoint& endpoint, std::string& why) {
-  addrinfo* list = Resolve<Net>(endpoint, false, why);
-  if (!list) return nullptr;
-  std::unique_ptr<StreamSocket> result;
-  for (addrinfo* ai = list; ai && !result; ai = ai->ai_next) {
-    const typename Net::Handle handle = Net::Open(ai);
-    if (handle == Net::kInvalid) {
-      why = Net::Error("socket");
-      continue;
-    }
-    if (!Net::Connect(handle, ai)) {
-      why = Net::Error(("connect " + EndpointText(endpoint)).c_str());
-      Net::Close(handle);
-      continue;
-    }
-    result = Net::MakeSocket(handle);
-  }
-  freeaddrinfo(list);
-  return result;
+  const typename Net::Handle handle =
+      FirstReady<Net>(endpoint, false, why, [&](typename Net::Handle h, const addrinfo* ai) {
+        if (Net::Connect(h, ai)) return true;
+        why = Net::Error(("connect " + EndpointText(endpoint)).c_str());
+        return false;
+      });
+  if (handle == Net::kInvalid) return nullptr;
+  return Net::MakeSocket(handle);
 }
 
 }  // namespace zuvo::chat::sockets
