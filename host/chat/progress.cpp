@@ -36,7 +36,8 @@ std::string RateText(uint64_t bytes, double seconds) {
 std::string Bar(unsigned percent, uint64_t done, uint64_t total, const std::u16string& name) {
   constexpr unsigned kWidth = 30;
   const unsigned filled = percent * kWidth / 100;
-  std::string bar = "[" + std::string(filled, '#') + std::string(kWidth - filled, '-') + "] ";
+  std::string bar(1, '[');
+  bar.append(filled, '#').append(kWidth - filled, '-').append("] ");
   char buf[32];
   std::snprintf(buf, sizeof buf, "%3u%% ", percent);
   return bar + buf + SizeText(done) + " of " + SizeText(total) + "  " + PrintableText(name);

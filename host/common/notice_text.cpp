@@ -14,7 +14,8 @@ std::vector<std::string> Framed(const std::string& title, const std::vector<std:
   for (const std::string& l : lines) width = std::max(width, TextColumns(l) + 2);
   width = std::max<size_t>(width, 24);
   std::vector<std::string> out;
-  std::string top = "+" + std::string(1, edge);
+  std::string top(1, '+');
+  top += edge;
   if (!title.empty()) top += " " + title + " ";
   top += std::string(width + 1 - TextColumns(top), edge) + "+";
   out.push_back(top);
