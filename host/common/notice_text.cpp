@@ -22,7 +22,9 @@ std::vector<std::string> Framed(const std::string& title, const std::vector<std:
   for (const std::string& l : lines) {
     out.push_back("| " + l + std::string(width - 1 - TextColumns(l), ' ') + "|");
   }
-  out.push_back("+" + std::string(width, edge) + "+");
+  std::string bottom(width + 2, edge);
+  bottom.front() = bottom.back() = '+';
+  out.push_back(bottom);
   return out;
 }
 
@@ -56,7 +58,11 @@ size_t TextColumns(const std::string& utf8) {
 
 std::vector<std::string> ToastText(const ToastSeen& toast) {
   std::vector<std::string> lines = PrintableLines(toast.message);
-  if (!toast.link.empty()) lines.push_back("<" + PrintableText(toast.link) + ">");
+  if (!toast.link.empty()) {
+    std::string link(1, '<');
+    link.append(PrintableText(toast.link)).push_back('>');
+    lines.push_back(link);
+  }
   return Framed(PrintableText(toast.title), lines, '-');
 }
 
