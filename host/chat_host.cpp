@@ -197,35 +197,47 @@ std::u16string StoredSharedFolder(RegistryBackend& backend) {
   return registry.ReadValue(kSettingsKeyPath, kSharedFolderValue);
 }
 
-bool InsideSharedFolder(const fs::path& path, const fs::path& sharedFolder, std::string& why) {
-  std::error_code ec;
+namespace {
+
+class NoEventPump final : public EventPump {
+ public:
+  void ProcessPendingEvents() override {}
+};
+
+}  // namespace
+
+bool OpenInsideSharedFolder(std::u16string_view path, std::u16string_view sharedFolder,
+                            SharedFile& file, std::string& why) {
   if (sharedFolder.empty()) {
     why = "no shared folder is set";
     return false;
   }
-  const fs::path root = fs::canonical(sharedFolder, ec);
-  if (ec || !fs::is_directory(root, ec)) {
-    why = "the shared folder is not an existing folder";
-    return false;
-  }
-  const fs::path target = fs::canonical(path, ec);
-  if (ec) {
-    why = "no such file";
-    return false;
-  }
-  auto t = target.begin();
-  for (auto r = root.begin(); r != root.end(); ++r, ++t) {
-    if (r->empty()) continue;  // the empty last element of a root ending in "/"
-    if (t == target.end() || *r != *t) {
+  const std::unique_ptr<FileSystem> fileSystem = CreatePlatformFileSystem();
+  const std::unique_ptr<PathResolver> resolver = CreatePlatformPathResolver();
+  NoEventPump pump;
+  DirRecurse files(*fileSystem, pump, NativePathStyle());
+  const PathAccess access(*resolver, NativePathStyle());
+  switch (OpenSharedFile(files, access, sharedFolder, path, file)) {
+    case FsStatus::kOk:
+      return true;
+    case FsStatus::kBadPath:
       why = "it is outside the shared folder";
       return false;
-    }
+    case FsStatus::kNotFound:
+      why = "no such file (or not a file), or the shared folder is not an existing folder";
+      return false;
+    case FsStatus::kAccessDenied:
+      why = "permission denied";
+      return false;
+    default:
+      why = "it cannot be read";
+      return false;
   }
-  if (!fs::is_regular_file(target, ec)) {
-    why = "it is not a file";
-    return false;
-  }
-  return true;
+}
+
+bool InsideSharedFolder(const fs::path& path, const fs::path& sharedFolder, std::string& why) {
+  SharedFile file;
+  return OpenInsideSharedFolder(TextFromPath(path), TextFromPath(sharedFolder), file, why);
 }
 
 ChatHost::ChatHost(PluginDriver& plugin, RegistryBackend& registry, Connection& connection,
@@ -526,17 +538,19 @@ void ChatHost::SendReply(const std::u16string& reply) {
 }
 
 void ChatHost::SendDropFile(const std::u16string& path) {
-  // The plug-in checked the path as text; the host sends only a regular
-  // file that, with ".." and links resolved, lies in the shared folder.
+  // The plug-in checked the path as text; the host opens it beneath the
+  // shared folder (a regular file, no link on the way) and sends what it
+  // opened, never the path opened again.
   std::string why;
   const std::u16string share = StoredSharedFolder(registry_);
-  if (share == u"Error" || !InsideSharedFolder(PathFromText(path), PathFromText(share), why)) {
+  SharedFile file;
+  if (share == u"Error" || !OpenInsideSharedFolder(path, share, file, why)) {
     if (why.empty()) why = "no shared folder is set";
     Say("Refused to send " + PrintableText(path) + ": " + why + ".");
     connection_.Send(AbortMessage(0, u"the file was not sent: " + Utf8ToUtf16(why)));
     return;
   }
-  if (connection_.SendFile(PathFromText(path), why) == 0) {
+  if (connection_.SendFile(file, TextFromPath(PathFromText(path).filename()), why) == 0) {
     Say("FAILED to send " + PrintableText(path) + ": " + why + ".");
     connection_.Send(AbortMessage(0, u"the file was not sent: " + Utf8ToUtf16(why)));
   }

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "core/px_plugin_def.h"
+#include "files/shared_file.h"
 #include "host/chat_connection.h"
 #include "host/plugin_driver.h"
 #include "settings/registry.h"
@@ -97,8 +98,12 @@ std::string PrepareSettings(RegistryBackend& registry, const ChatSettings& setti
 // Folder" value.
 std::u16string StoredSharedFolder(RegistryBackend& registry);
 
-// Whether |path| names a regular file inside |sharedFolder|, after both are
-// resolved (".." and links); |why| says why not.
+// Opens |path| for sending when it names a regular file inside
+// |sharedFolder| (files/shared_file.h: judged by the access rules, opened
+// beneath the shared folder, no link on the way); |why| says why not.
+bool OpenInsideSharedFolder(std::u16string_view path, std::u16string_view sharedFolder,
+                            SharedFile& file, std::string& why);
+// The same check, the file closed again.
 bool InsideSharedFolder(const std::filesystem::path& path,
                         const std::filesystem::path& sharedFolder, std::string& why);
 
