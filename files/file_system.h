@@ -11,10 +11,11 @@
 //   paths at this seam and nowhere else.
 // - A folder is read whole, in one go, by ReadFolder: one enumeration of every
 //   entry ("*"), never one per pattern. Wildcard matching is the core's.
-//   Windows: FindFirstFileExW(prefix + "*", FindExInfoBasic, ...,
-//   FIND_FIRST_EX_LARGE_FETCH), the kind taken from dwFileAttributes of the
-//   find data (no second read per entry). POSIX: getdents64 on the folder's
-//   descriptor, the kind from d_type, fstatat only where d_type is unknown.
+//   Windows: GetFileInformationByHandleEx(FileIdBothDirectoryInfo) on the
+//   folder's handle, the kind taken from the attributes and reparse tag of
+//   each record; an entry that claims to be a folder is opened once to
+//   check where it leads. POSIX: getdents64 on the folder's descriptor, the
+//   kind from d_type, fstatat only where d_type is unknown.
 // - ReadFolder returns only the visible entries: never "." or "..", never
 //   hidden or system entries (Windows: FILE_ATTRIBUTE_HIDDEN/SYSTEM; POSIX:
 //   names beginning with "."), never names that cannot be represented exactly
