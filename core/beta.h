@@ -58,6 +58,7 @@ class beta : public PXPluginDef {
   void AnswerFolder(RequestCode code, const std::u16string& sText, std::u16string& sTextToSend);
   void AnswerSearch(const std::u16string& sText, std::u16string& sTextToSend);
   void AnswerFile(std::u16string& sTextToSend);
+  bool IsOffered(std::u16string_view path);
 
   friend struct BetaTestPeer;  // tests set the state directly
 

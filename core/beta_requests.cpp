@@ -12,6 +12,7 @@
 #include "base/plugin_error.h"
 #include "base/text.h"
 #include "core/beta.h"
+#include "files/shared_file.h"
 
 namespace zuvo {
 namespace {
@@ -129,11 +130,16 @@ void beta::AnswerFolder(RequestCode code, const std::u16string& sText,
   const PathAccess& access = server_.access();
   const std::optional<ResolvedPath> root = access.ResolveShare(share);
   if (!root || !access.IsFolderArgumentInside(sText, folder, *root)) return;
+  // The folder is opened from the shared folder's own folder, by the path
+  // the rules judged, so a link swapped in meanwhile leads nowhere.
+  const std::optional<std::u16string> below = access.PathBelow(folder, *root);
+  if (!below) return;
+  const DirRecurse::Beneath where{share, *below};
   WriteListingReply(sTextToSend, kOffering, [&](PathList& list) {
     if (code == RequestCode::kFolder) {
-      server_.files().ListFiles(list, folder, u"*.*");
+      server_.files().ListFiles(list, folder, u"*.*", &where);
     } else {
-      server_.files().ListSubFolders(list, folder);
+      server_.files().ListSubFolders(list, folder, &where);
     }
   });
 }
@@ -151,22 +157,27 @@ void beta::AnswerSearch(const std::u16string& sText, std::u16string& sTextToSend
   if (root && access.IsPlainName(sText)) {
     std::u16string name = sText;
     found = server_.files().FindFileInTree(name, state_.sSharedFolder);
-    if (!found.empty() && (HasControlCharacter(found) || !access.IsInside(found, *root))) {
-      found.clear();
-    }
+    if (!found.empty() && (HasControlCharacter(found) || !IsOffered(found))) found.clear();
   }
   sTextToSend.reserve(sTextToSend.size() + 1 + found.size());
   sTextToSend += kCR;
   sTextToSend += found;
 }
 
+// Whether |path| may be offered: the rules put it inside the shared folder,
+// and opened beneath the shared folder it passes through no link and lies
+// where its name says. A path that names no readable file is still offered,
+// as the rules judged it; the host then reports the failure.
+bool beta::IsOffered(std::u16string_view path) {
+  SharedFile file;
+  return OpenSharedFile(server_.files(), server_.access(), server_.Holder()->Text1, path, file) !=
+         FsStatus::kBadPath;
+}
+
 // Sends the requested file when it lies inside the shared folder.
 void beta::AnswerFile(std::u16string& sTextToSend) {
-  const std::u16string share = server_.Holder()->Text1;
   const std::u16string& path = state_.sRequestedFile;
-  const PathAccess& access = server_.access();
-  const std::optional<ResolvedPath> root = access.ResolveShare(share);
-  if (!root || !access.IsInside(path, *root)) {
+  if (!IsOffered(path)) {
     sTextToSend = kNotInShare;
     return;
   }

@@ -113,13 +113,24 @@ std::u16string DirRecurse::FolderPrefix(std::u16string_view folder) const {
   return prefix;
 }
 
-void DirRecurse::ListFiles(PathList& list, std::u16string_view folder,
-                           std::u16string_view patterns) {
+FsStatus DirRecurse::OpenBeneath(const Beneath& where, FolderHandle& out) {
+  FolderHandle share;
+  const FsStatus status = fs_.OpenFolder(FolderPrefix(where.share), share);
+  if (status != FsStatus::kOk || where.below.empty()) {
+    out = std::move(share);
+    return status;
+  }
+  return fs_.OpenFolderBelow(share, where.below, out);
+}
+
+void DirRecurse::ListFiles(PathList& list, std::u16string_view folder, std::u16string_view patterns,
+                           const Beneath* where) {
   const std::vector<PatternPiece> pieces = SplitPatternList(patterns);
   const std::u16string prefix = FolderPrefix(folder);
   try {
     FolderHandle handle;
-    if (fs_.OpenFolder(prefix, handle) != FsStatus::kOk) return;
+    const FsStatus opened = where ? OpenBeneath(*where, handle) : fs_.OpenFolder(prefix, handle);
+    if (opened != FsStatus::kOk) return;
     FolderContents contents;
     fs_.ReadFolder(handle, contents);  // a failed read keeps what it read
     handle.Close();
@@ -139,11 +150,11 @@ void DirRecurse::ListFilesRecursive(PathList& list, std::u16string_view folder,
   }
 }
 
-void DirRecurse::ListSubFolders(PathList& list, std::u16string_view folder) {
+void DirRecurse::ListSubFolders(PathList& list, std::u16string_view folder, const Beneath* where) {
   const std::u16string prefix = FolderPrefix(folder);
   if (HasControlCharacter(prefix)) return;
   FolderHandle handle;
-  FsStatus status = fs_.OpenFolder(prefix, handle);
+  FsStatus status = where ? OpenBeneath(*where, handle) : fs_.OpenFolder(prefix, handle);
   if (status == FsStatus::kNotFound) return;
   if (status != FsStatus::kOk) ThrowFor(status);
   FolderContents contents;

@@ -36,6 +36,7 @@ class DirRecurse {
       : fs_(fs), pump_(pump), style_(style) {}
 
   PathStyle style() const { return style_; }
+  FileSystem& fileSystem() { return fs_; }
   char16_t separator() const { return style_ == PathStyle::kWindows ? u'\\' : u'/'; }
 
   // For a path of 3 or more characters: removes trailing separators, then
@@ -44,9 +45,21 @@ class DirRecurse {
   // separators after them into one. Shorter paths come back unchanged.
   std::u16string NormalizePath(std::u16string_view path) const;
 
+  // Where a listing opens its folder when it is given one: the shared folder
+  // |share|, opened as the platform resolves its path, then |below| from
+  // that open folder (names joined by the separator; empty for the shared
+  // folder itself), never through a link (FileSystem::OpenFolderBelow). The
+  // listed paths still begin with the folder text the listing was given.
+  struct Beneath {
+    std::u16string_view share;
+    std::u16string_view below;
+  };
+  FsStatus OpenBeneath(const Beneath& where, FolderHandle& out);
+
   // The files directly in |folder| that match the ";"-separated |patterns|,
   // grouped by pattern piece. Absorbs its errors.
-  void ListFiles(PathList& list, std::u16string_view folder, std::u16string_view patterns);
+  void ListFiles(PathList& list, std::u16string_view folder, std::u16string_view patterns,
+                 const Beneath* where = nullptr);
   // As ListFiles for |folder| and then, depth first in pre-order, for every
   // folder below it: a folder's files, then the subtree of each sub-folder in
   // turn. Lets the host process pending events once per folder, between the
@@ -55,7 +68,7 @@ class DirRecurse {
   // Absorbs its errors.
   void ListFilesRecursive(PathList& list, std::u16string_view folder, std::u16string_view patterns);
   // The folders directly in |folder|. Passes its errors on (PluginError).
-  void ListSubFolders(PathList& list, std::u16string_view folder);
+  void ListSubFolders(PathList& list, std::u16string_view folder, const Beneath* where = nullptr);
   // The full path of one file named |fileName| (case-insensitive) below
   // |rootFolder|, or the empty text. A name that is empty, "." or "..", or
   // holds a separator (Windows style also ":") finds nothing. The root is
