@@ -1,7 +1,7 @@
 // Hostile "rlist" texts against a real folder of 1,000 files with
 // 250-character names: the time and the peak memory of one answer, and the
-// reply's size. Usage: zuvo_bench_pattern_attack empty|slow|ordinary; run it
-// under /usr/bin/time -v for the process's peak.
+// reply's size. Usage: zuvo_bench_pattern_attack MODE, MODE one of
+// ordinary, empty, flood, slow, worst; /usr/bin/time -v gives the peak too.
 #include <stdlib.h>
 #include <sys/resource.h>
 
@@ -14,6 +14,7 @@
 
 #include "base/text.h"
 #include "core/beta.h"
+#include "files/wildcard.h"
 #include "tests/support/plugin_on_platform.h"
 
 int main(int argc, char** argv) {
@@ -34,6 +35,16 @@ int main(int argc, char** argv) {
     text.assign(20000, u';');  // every empty piece lists every file again
   } else if (attack == "slow") {
     for (int i = 0; i < 100000; ++i) text += i ? u";?*ab" : u"?*ab";  // one 1 MB frame
+  } else if (attack == "flood") {
+    text.assign(500000, u';');  // one 1 MB frame of empty pieces
+  } else if (attack == "worst") {
+    // As many different slow pieces as a list may ask, each as long as it
+    // may be.
+    for (size_t i = 0; i < kMaxPatternPieces; ++i) {
+      text += i ? u";*" : u"*";
+      text.append(kMaxPatternChars / kMaxPatternPieces - 5, u'a');
+      text += u"?" + DecimalText(100 + i);
+    }
   } else {
     text = u"*.txt;1*;*.doc";
   }

@@ -45,8 +45,8 @@ struct PatternPiece {
 // of the distinct pieces together. A listing's matching then costs at most
 // about kMaxPatternChars steps per character of the names listed, whatever
 // the length of the list's text.
-inline constexpr size_t kMaxPatternPieces = 64;
-inline constexpr size_t kMaxPatternChars = 1024;
+inline constexpr size_t kMaxPatternPieces = 32;
+inline constexpr size_t kMaxPatternChars = 256;
 
 // Splits |patterns| at every ";" into its distinct pieces, in the order of
 // their first occurrence. Pieces are the same when they match the same

@@ -59,7 +59,8 @@ TEST_F(BoundedRequests, RepeatedPiecesListTheShareOnceAndMatchOnce) {
   std::u16string worst;
   for (size_t i = 0; i < kMaxPatternPieces; ++i) {
     const std::u16string number = DecimalText(100 + i);
-    worst += (i ? u";*" : u"*") + std::u16string(11, u'a') + u"?" + number;
+    worst += (i ? u";*" : u"*") + std::u16string(kMaxPatternChars / kMaxPatternPieces - 5, u'a') +
+             u"?" + number;
   }
   ASSERT_TRUE(PatternListWithinBounds(worst));
   before = Steps();
@@ -70,12 +71,12 @@ TEST_F(BoundedRequests, RepeatedPiecesListTheShareOnceAndMatchOnce) {
 TEST_F(BoundedRequests, PatternListsPastTheBoundsAreRefusedVisibly) {
   MakeFile("share/a.txt");
   const std::u16string refused =
-      u"Request Denied, too many file patterns: at most 64 different ones, of 1024 characters in "
+      u"Request Denied, too many file patterns: at most 32 different ones, of 256 characters in "
       u"all";
   std::u16string many;
-  for (int i = 0; i <= 64; ++i) many += u"*." + DecimalText(i) + u";";
+  for (size_t i = 0; i <= kMaxPatternPieces; ++i) many += u"*." + DecimalText(i) + u";";
   EXPECT_EQ(Ask(u"rlist", many), refused);
-  EXPECT_EQ(Ask(u"rlist", u"a.txt;" + std::u16string(1020, u'*')), refused);
+  EXPECT_EQ(Ask(u"rlist", u"a.txt;" + std::u16string(kMaxPatternChars - 4, u'*')), refused);
   // Case variants and every form of "all files" are one piece each.
   std::u16string variants = u";*;*.*";
   for (int i = 0; i < 200; ++i) variants += i % 2 ? u";A.TXT" : u";a.txt";

@@ -95,14 +95,14 @@ TEST(Wildcard, SplitPatternList) {
 
   // The bounds count distinct pieces and their characters, not the text.
   std::u16string pieces;
-  for (int i = 0; i < 64; ++i) pieces += (i ? u";*." : u"*.") + DecimalText(i);
+  for (size_t i = 0; i < kMaxPatternPieces; ++i) pieces += (i ? u";*." : u"*.") + DecimalText(i);
   EXPECT_TRUE(PatternListWithinBounds(pieces + u";" + pieces));
   EXPECT_FALSE(PatternListWithinBounds(pieces + u";*.x"));
-  EXPECT_EQ(SplitPatternList(pieces + u";*.x").size(), 64u);
-  EXPECT_TRUE(PatternListWithinBounds(std::u16string(1024, u'?')));
-  EXPECT_FALSE(PatternListWithinBounds(std::u16string(1025, u'?')));
-  EXPECT_FALSE(
-      PatternListWithinBounds(std::u16string(600, u'?') + u";" + std::u16string(600, u'*')));
+  EXPECT_EQ(SplitPatternList(pieces + u";*.x").size(), kMaxPatternPieces);
+  EXPECT_TRUE(PatternListWithinBounds(std::u16string(kMaxPatternChars, u'?')));
+  EXPECT_FALSE(PatternListWithinBounds(std::u16string(kMaxPatternChars + 1, u'?')));
+  EXPECT_FALSE(PatternListWithinBounds(std::u16string(kMaxPatternChars / 2, u'?') + u";" +
+                                       std::u16string(kMaxPatternChars / 2 + 1, u'*')));
 }
 
 }  // namespace
