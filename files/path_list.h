@@ -145,7 +145,8 @@ class PathList {
 //
 // With |maxChars| the reply holds at most that many characters: when the
 // paths would go past it, the list is cut and ends with a CR and |cutNote|,
-// so whoever reads it sees that it is not whole.
+// so whoever reads it sees that it is not whole (a limit smaller than the
+// lead and the note together lets those two through all the same).
 template <typename Listing>
 void WriteListingReply(std::u16string& reply, std::u16string_view lead, Listing&& listing,
                        size_t maxChars = std::numeric_limits<size_t>::max(),

@@ -226,7 +226,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const bool nested = in.ConsumeBool();
   const uint8_t textMode = in.ConsumeIntegralInRange<uint8_t>(0, 3);
   const bool rawUtf16 = in.ConsumeIntegralInRange<uint8_t>(0, 7) == 0;
-  static const size_t kReplyLimits[] = {beta::kMaxReplyChars, 100, 300};
+  static const size_t kReplyLimits[] = {beta::kMaxReplyChars, 150, 400};
   const size_t maxReply = kReplyLimits[in.ConsumeIntegralInRange<size_t>(0, 2)];
   const std::u16string code = PickCode(in);
   std::u16string nestedCode, nestedText;
