@@ -6,6 +6,11 @@
 // a file is sent, and a folder listed, only when it resolves inside the
 // shared folder; a shared-folder setting that is empty or not absolute
 // shares nothing.
+//
+// The work of one request is bounded by the share, never by the request's
+// text: a pattern list counts each distinct piece once and is refused past
+// the bounds of files/wildcard.h, and a listing's reply stops at
+// kMaxReplyChars with a last line that says it was cut.
 #include <algorithm>
 #include <string_view>
 
@@ -13,6 +18,7 @@
 #include "base/text.h"
 #include "core/beta.h"
 #include "files/shared_file.h"
+#include "files/wildcard.h"
 
 namespace zuvo {
 namespace {
@@ -22,6 +28,14 @@ constexpr std::u16string_view kNotInShare =
     u"That file is not in the shared folder, you do not have access to it";
 constexpr std::u16string_view kSending = u"Accepted Request, Sending File ";
 constexpr std::u16string_view kOffering = u"Accepted Request, Offering...";
+constexpr std::u16string_view kListCut =
+    u"... (list cut here: the reply reached its size limit; ask for fewer files)";
+
+// The answer to a pattern list past the bounds, naming them.
+std::u16string TooManyPatterns() {
+  return u"Request Denied, too many file patterns: at most " + DecimalText(kMaxPatternPieces) +
+         u" different ones, of " + DecimalText(kMaxPatternChars) + u" characters in all";
+}
 
 // The decimal text of |count| + 1, counted in the text itself so that it
 // never overflows. The count starts from nothing before Initialize.
@@ -101,15 +115,22 @@ void beta::AnswerList(const std::u16string& sText, std::u16string& sTextToSend) 
   const std::u16string folder = state_.sSharedFolder;
   const std::u16string patterns = sText;
 
+  if (!PatternListWithinBounds(patterns)) {
+    sTextToSend = TooManyPatterns();
+    return;
+  }
   sTextToSend = kOffering;
   if (!server_.access().ResolveShare(folder)) return;
-  WriteListingReply(sTextToSend, kOffering, [&](PathList& list) {
-    if (recursive) {
-      server_.files().ListFilesRecursive(list, folder, patterns);
-    } else {
-      server_.files().ListFiles(list, folder, patterns);
-    }
-  });
+  WriteListingReply(
+      sTextToSend, kOffering,
+      [&](PathList& list) {
+        if (recursive) {
+          server_.files().ListFilesRecursive(list, folder, patterns);
+        } else {
+          server_.files().ListFiles(list, folder, patterns);
+        }
+      },
+      maxReplyChars_, kListCut);
 }
 
 // The files ("rfldr") or the sub-folders ("rflds") of a folder given
@@ -135,13 +156,16 @@ void beta::AnswerFolder(RequestCode code, const std::u16string& sText,
   const std::optional<std::u16string> below = access.PathBelow(folder, *root);
   if (!below) return;
   const DirRecurse::Beneath where{share, *below};
-  WriteListingReply(sTextToSend, kOffering, [&](PathList& list) {
-    if (code == RequestCode::kFolder) {
-      server_.files().ListFiles(list, folder, u"*.*", &where);
-    } else {
-      server_.files().ListSubFolders(list, folder, &where);
-    }
-  });
+  WriteListingReply(
+      sTextToSend, kOffering,
+      [&](PathList& list) {
+        if (code == RequestCode::kFolder) {
+          server_.files().ListFiles(list, folder, u"*.*", &where);
+        } else {
+          server_.files().ListSubFolders(list, folder, &where);
+        }
+      },
+      maxReplyChars_, kListCut);
 }
 
 // The full path of the first file of the given name below the shared folder,

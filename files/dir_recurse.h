@@ -8,12 +8,20 @@
 // Never listed: names made only of "." characters, hidden and system
 // entries, links and other entries that are neither file nor folder; files
 // only in file lists, folders only in folder lists. Links are never walked.
-// No listed path holds a character below code 32 (a folder whose path holds
-// one lists nothing): a listing's lines can go into a reply as they are,
-// with no line break of a name forging another line.
+// No listed path holds a character that could break a line (below code 32,
+// DEL, C1 controls, U+2028, U+2029: HasControlCharacter; a folder whose path
+// holds one lists nothing): a listing's lines can go into a reply as they
+// are, with no line break of a name forging another line.
 // A missing folder gives nothing and no error, in every listing.
+//
+// Bounds: a pattern list counts each distinct piece once and no more than
+// the bounds of files/wildcard.h; a listing stops where the caller's list is
+// cut (PathList's limit). A listing that loses part of the tree for want of
+// memory, descriptors or handles fails (PluginError) rather than answer with
+// part of it; folders that vanish or cannot be read are passed over.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -57,7 +65,8 @@ class DirRecurse {
   FsStatus OpenBeneath(const Beneath& where, FolderHandle& out);
 
   // The files directly in |folder| that match the ";"-separated |patterns|,
-  // grouped by pattern piece. Absorbs its errors.
+  // grouped by distinct pattern piece. Absorbs its errors, except a lack of
+  // resources, which passes on (PluginError, std::bad_alloc).
   void ListFiles(PathList& list, std::u16string_view folder, std::u16string_view patterns,
                  const Beneath* where = nullptr);
   // As ListFiles for |folder| and then, depth first in pre-order, for every
@@ -65,7 +74,7 @@ class DirRecurse {
   // turn. Lets the host process pending events once per folder, between the
   // folder's files and its sub-folders, with no enumeration open; a folder
   // that vanishes or cannot be read meanwhile is passed over. No depth limit.
-  // Absorbs its errors.
+  // Absorbs its errors, except a lack of resources, as ListFiles.
   void ListFilesRecursive(PathList& list, std::u16string_view folder, std::u16string_view patterns);
   // The folders directly in |folder|. Passes its errors on (PluginError).
   void ListSubFolders(PathList& list, std::u16string_view folder, const Beneath* where = nullptr);
@@ -75,6 +84,10 @@ class DirRecurse {
   // used as given. Passes its errors on (PluginError).
   std::u16string FindFileInTree(std::u16string& fileName, std::u16string& rootFolder);
 
+  // The matching work of the listings so far: the steps PatternPiece::Matches
+  // counted. Bounded per listing by the share's names and the pattern bounds.
+  uint64_t match_steps() const { return matchSteps_; }
+
  private:
   std::u16string FolderPrefix(std::u16string_view folder) const;
   bool IsSearchableName(std::u16string_view name) const;
@@ -82,6 +95,7 @@ class DirRecurse {
   FileSystem& fs_;
   EventPump& pump_;
   PathStyle style_;
+  uint64_t matchSteps_ = 0;
 };
 
 }  // namespace zuvo

@@ -69,8 +69,10 @@ FsStatus FileSystem::SearchTreeForFile(std::u16string& root, std::u16string& nam
   if (prefix.back() != separator) prefix.push_back(separator);
   NameSearch search(name, found);
   TreeWalk walk(*this, separator, /*walkUnknown=*/false);
-  walk.Run(prefix, search);
-  return search.hit() ? FsStatus::kOk : FsStatus::kNotFound;
+  const FsStatus walked = walk.Run(prefix, search);
+  if (search.hit()) return FsStatus::kOk;
+  // A walk cut short for want of resources has not looked everywhere.
+  return walked == FsStatus::kOk ? FsStatus::kNotFound : walked;
 }
 
 bool FileSystem::RoundTripNarrow(std::u16string& text) {

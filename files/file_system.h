@@ -78,9 +78,17 @@ enum class FsStatus : uint8_t {
   kNotFound,      // no such folder, or not a folder (nothing to list, no error)
   kAccessDenied,  // the folder exists but may not be read
   kBadPath,       // a path the platform cannot open (too long, link loop, bad text)
-  kIoError,       // the device failed, or out of descriptors/handles
+  kIoError,       // the device failed
   kNoMemory,
+  kNoResources,  // out of descriptors or handles
 };
+
+// A failure that says nothing about the folder itself: the walk could not go
+// on for want of memory, descriptors or handles. A listing that meets one
+// fails rather than answer with part of the tree.
+inline bool IsLackOfResources(FsStatus status) {
+  return status == FsStatus::kNoMemory || status == FsStatus::kNoResources;
+}
 
 enum class EntryKind : uint8_t {
   kFile,
@@ -171,10 +179,11 @@ class FileSystem {
   // used as given; on success |found| is its full path: |root|, a separator
   // unless |root| ends with one, and the path below it. Returns kNotFound
   // when there is none (an empty or missing root included); folders that
-  // cannot be read are passed over. It leaves |root| and |name| converted
-  // to the platform's narrow text and back (RoundTripNarrow); text that the
-  // narrow form cannot hold exactly finds nothing. It walks the tree through
-  // this seam (files/tree_walk.h), as the listings do: depth first, a
+  // cannot be read are passed over, but a lack of resources that cuts the
+  // search short is returned (IsLackOfResources). It leaves |root| and |name|
+  // converted to the platform's narrow text and back (RoundTripNarrow); text
+  // that the narrow form cannot hold exactly finds nothing. It walks the tree
+  // through this seam (files/tree_walk.h), as the listings do: depth first, a
   // folder's files before its sub-folders, each folder in the listings'
   // order, links never followed, no limit on a path's length; the first hit
   // wins.

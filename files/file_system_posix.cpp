@@ -51,6 +51,10 @@ FsStatus StatusFromErrno(int err) {
       return FsStatus::kBadPath;
     case ENOMEM:
       return FsStatus::kNoMemory;
+    case EMFILE:
+    case ENFILE:
+    case ENOBUFS:
+      return FsStatus::kNoResources;
     default:
       return FsStatus::kIoError;
   }

@@ -47,6 +47,10 @@ FsStatus StatusFromError(DWORD error) {
     case ERROR_NOT_ENOUGH_MEMORY:
     case ERROR_OUTOFMEMORY:
       return FsStatus::kNoMemory;
+    case ERROR_TOO_MANY_OPEN_FILES:
+    case ERROR_NO_SYSTEM_RESOURCES:
+    case ERROR_NOT_ENOUGH_QUOTA:
+      return FsStatus::kNoResources;
     default:
       return FsStatus::kIoError;
   }
