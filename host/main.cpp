@@ -79,8 +79,8 @@ bool PrepareStore(RegistryBackend& registry, const Options& options) {
     KeyHandle key = 0;
     long status = registry.OpenKey(kHkeyLocalMachine, subKey, KeyAccess::kWrite, key);
     if (status == reg::kSuccess) {
-      std::string data = registry.ToNarrow(Utf8ToUtf16(value));
-      data.push_back('\0');
+      std::u16string data = Utf8ToUtf16(value);
+      data.push_back(u'\0');
       status = registry.SetValue(key, registry.ToNarrow(Utf8ToUtf16(name)), data);
       registry.CloseKey(key);
     }
