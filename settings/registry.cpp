@@ -95,7 +95,7 @@ std::u16string Registry::ReadValue(std::u16string_view keyPath, std::u16string_v
       backend_.QueryValue(opened.get(), backend_.ToNarrow(valueName), buffer.data(), size);
   if (status != reg::kSuccess) return std::u16string(kReadFailed);
 
-  // The whole buffer is the text: the value's bytes, its terminating NUL,
+  // The whole buffer is the text: the value's characters, its terminating NUL,
   // then the blanks the platform did not overwrite. Blanks are trimmed from
   // both ends, and the last character left, the NUL, is dropped.
   std::u16string_view text(buffer.data(), buffer.size());
