@@ -1,7 +1,10 @@
 // The portable file-name case rule against the system's: every BMP code unit
-// sorted with SortEntries and with CompareStringOrdinal (ignore-case) gives
-// the same groups of equal units in the same order, the wildcard matcher
-// treats each group's units as one letter, and names of several units sort
+// sorted with SortEntries, then each neighbour pair compared with
+// CompareStringOrdinal (ignore-case). Since both orders are total
+// pre-orders, neighbours that agree (equal exactly when the portable rule
+// says so, never in the other order) prove that the groups of equal units
+// and their order are the same for all 65,536 units. The wildcard matcher
+// must treat each group as one letter, and names of several units must sort
 // the same way under both.
 #include <windows.h>
 
@@ -59,7 +62,10 @@ void CheckSortedLikeTheSystem(const std::vector<std::u16string>& names, bool che
     const int system = SystemCompare(a, b);
     const bool equal = zuvo::FileNamesEqual(a, b);
     bool ok = system <= 0 && (system == 0) == equal;
-    if (checkMatcher) ok = ok && zuvo::MatchWildcard(a, b) == equal;
+    // ("*" and "?" are wildcards, not letters, to the matcher.)
+    if (checkMatcher && a.find_first_of(u"*?") == a.npos) {
+      ok = ok && zuvo::MatchWildcard(a, b) == equal;
+    }
     if (!ok) {
       ++mismatches;
       if (++reported <= 10) {
@@ -78,26 +84,8 @@ int main() {
   {
     wine_check::Context context("every BMP code unit");
     std::vector<std::u16string> units;
-    for (uint32_t c = 0; c < 0x10000; ++c) {
-      // "*" and "?" are wildcards, not letters, to the matcher.
-      if (c != u'*' && c != u'?') units.emplace_back(1, static_cast<char16_t>(c));
-    }
+    for (uint32_t c = 0; c < 0x10000; ++c) units.emplace_back(1, static_cast<char16_t>(c));
     CheckSortedLikeTheSystem(units, true);
-    // The groups the system makes are exactly the portable rule's: the same
-    // count of distinct upper-case forms.
-    std::vector<char16_t> upper;
-    for (uint32_t c = 0; c < 0x10000; ++c)
-      upper.push_back(zuvo::FileNameUpcase(static_cast<char16_t>(c)));
-    std::sort(upper.begin(), upper.end());
-    const size_t groups = std::unique(upper.begin(), upper.end()) - upper.begin();
-    std::vector<std::u16string> all;
-    for (uint32_t c = 0; c < 0x10000; ++c) all.emplace_back(1, static_cast<char16_t>(c));
-    std::sort(all.begin(), all.end(), [](const std::u16string& a, const std::u16string& b) {
-      return SystemCompare(a, b) < 0;
-    });
-    size_t systemGroups = 1;
-    for (size_t i = 1; i < all.size(); ++i) systemGroups += SystemCompare(all[i - 1], all[i]) != 0;
-    CHECK_EQ_INT(systemGroups, groups);
   }
   {
     wine_check::Context context("names of several units");
