@@ -25,6 +25,8 @@ need_packages() {
 
 # The packages every native build needs.
 NATIVE_BUILD_PACKAGES=(cmake ninja-build g++ libgtest-dev tmux valgrind)
+# The file-name case table's test regenerates it from the Unicode data.
+NATIVE_BUILD_PACKAGES+=(unicode-data python3)
 
 # build_native PRESET: configures and builds one native preset.
 build_native() {
