@@ -1,5 +1,17 @@
 # Shared helpers for the project's scripts. Source it; do not run it.
 
+# apt_update: reads the package lists, again a few times while a mirror
+# answers with lists that do not match its index (a sync in progress).
+apt_update() {
+  local try
+  for try in 1 2 3; do
+    local out
+    out=$(apt-get update -qq 2>&1) && ! grep -q '^[EW]: ' <<<"$out" && return 0
+    sleep 10
+  done
+  apt-get update -qq >/dev/null 2>&1 || true
+}
+
 # need_packages PKG...: installs the Debian packages that are missing when
 # running as root, otherwise names them and fails.
 need_packages() {
@@ -12,10 +24,20 @@ need_packages() {
   if [ "$(id -u)" -eq 0 ]; then
     echo "==> installing: ${missing[*]}"
     if [ -z "${ZUVO_APT_UPDATED:-}" ]; then
-      apt-get update -qq >/dev/null || true
+      apt_update
       export ZUVO_APT_UPDATED=1
     fi
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+    # A mirror caught mid-sync can list one architecture's packages at a
+    # newer version than another's; fresh lists a little later mend that.
+    local try
+    for try in 1 2 3; do
+      DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
+        "${missing[@]}" >/dev/null && return 0
+      [ "$try" -eq 3 ] && return 1
+      echo "==> installing failed; reading the package lists again (try $((try + 1)) of 3)" >&2
+      sleep 20
+      apt_update
+    done
   else
     echo "missing Debian packages: ${missing[*]}" >&2
     echo "install them with: sudo apt-get install ${missing[*]}" >&2
