@@ -24,7 +24,7 @@ need_packages() {
 }
 
 # The packages every native build needs.
-NATIVE_BUILD_PACKAGES=(cmake ninja-build g++ libgtest-dev nlohmann-json3-dev tmux valgrind)
+NATIVE_BUILD_PACKAGES=(cmake ninja-build g++ libgtest-dev nlohmann-json3-dev tmux valgrind pkg-config libpurple-dev)
 
 # build_native PRESET: configures and builds one native preset.
 build_native() {
