@@ -170,6 +170,11 @@ void Reassembler::Drop(std::map<Key, Text>::iterator it) {
   texts_.erase(it);
 }
 
+void Reassembler::Forget(const Key& key) {
+  if (dropped_.size() >= kRememberDropped) dropped_.pop_front();
+  dropped_.push_back(key);
+}
+
 bool Reassembler::MakeRoom(size_t bytes, const Key& keep) {
   while (total_ + bytes > limits_.maxTotalBytes) {
     auto oldest = texts_.end();
@@ -178,6 +183,7 @@ bool Reassembler::MakeRoom(size_t bytes, const Key& keep) {
       if (oldest == texts_.end() || it->second.last < oldest->second.last) oldest = it;
     }
     if (oldest == texts_.end()) return false;
+    Forget(oldest->first);
     Drop(oldest);
   }
   return true;
@@ -189,12 +195,18 @@ Reassembler::Result Reassembler::Add(const std::string& sender, const Piece& pie
   const Key key{sender, piece.id};
   auto it = texts_.find(key);
   auto drop = [&](const char* why) {
+    Forget(key);
     if (it != texts_.end()) Drop(it);
     result.kind = Result::Kind::kDropped;
     result.why = why;
     return result;
   };
   if (it == texts_.end()) {
+    if (std::find(dropped_.begin(), dropped_.end(), key) != dropped_.end()) {
+      result.kind = Result::Kind::kDropped;
+      result.why = "the rest of its text was given up";
+      return result;
+    }
     // A sender's oldest text in progress gives way to a new one.
     std::vector<std::map<Key, Text>::iterator> own;
     for (auto o = texts_.lower_bound({sender, 0}); o != texts_.end() && o->first.first == sender;
@@ -204,6 +216,7 @@ Reassembler::Result Reassembler::Add(const std::string& sender, const Piece& pie
     while (!own.empty() && own.size() >= limits_.maxTextsPerSender) {
       auto oldest = std::min_element(
           own.begin(), own.end(), [](auto a, auto b) { return a->second.last < b->second.last; });
+      Forget((*oldest)->first);
       Drop(*oldest);
       own.erase(oldest);
     }
@@ -247,6 +260,7 @@ std::vector<std::string> Reassembler::Expire(Clock::time_point now) {
     auto next = std::next(it);
     if (now - it->second.last >= limits_.timeout) {
       senders.push_back(it->first.first);
+      Forget(it->first);
       Drop(it);
     }
     it = next;

@@ -32,6 +32,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <string>
 #include <string_view>
@@ -131,8 +132,14 @@ class Reassembler {
   // other than |keep|; false when it cannot.
   bool MakeRoom(size_t bytes, const Key& keep);
 
+  // Remembers a text that was given up, so its later pieces do not start
+  // it again; the newest kRememberDropped are kept.
+  void Forget(const Key& key);
+  static constexpr size_t kRememberDropped = 64;
+
   Limits limits_;
   std::map<Key, Text> texts_;
+  std::deque<Key> dropped_;
   size_t total_ = 0;
 };
 
