@@ -4,6 +4,8 @@
 
 #include <algorithm>
 
+#include "base/text.h"
+
 namespace zuvo::purple {
 namespace {
 
@@ -33,6 +35,7 @@ TEST(Wire, AnyTextComesBackExactlyInPiecesEveryNetworkCarries) {
       std::u16string(u"lone \xD800 and \xDC00 surrogates, NUL \0 end", 34),
       u"~zfs~1~ inside _ and ~ and \x02\x03\x0F\x16\x1D\x1F formatting, caf\u00E9 \U0001F600",
       std::u16string(5000, u'/') + std::u16string(3000, u'\u4E2D'),
+      u"/home/bob/a\r/home/bob/ab\r\r/home/bob/a\r\n/home/bob/a\n/ho\r/ho\r/home",
   };
   for (const std::u16string& text : texts) {
     for (size_t size : {kIrcPieceBytes, kXmppPieceBytes, size_t{10}}) {
@@ -59,6 +62,16 @@ TEST(Wire, AnyTextComesBackExactlyInPiecesEveryNetworkCarries) {
   }
 }
 
+TEST(Wire, AListingTravelsInFewPieces) {
+  std::u16string listing = u"Accepted Request, Offering...";
+  for (int i = 0; i < 200; ++i) {
+    listing +=
+        u"\r/home/bob/Public/photos/2024/holiday/IMG_" + Ascii(std::to_string(1000 + i)) + u".jpg";
+  }
+  // About 16 bytes a path instead of 60 and more.
+  EXPECT_LT(EscapeText(listing).size(), 200u * 18);
+}
+
 TEST(Wire, OrdinaryMessagesAreNotPiecesAndBrokenPiecesAreNotRead) {
   Piece piece;
   for (const char* text :
@@ -79,7 +92,11 @@ TEST(Wire, OrdinaryMessagesAreNotPiecesAndBrokenPiecesAreNotRead) {
     EXPECT_EQ(ParsePiece(text, piece), PieceKind::kMalformed) << text;
   }
   std::u16string out;
-  for (const char* payload : {"_", "_A", "_00G0", "_0A", "a b", "_\x80"}) {
+  // "_Z" repeats only at a line's start, and no more than the line before.
+  EXPECT_TRUE(UnescapeText("abcd_e_Z04x", out));
+  EXPECT_EQ(out, u"abcd\rabcdx");
+  for (const char* payload : {"_", "_A", "_00G0", "_0A", "a b", "_\x80", "_Z03", "abcd_Z03",
+                              "abc_e_Z04", "abc_e_Z02", "abc_ex_Z03", "abc_e_Z0"}) {
     EXPECT_FALSE(UnescapeText(payload, out)) << payload;
   }
 }
