@@ -33,6 +33,8 @@ namespace {
 constexpr char kDropFile[] = "#/dropfile ";
 // How long after asking a contact its replies are shown.
 constexpr auto kReplyWindow = std::chrono::minutes(10);
+// Whole texts waiting for the main loop.
+constexpr size_t kMaxQueued = 32;
 
 class Prefs : public PrefsStore {
  public:
@@ -328,6 +330,13 @@ bool PurpleHost::Receive(PurpleAccount* account, const std::string& sender,
                          r.why.c_str());
   } else if (r.kind == Reassembler::Result::Kind::kComplete) {
     // Answered from the main loop, not from inside the protocol's reader.
+    // The queue empties on the loop's next turn; a flood that fills it
+    // before that loses its newest texts.
+    if (queued_.size() >= kMaxQueued) {
+      purple_debug_warning("zuvo-file-sharing", "too many texts at once; one from %s dropped\n",
+                           sender.c_str());
+      return true;
+    }
     queued_.push_back({account, sender, std::move(r.text)});
     if (!queuedSource_) queuedSource_ = g_idle_add(OnQueued, this);
   }
