@@ -156,6 +156,8 @@ PurpleHost::~PurpleHost() {
   purple_signals_disconnect_by_handle(plugin_);
   if (tick_) g_source_remove(tick_);
   if (queuedSource_) g_source_remove(queuedSource_);
+  if (finishSource_) g_source_remove(finishSource_);
+  FinishDownloads();
   for (auto& [xfer, download] : downloads_) {
     g_unlink(download.tempPath.c_str());
     purple_xfer_unref(xfer);
@@ -311,6 +313,8 @@ bool PurpleHost::Receive(PurpleAccount* account, const std::string& sender,
     case PieceKind::kNotWire:
       return false;
     case PieceKind::kOtherVersion:
+      if (toldVersion_.size() >= 256) toldVersion_.clear();
+      if (!toldVersion_.insert(ContactKey(account, sender)).second) return true;
       SystemLine(ConversationWith(account, sender),
                  "Zuvo File Sharing: " + sender +
                      " uses another version of the file-sharing wire form; their message was "
@@ -506,29 +510,50 @@ void PurpleHost::OnFileRecvComplete(PurpleXfer* xfer, void* data) {
   auto* self = static_cast<PurpleHost*>(data);
   auto it = self->downloads_.find(xfer);
   if (it == self->downloads_.end()) return;
-  const Download download = it->second;
-  self->downloads_.erase(it);
-  PurpleConversation* conv =
-      ConversationWith(purple_xfer_get_account(xfer), purple_xfer_get_remote_user(xfer));
-  const std::filesystem::path folder = std::filesystem::path(download.tempPath).parent_path();
-  std::string why;
-  std::string saved;
-  for (unsigned n = 0; n < 10000 && saved.empty() && why.empty(); ++n) {
-    const std::filesystem::path candidate =
-        folder / chat::PathFromText(chat::CandidateName(download.name, n));
-    if (chat::MoveNoReplace(download.tempPath, candidate, why) == chat::MoveResult::kMoved) {
-      saved = candidate.string();
+  // libpurple closes the file only after this signal: the file gets its
+  // name on the loop's next turn.
+  it->second.complete = true;
+  if (!self->finishSource_) self->finishSource_ = g_idle_add(OnFinishDownloads, self);
+}
+
+gboolean PurpleHost::OnFinishDownloads(void* data) {
+  auto* self = static_cast<PurpleHost*>(data);
+  self->finishSource_ = 0;
+  self->FinishDownloads();
+  return FALSE;
+}
+
+void PurpleHost::FinishDownloads() {
+  for (auto it = downloads_.begin(); it != downloads_.end();) {
+    if (!it->second.complete) {
+      ++it;
+      continue;
     }
+    PurpleXfer* xfer = it->first;
+    const Download download = it->second;
+    it = downloads_.erase(it);
+    PurpleConversation* conv =
+        ConversationWith(purple_xfer_get_account(xfer), purple_xfer_get_remote_user(xfer));
+    const std::filesystem::path folder = std::filesystem::path(download.tempPath).parent_path();
+    std::string why;
+    std::string saved;
+    for (unsigned n = 0; n < 10000 && saved.empty() && why.empty(); ++n) {
+      const std::filesystem::path candidate =
+          folder / chat::PathFromText(chat::CandidateName(download.name, n));
+      if (chat::MoveNoReplace(download.tempPath, candidate, why) == chat::MoveResult::kMoved) {
+        saved = candidate.string();
+      }
+    }
+    if (saved.empty()) {
+      g_unlink(download.tempPath.c_str());
+      SystemLine(conv, "Zuvo File Sharing: FAILED to save " + PrintableText(download.name) + ": " +
+                           (why.empty() ? "no free name" : why) + ".");
+    } else {
+      SystemLine(conv, "Zuvo File Sharing: received " + PrintableText(download.name) +
+                           ", saved as " + saved + ".");
+    }
+    purple_xfer_unref(xfer);
   }
-  if (saved.empty()) {
-    g_unlink(download.tempPath.c_str());
-    SystemLine(conv, "Zuvo File Sharing: FAILED to save " + PrintableText(download.name) + ": " +
-                         (why.empty() ? "no free name" : why) + ".");
-  } else {
-    SystemLine(conv, "Zuvo File Sharing: received " + PrintableText(download.name) + ", saved as " +
-                         saved + ".");
-  }
-  purple_xfer_unref(xfer);
 }
 
 void PurpleHost::OnFileRecvCancel(PurpleXfer* xfer, void* data) {
