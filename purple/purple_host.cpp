@@ -373,7 +373,8 @@ void PurpleHost::AnswerRequest(PurpleAccount* account, const std::string& sender
   const std::string asked = PrintableText(code) + (arg.empty() ? "" : " " + PrintableText(arg));
   const std::string key = ContactKey(account, sender);
   const bool listing = IsListing(code);
-  const RequestGate::Decision d = gate_.Admit(key, Trusted(account, sender), listing, Clock::now());
+  const bool trusted = Trusted(account, sender);
+  const RequestGate::Decision d = gate_.Admit(key, trusted, listing, Clock::now());
   switch (d.verdict) {
     case RequestGate::Verdict::kAnswer:
       break;
@@ -384,11 +385,13 @@ void PurpleHost::AnswerRequest(PurpleAccount* account, const std::string& sender
       return;
     case RequestGate::Verdict::kTooFast:
       if (d.first) {
-        SystemLine(ConversationWith(account, sender),
-                   "Zuvo File Sharing: " + sender +
-                       " asks too often; requests are ignored for "
-                       "a moment.");
-        SendText(account, sender, u"Too many requests, please wait a moment and ask again");
+        SystemLine(
+            ConversationWith(account, sender),
+            "Zuvo File Sharing: " + sender + " asks too often; requests are ignored for a moment.");
+        // A stranger gets no answer at all, not even this one.
+        if (trusted) {
+          SendText(account, sender, u"Too many requests, please wait a moment and ask again");
+        }
       }
       return;
     case RequestGate::Verdict::kBusy:
