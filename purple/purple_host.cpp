@@ -258,9 +258,12 @@ void PurpleHost::RunCommand(PurpleConversation* conv, const std::string& word,
   const std::string key = ContactKey(account, who);
   asked_[key] = Clock::now();
   if (EqualsIgnoreCase(code, u"rfile")) awaited_.Expect(key, rest, Clock::now());
+  if (!SendText(account, who, sResult)) {
+    SystemLine(conv, "Zuvo File Sharing: not asked, the account is not connected.");
+    return;
+  }
   SystemLine(conv, "Zuvo File Sharing: asked " + who + ": " + PrintableText(code) +
                        (rest.empty() ? "" : " " + PrintableText(rest)));
-  SendText(account, who, sResult);
   // As the add-on does, the plug-in gets its own request back once and
   // takes it as its echo; whatever it answers to it is not sent.
   std::u16string echoReply;
@@ -286,13 +289,14 @@ void PurpleHost::ShowRaised(PurpleConversation* conv) {
 
 // ---- Texts between the two plug-ins --------------------------------------
 
-void PurpleHost::SendText(PurpleAccount* account, const std::string& who,
+bool PurpleHost::SendText(PurpleAccount* account, const std::string& who,
                           const std::u16string& text) {
   PurpleConnection* gc = purple_account_get_connection(account);
-  if (!gc) return;
+  if (!gc || !purple_account_is_connected(account)) return false;
   for (const std::string& piece : EncodeText(text, NewMessageId(), PieceBytesFor(account))) {
     serv_send_im(gc, who.c_str(), piece.c_str(), static_cast<PurpleMessageFlags>(0));
   }
+  return true;
 }
 
 gboolean PurpleHost::OnReceivingIm(PurpleAccount* account, char** sender, char** message,
