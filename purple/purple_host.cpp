@@ -110,12 +110,16 @@ bool AccountAlive(PurpleAccount* account) {
          purple_account_is_connected(account);
 }
 
-std::string DownloadsFolder() {
-  const char* folder = purple_prefs_get_string(kPrefDownloads);
-  if (folder && *folder) return folder;
+// The user's download folder: XDG's, else ~/Downloads.
+std::string DefaultDownloadsFolder() {
   const char* xdg = g_get_user_special_dir(G_USER_DIRECTORY_DOWNLOAD);
   if (xdg && *xdg) return xdg;
   return std::string(g_get_home_dir()) + "/Downloads";
+}
+
+std::string DownloadsFolder() {
+  const char* folder = purple_prefs_get_string(kPrefDownloads);
+  return folder && *folder ? folder : DefaultDownloadsFolder();
 }
 
 bool IsListing(const std::u16string& code) {
@@ -173,7 +177,7 @@ void PurpleHost::AddPreferences() {
   purple_prefs_add_string(kPrefSharedFolder, "");
   purple_prefs_add_bool(kPrefStartOn, TRUE);
   purple_prefs_add_bool(kPrefSubFolders, TRUE);
-  purple_prefs_add_string(kPrefDownloads, DownloadsFolder().c_str());
+  purple_prefs_add_string(kPrefDownloads, DefaultDownloadsFolder().c_str());
   purple_prefs_add_int(kPrefMaxReplyLines, kDefaultMaxReplyLines);
   purple_prefs_add_bool(kPrefAnswerEveryone, FALSE);
 }
