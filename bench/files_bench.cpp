@@ -44,6 +44,7 @@
 
 #include "base/text.h"
 #include "files/dir_recurse.h"
+#include "host/common/idle_event_pump.h"
 
 extern char** environ;
 
@@ -220,11 +221,6 @@ size_t CountLines(const std::vector<std::string>& args) {
 
 // ------------------------------------------------------------ the listing
 
-class NoPump : public EventPump {
- public:
-  void ProcessPendingEvents() override {}
-};
-
 constexpr std::u16string_view kOffer = u"Accepted Request, Offering...";
 
 // Paths made up for the reply's growth: one text, viewed path by path.
@@ -237,7 +233,7 @@ struct Context {
   Tree tree;
   std::u16string root16;
   std::unique_ptr<FileSystem> fs;
-  NoPump pump;
+  IdleEventPump pump;
   std::unique_ptr<DirRecurse> dr;
   // The caller's reply text, kept from one request to the next as the COM
   // object keeps it.

@@ -4,11 +4,16 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "core/plugin_server.h"
 #include "core/px_plugin_def.h"
 
 namespace zuvo {
+
+// A line of a reply that starts with this text is a command to the host, not
+// text for the contact: send the file whose path follows.
+inline constexpr std::u16string_view kDropFile = u"#/dropfile ";
 
 // The state of one plug-in object. Nothing of it is ever saved.
 struct BetaState {

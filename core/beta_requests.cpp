@@ -21,7 +21,6 @@ constexpr std::u16string_view kNotInShare =
     u"That file is not in the shared folder, you do not have access to it";
 constexpr std::u16string_view kSending = u"Accepted Request, Sending File ";
 constexpr std::u16string_view kOffering = u"Accepted Request, Offering...";
-constexpr std::u16string_view kDropFile = u"#/dropfile ";
 
 // The decimal text of |count| + 1, counted in the text itself so that it
 // never overflows. The count starts from nothing before Initialize.

@@ -36,8 +36,6 @@ inline int CompareNames(std::u16string_view a, std::u16string_view b) {
 
 }  // namespace
 
-bool NameOrderLess(std::u16string_view a, std::u16string_view b) { return CompareNames(a, b) < 0; }
-
 void SortEntries(FolderContents& contents) {
   const char16_t* base = contents.names.data();
   // The keys of the first four characters, packed so that comparing the

@@ -14,9 +14,6 @@ namespace zuvo {
 // order the file system returned them in.
 void SortEntries(FolderContents& contents);
 
-// True when |a| sorts before |b| in that order.
-bool NameOrderLess(std::u16string_view a, std::u16string_view b);
-
 // A name made only of "." characters: the folder itself, its parent, and
 // the like. Never listed, never walked.
 inline bool IsDotName(std::u16string_view name) {

@@ -23,7 +23,6 @@ constexpr std::u16string_view kSending = u"Accepted Request, Sending File ";
 constexpr std::u16string_view kSharingOff = u"Request Denied, File Sharing is Turned off";
 constexpr std::u16string_view kNotInShare =
     u"That file is not in the shared folder, you do not have access to it";
-constexpr std::u16string_view kDropFile = u"#/dropfile ";
 constexpr std::u16string_view kUntouched = u"<host text>";
 
 // The fixed tree: a shared folder with files, sub-folders, hidden entries,

@@ -7,8 +7,6 @@
 namespace zuvo {
 namespace {
 
-constexpr std::u16string_view kReadFailed = u"Error";
-
 // Closes an opened key on every path out of a call.
 class ScopedKey {
  public:
@@ -75,14 +73,14 @@ std::u16string Registry::ReadValue(std::u16string_view keyPath, std::u16string_v
 
   ScopedKey opened(backend_);
   if (!opened.Open(key.root, backend_.ToNarrow(key.subKey), KeyAccess::kRead)) {
-    return std::u16string(kReadFailed);
+    return std::u16string(kRegistryReadFailed);
   }
   std::array<char, kReadBufferSize> buffer;
   buffer.fill(' ');
   uint32_t size = kReadBufferSize;
   const long status =
       backend_.QueryValue(opened.get(), backend_.ToNarrow(valueName), buffer.data(), size);
-  if (status != reg::kSuccess) return std::u16string(kReadFailed);
+  if (status != reg::kSuccess) return std::u16string(kRegistryReadFailed);
 
   // The whole buffer is the text: the value's bytes, its terminating NUL,
   // then the blanks the platform did not overwrite. Blanks are trimmed from

@@ -20,6 +20,9 @@ inline constexpr RootKey kHkeyPerformanceData = 0x80000004;
 inline constexpr RootKey kHkeyCurrentConfig = 0x80000005;
 inline constexpr RootKey kHkeyDynData = 0x80000006;
 
+// What a read gives for a key or value that cannot be read.
+inline constexpr std::u16string_view kRegistryReadFailed = u"Error";
+
 // Size of the buffer a read hands to the platform, in bytes.
 inline constexpr uint32_t kReadBufferSize = 255;
 
@@ -44,8 +47,6 @@ class Registry {
   std::u16string ReadValue(std::u16string_view keyPath, std::u16string_view valueName);
   void WriteValue(std::u16string_view keyPath, std::u16string_view valueName,
                   std::u16string_view value);
-
-  RegistryBackend& backend() { return backend_; }
 
  private:
   RegistryBackend& backend_;

@@ -81,36 +81,10 @@ inline std::u16string Lines(std::u16string_view first, std::u16string_view secon
 
 class LocalCommandsTest : public ::testing::Test {
  protected:
-  LocalCommandsTest() {
-    std::string pattern =
-        (std::filesystem::temp_directory_path() / "zuvo_commands_XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    dir_ = pattern;
-    store_ = OpenPlatformRegistry((dir_ / "registry.txt").string());
-    fileSystem_ = CreatePlatformFileSystem();
-    Platform platform;
-    platform.registry = store_.get();
-    platform.messageBox = &boxes;
-    platform.formView = &view;
-    platform.windowMessages = &messages;
-    platform.fileSystem = fileSystem_.get();
-    platform.eventPump = &pump_;
-    server = std::make_unique<PluginServer>(platform);
-    plugin = std::make_unique<beta>(*server);
-  }
-  ~LocalCommandsTest() override {
-    plugin.reset();
-    server.reset();
-    store_.reset();
-    std::error_code ignored;
-    std::filesystem::remove_all(dir_, ignored);
-  }
-
   // Creates the settings key, as the host does, with the three values.
   void StoreSettings(std::u16string_view folder, std::u16string_view startOn,
                      std::u16string_view subFolders) {
-    store_->CreateKey(kHkeyLocalMachine,
-                      "SOFTWARE\\Dravoux\\Parlix2\\RegisteredPlugins\\ZuvoFiles");
+    store_->CreateKey(kHkeyLocalMachine, testing::SettingsSubKey());
     server->registry().WriteValue(kSettingsKeyPath, kSharedFolderValue, folder);
     server->registry().WriteValue(kSettingsKeyPath, kStartOnValue, startOn);
     server->registry().WriteValue(kSettingsKeyPath, kSubFoldersValue, subFolders);
@@ -139,14 +113,23 @@ class LocalCommandsTest : public ::testing::Test {
   testing::FakeFormView view;
   InProcessWindowMessages messages;
   ToastWindow host{messages};
-  std::unique_ptr<PluginServer> server;
-  std::unique_ptr<beta> plugin;
 
  private:
-  std::filesystem::path dir_;
-  std::unique_ptr<RegistryBackend> store_;
-  std::unique_ptr<FileSystem> fileSystem_;
-  NoEvents pump_;
+  Platform Fakes() {
+    Platform fakes;
+    fakes.messageBox = &boxes;
+    fakes.formView = &view;
+    fakes.windowMessages = &messages;
+    return fakes;
+  }
+
+  testing::TempDir dir_;
+  PluginOnPlatform platform_{dir_.path(), Fakes()};
+  RegistryBackend* store_ = platform_.registry.get();
+
+ public:
+  std::unique_ptr<PluginServer>& server = platform_.server;
+  std::unique_ptr<beta>& plugin = platform_.plugin;
 };
 
 }  // namespace

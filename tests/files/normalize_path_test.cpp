@@ -2,14 +2,10 @@
 
 #include "base/text.h"
 #include "files/dir_recurse.h"
+#include "host/common/idle_event_pump.h"
 
 namespace zuvo {
 namespace {
-
-class NoPump : public EventPump {
- public:
-  void ProcessPendingEvents() override {}
-};
 
 struct Case {
   const char* in;
@@ -18,7 +14,7 @@ struct Case {
 
 void CheckTable(PathStyle style, const std::vector<Case>& table) {
   auto fs = CreatePlatformFileSystem();
-  NoPump pump;
+  IdleEventPump pump;
   DirRecurse dr(*fs, pump, style);
   for (const Case& c : table) {
     SCOPED_TRACE(c.in);

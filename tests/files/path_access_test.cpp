@@ -9,6 +9,7 @@
 
 #include "base/text.h"
 #include "files/narrow_text.h"
+#include "support/temp_dir.h"
 
 namespace zuvo {
 namespace {
@@ -223,9 +224,6 @@ TEST(NarrowText, OnlyExactConversions) {
 class PathAccessPosix : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/zuvo-access-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    root_ = pattern;
     namespace fs = std::filesystem;
     fs::create_directories(root_ / "share" / "sub");
     fs::create_directories(root_ / "secret");
@@ -242,13 +240,13 @@ class PathAccessPosix : public ::testing::Test {
     fs::create_symlink("nowhere", root_ / "share" / "dangling-in");
     fs::create_symlink("../nowhere", root_ / "share" / "dangling-out");
   }
-  void TearDown() override { std::filesystem::remove_all(root_); }
 
   std::u16string P(const std::string& relative) const {
     return Utf8ToUtf16((root_ / "").string() + relative);
   }
 
-  std::filesystem::path root_;
+  testing::TempDir dir_;
+  const std::filesystem::path root_ = dir_.path();
 };
 
 TEST_F(PathAccessPosix, FileRequestsFollowLinksComponentByComponent) {

@@ -5,15 +5,12 @@
 #include <string>
 #include <string_view>
 
+#include "support/temp_dir.h"
+
 namespace zuvo::testing {
 
 class TempTree {
  public:
-  TempTree();
-  ~TempTree();
-  TempTree(const TempTree&) = delete;
-  TempTree& operator=(const TempTree&) = delete;
-
   // The tree's root, without a trailing "/".
   const std::string& root() const { return root_; }
   std::u16string root16() const;
@@ -34,7 +31,8 @@ class TempTree {
                     const std::string& leaf) const;
 
  private:
-  std::string root_;
+  TempDir dir_{TempDir::Where::kMemory};
+  std::string root_ = dir_.path().string();
 };
 
 }  // namespace zuvo::testing

@@ -11,23 +11,6 @@
 
 namespace zuvo::testing {
 
-TempTree::TempTree() {
-  // Memory-backed when the machine has it: deep trees are made and removed
-  // much faster there, and the walk is the same.
-  const char* base = std::getenv("TMPDIR");
-  std::string dir = base && *base ? base : (access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp");
-  std::string templ = dir + "/zuvo-files-XXXXXX";
-  char* made = mkdtemp(templ.data());
-  if (made == nullptr) ADD_FAILURE() << "mkdtemp failed";
-  root_ = templ;
-}
-
-TempTree::~TempTree() {
-  // rm walks relative to each folder, so trees deeper than the path limit go too.
-  const std::string cmd = "rm -rf '" + root_ + "'";
-  if (std::system(cmd.c_str()) != 0) ADD_FAILURE() << "could not remove " << root_;
-}
-
 std::u16string TempTree::root16() const { return Utf8ToUtf16(root_); }
 std::string TempTree::At(std::string_view rel) const { return root_ + "/" + std::string(rel); }
 std::u16string TempTree::At16(std::string_view rel) const { return Utf8ToUtf16(At(rel)); }

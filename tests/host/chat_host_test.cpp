@@ -5,8 +5,10 @@
 
 #include <fstream>
 
-#include "host/chat_host.h"
-#include "host/chat_transfer.h"
+#include "host/chat/chat_host.h"
+#include "host/chat/transfer.h"
+#include "host/common/drop_file.h"
+#include "host/common/settings_key.h"
 #include "support/settings_test_support.h"
 
 namespace zuvo::chat {
@@ -103,7 +105,7 @@ TEST(ChatHostDropFile, SendsOnlyWhatItsOwnPluginNamedInsideTheShare) {
   fs::create_directories(share / "folder");
 
   std::unique_ptr<RegistryBackend> store = OpenPlatformRegistry((dir.path() / "s.reg").string());
-  ChatSettings settings;
+  HostSettings settings;
   settings.sharedFolder = TextFromPath(share);
   PrepareSettings(*store, settings);
   EXPECT_EQ(StoredSharedFolder(*store), TextFromPath(share));

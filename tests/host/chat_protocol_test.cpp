@@ -2,9 +2,9 @@
 
 #include <random>
 
-#include "host/chat_checksum.h"
-#include "host/chat_platform.h"
-#include "host/chat_protocol.h"
+#include "host/chat/checksum.h"
+#include "host/chat/platform.h"
+#include "host/chat/protocol.h"
 
 namespace zuvo::chat {
 namespace {

@@ -4,8 +4,8 @@
 #include <fstream>
 #include <random>
 
-#include "host/chat_connection.h"
-#include "host/chat_transfer.h"
+#include "host/chat/connection.h"
+#include "host/chat/transfer.h"
 #include "support/settings_test_support.h"
 
 namespace zuvo::chat {

@@ -260,6 +260,10 @@ TEST(ConsoleStore, MalformedStoreAndBadOptionsStopTheConsole) {
   run = RunConsole({"--bogus"}, {});
   EXPECT_EQ(run.exitCode, 2);
   EXPECT_NE(run.errors.find("usage"), std::string::npos);
+  EXPECT_NE(run.errors.find("--bogus"), std::string::npos) << run.errors;
+  run = RunConsole({"--registry"}, {});
+  EXPECT_EQ(run.exitCode, 2);
+  EXPECT_NE(run.errors.find("--registry needs a value"), std::string::npos) << run.errors;
 }
 
 }  // namespace

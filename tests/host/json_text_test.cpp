@@ -1,4 +1,4 @@
-#include "host/json_text.h"
+#include "host/console/json_text.h"
 
 #include <gtest/gtest.h>
 

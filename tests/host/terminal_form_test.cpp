@@ -11,40 +11,29 @@
 
 #include "base/message_box.h"
 #include "base/text.h"
-#include "host/terminal_form.h"
+#include "host/form/terminal_form.h"
 #include "settings/frm_options.h"
 #include "settings/registry.h"
 #include "settings/settings_store.h"
+#include "support/plugin_on_platform.h"
+#include "support/settings_test_support.h"
 
 namespace zuvo {
 namespace {
 
 namespace fs = std::filesystem;
 
-class SilentBox : public MessageBoxSeam {
- public:
-  void Show(const std::u16string&, const std::u16string&) override {}
-};
-
 // A form on a registry store in a temporary folder, shown in the terminal
 // view with |input| as what the user types.
 class TerminalFormTest : public ::testing::Test {
  protected:
   TerminalFormTest() {
-    std::string pattern = (fs::temp_directory_path() / "zuvo_form_XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    dir = pattern;
     store_ = OpenPlatformRegistry((dir / "registry.txt").string());
     registry_ = std::make_unique<Registry>(*store_, box_);
-    store_->CreateKey(kHkeyLocalMachine,
-                      "SOFTWARE\\Dravoux\\Parlix2\\RegisteredPlugins\\ZuvoFiles");
+    store_->CreateKey(kHkeyLocalMachine, testing::SettingsSubKey());
     registry_->WriteValue(kSettingsKeyPath, kSharedFolderValue, u"/srv/share");
     registry_->WriteValue(kSettingsKeyPath, kStartOnValue, u"0");
     registry_->WriteValue(kSettingsKeyPath, kSubFoldersValue, u"1");
-  }
-  ~TerminalFormTest() override {
-    std::error_code ignored;
-    fs::remove_all(dir, ignored);
   }
 
   // Shows a fresh form with |input| typed; returns what the terminal showed.
@@ -60,11 +49,12 @@ class TerminalFormTest : public ::testing::Test {
     return registry_->ReadValue(kSettingsKeyPath, name);
   }
 
-  fs::path dir;
+  testing::TempDir tempDir_;
+  const fs::path dir = tempDir_.path();
   std::unique_ptr<frmOptions> form;
 
  private:
-  SilentBox box_;
+  NullMessageBox box_;
   std::unique_ptr<RegistryBackend> store_;
   std::unique_ptr<Registry> registry_;
 };

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "host/json_text.h"
+#include "host/console/json_text.h"
 #include "support/settings_test_support.h"
 
 namespace zuvo::testing {

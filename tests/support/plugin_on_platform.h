@@ -12,6 +12,7 @@
 
 #include "core/beta.h"
 #include "core/plugin_server.h"
+#include "host/common/idle_event_pump.h"
 
 namespace zuvo {
 
@@ -32,29 +33,40 @@ class NullFormView : public FormView {
   std::u16string BrowseForFolder(frmOptions&) override { return {}; }
 };
 
-class NoEvents : public EventPump {
- public:
-  void ProcessPendingEvents() override {}
-};
+using NoEvents = IdleEventPump;
 
+// The one plug-in server of the tests, fuzz targets and benchmarks: each
+// service |fakes| leaves null is a default one: a registry store file in
+// |dir|, the silent message box and options form, no pending events, the
+// platform's window messages and file system (or |ownFileSystem|, kept here).
 struct PluginOnPlatform {
-  // |fileSystem|: instead of the platform's (a wrapper of it, say).
-  explicit PluginOnPlatform(const std::filesystem::path& dir, EventPump* pump = nullptr,
-                            std::unique_ptr<FileSystem> fileSystem = nullptr)
-      : registry(OpenPlatformRegistry((dir / "registry.txt").string())),
-        windowMessages(CreatePlatformWindowMessages()),
-        fileSystem(fileSystem ? std::move(fileSystem) : CreatePlatformFileSystem()) {
-    Platform platform;
-    platform.registry = registry.get();
-    platform.messageBox = &messageBox;
-    platform.formView = &formView;
-    platform.windowMessages = windowMessages.get();
-    platform.fileSystem = this->fileSystem.get();
-    platform.eventPump = pump ? pump : &noEvents;
-    platform.pathStyle = PathStyle::kPosix;
-    server = std::make_unique<PluginServer>(platform);
+  PluginOnPlatform(const std::filesystem::path& dir, Platform fakes,
+                   std::unique_ptr<FileSystem> ownFileSystem = nullptr)
+      : fileSystem(std::move(ownFileSystem)) {
+    if (!fakes.registry) {
+      registry = OpenPlatformRegistry((dir / "registry.txt").string());
+      fakes.registry = registry.get();
+    }
+    if (!fakes.messageBox) fakes.messageBox = &messageBox;
+    if (!fakes.formView) fakes.formView = &formView;
+    if (!fakes.windowMessages) {
+      windowMessages = CreatePlatformWindowMessages();
+      fakes.windowMessages = windowMessages.get();
+    }
+    if (!fakes.fileSystem) {
+      if (!fileSystem) fileSystem = CreatePlatformFileSystem();
+      fakes.fileSystem = fileSystem.get();
+    }
+    if (!fakes.eventPump) fakes.eventPump = &noEvents;
+    server = std::make_unique<PluginServer>(fakes);
     plugin = std::make_unique<beta>(*server);
   }
+
+  // With the POSIX path style, |pump| and |fileSystem| (a wrapper of the
+  // platform's, say) instead of the defaults.
+  explicit PluginOnPlatform(const std::filesystem::path& dir, EventPump* pump = nullptr,
+                            std::unique_ptr<FileSystem> fileSystem = nullptr)
+      : PluginOnPlatform(dir, PosixFakes(pump), std::move(fileSystem)) {}
 
   BetaState& State() { return BetaTestPeer::State(*plugin); }
 
@@ -66,6 +78,14 @@ struct PluginOnPlatform {
   NoEvents noEvents;
   std::unique_ptr<PluginServer> server;
   std::unique_ptr<beta> plugin;
+
+ private:
+  static Platform PosixFakes(EventPump* pump) {
+    Platform fakes;
+    fakes.eventPump = pump;
+    fakes.pathStyle = PathStyle::kPosix;
+    return fakes;
+  }
 };
 
 }  // namespace zuvo

@@ -1,18 +1,20 @@
 #include "support/plugin_test_support.h"
 
 namespace zuvo::testing {
+namespace {
 
-TestServer::TestServer() : fileSystem(CreatePlatformFileSystem()), server(MakePlatform()) {}
-
-Platform TestServer::MakePlatform() {
-  Platform platform;
-  platform.registry = &store.backend;
-  platform.messageBox = &store.messageBox;
-  platform.formView = &view;
-  platform.windowMessages = &messages;
-  platform.fileSystem = fileSystem.get();
-  platform.eventPump = &events;
-  return platform;
+Platform Fakes(TestRegistry& store, FakeFormView& view, InProcessWindowMessages& messages) {
+  Platform fakes;
+  fakes.registry = &store.backend;
+  fakes.messageBox = &store.messageBox;
+  fakes.formView = &view;
+  fakes.windowMessages = &messages;
+  return fakes;
 }
+
+}  // namespace
+
+TestServer::TestServer()
+    : plugin_(store.dir.path(), Fakes(store, view, messages)), server(*plugin_.server) {}
 
 }  // namespace zuvo::testing

@@ -3,8 +3,6 @@
 // messages.
 #pragma once
 
-#include <memory>
-
 #include "core/plugin_server.h"
 #include "core/window_messages_posix.h"
 #include "support/plugin_on_platform.h"
@@ -19,12 +17,12 @@ class TestServer {
   TestRegistry store;
   FakeFormView view;
   InProcessWindowMessages messages;
-  std::unique_ptr<FileSystem> fileSystem;
-  NoEvents events;
-  PluginServer server;
 
  private:
-  Platform MakePlatform();
+  PluginOnPlatform plugin_;
+
+ public:
+  PluginServer& server;
 };
 
 }  // namespace zuvo::testing

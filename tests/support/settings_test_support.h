@@ -13,6 +13,7 @@
 #include "base/message_box.h"
 #include "settings/form_view.h"
 #include "settings/registry.h"
+#include "support/temp_dir.h"
 
 namespace zuvo::testing {
 
@@ -65,21 +66,6 @@ class RecordingBackend : public RegistryBackend {
 
  private:
   RegistryBackend& inner_;
-};
-
-// A folder under the system's temporary folder (its path with links
-// resolved), removed with its contents.
-class TempDir {
- public:
-  TempDir();
-  ~TempDir();
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  const std::filesystem::path& path() const { return path_; }
-  std::string File(const std::string& name) const { return (path_ / name).string(); }
-
- private:
-  std::filesystem::path path_;
 };
 
 // A file's bytes; writing makes the folders above it first.

@@ -1,0 +1,356 @@
+#include "host/chat/chat_host.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "base/plugin_error.h"
+#include "base/text.h"
+#include "host/chat/progress.h"
+#include "host/chat/transfer.h"
+#include "host/common/drop_file.h"
+#include "host/common/notice_text.h"
+
+namespace zuvo::chat {
+namespace {
+
+std::string Hex(int32_t code) {
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "0x%08X", static_cast<unsigned>(code));
+  return buf;
+}
+
+}  // namespace
+
+ChatHost::ChatHost(PluginDriver& plugin, RegistryBackend& registry, Connection& connection,
+                   EventQueue& events, ChatOutput& output, std::u16string userName,
+                   QueuedInput* formInput)
+    : plugin_(plugin),
+      registry_(registry),
+      connection_(connection),
+      events_(events),
+      output_(output),
+      formInput_(formInput),
+      userName_(std::move(userName)) {}
+
+bool ChatHost::Start() {
+  PXPluginDef& p = plugin_.plugin();
+  bool ok = false;
+  CallStatus status = CallContract([&] { return p.Initialize(1, userName_, nullptr); }, ok);
+  ShowRaised();
+  if (status.failed() || !ok) {
+    Say("The plug-in did not start (Initialize: " +
+        (status.failed() ? Hex(status.code) + " " + status.description : "False") + ").");
+    return false;
+  }
+  int32_t count = 0, tags = 0;
+  status = CallContract([&] { return p.GetPublishInfo(pluginName_, count, tags); }, ok);
+  if (status.failed() || !ok) {
+    Say("The plug-in did not publish its commands.");
+    return false;
+  }
+  for (int32_t i = 1; i <= count && i <= 1000; ++i) {
+    CommandInfo c;
+    Variant v;
+    if (CallContract([&] { return p.GetPublishCommandInfo(i, c.name, c.value, c.help); }, v)
+            .failed() ||
+        c.value.empty()) {
+      continue;
+    }
+    commands_.push_back(std::move(c));
+  }
+  Say(PrintableText(pluginName_) + " is loaded: " + std::to_string(commands_.size()) +
+      " commands (type /help to list them, /quit to leave).");
+  connection_.Send(HelloMessage(userName_));
+  return true;
+}
+
+int ChatHost::Run() {
+  for (;;) {
+    std::optional<Event> e = events_.Pop(std::chrono::seconds(1));
+    if (e && !Handle(*e)) return exitCode_;
+  }
+}
+
+bool ChatHost::Quit() {
+  connection_.Close(true);
+  // The connection's threads have ended; what they reported last is shown.
+  while (std::optional<Event> e = events_.TryPop()) {
+    if (e->type == Event::Type::kIncomingDone || e->type == Event::Type::kOutgoingFailed ||
+        e->type == Event::Type::kOutgoingResult) {
+      Handle(*e);
+    }
+  }
+  ReportUnfinished("you left the chat before it arrived");
+  Say("You left the chat.");
+  return false;
+}
+
+void ChatHost::ReportUnfinished(const std::string& why) {
+  for (const auto& [id, transfer] : sending_) {
+    output_.ProgressEnd(id | 0x80000000u);
+    Say("FAILED to send " + PrintableText(transfer.name) + ": " + why + " before " +
+        PrintableText(contactName_) + " confirmed it.");
+  }
+  sending_.clear();
+}
+
+bool ChatHost::Handle(const Event& e) {
+  const std::string contact = PrintableText(contactName_);
+  switch (e.type) {
+    case Event::Type::kLine:
+      if (e.text == u"/quit") return Quit();
+      OnTyped(e.text);
+      return true;
+    case Event::Type::kInputEnd:
+      return Quit();
+    case Event::Type::kMessage:
+      switch (e.message.kind) {
+        case Kind::kHello:
+          // A name is a name: one line of reasonable length.
+          contactName_ = e.message.text.substr(0, 64);
+          if (contactName_.empty()) contactName_ = u"contact";
+          Say("Connected to " + PrintableText(contactName_) + ".");
+          return true;
+        case Kind::kText:
+          OnText(e.message.text);
+          return true;
+        case Kind::kBye:
+          // The connection ends right after; files still arriving are
+          // reported before that.
+          Say(contact + " left the chat.");
+          return true;
+        default:
+          return true;
+      }
+    case Event::Type::kIncomingStarted:
+      receiving_[e.id] = {e.name, e.total, std::chrono::steady_clock::now()};
+      Say("Receiving " + PrintableText(e.name) + " from " + contact + " (" + SizeText(e.total) +
+          ")...");
+      return true;
+    case Event::Type::kIncomingProgress:
+      if (e.total >= kProgressFrom) {
+        output_.Progress(e.id, "<- " + Bar(Percent(e.done, e.total), e.done, e.total, e.name),
+                         Percent(e.done, e.total));
+      }
+      return true;
+    case Event::Type::kIncomingDone: {
+      output_.ProgressEnd(e.id);
+      auto it = receiving_.find(e.id);
+      if (e.ok && it != receiving_.end()) {
+        Say("Received " + PrintableText(e.name) + " from " + contact + ": saved as " +
+            PrintableText(TextFromPath(e.path)) + " (" + SizeText(e.total) +
+            ", SHA-256 verified, " + RateText(e.total, Seconds(it->second.start)) + ").");
+      } else if (it != receiving_.end()) {
+        Say("FAILED to receive " + PrintableText(e.name) + " from " + contact + ": " + e.why +
+            ". Nothing was saved.");
+      } else {
+        Say(contact + "'s host did not send a file: " + e.why + ".");
+      }
+      if (it != receiving_.end()) receiving_.erase(it);
+      return true;
+    }
+    case Event::Type::kIncomingRefused:
+      Say("Refused " + (e.name.empty() ? std::string("a message") : PrintableText(e.name)) +
+          " from " + contact + ": " + e.why + ".");
+      return true;
+    case Event::Type::kOutgoingStarted:
+      sending_[e.id] = {e.name, e.total, std::chrono::steady_clock::now()};
+      Say("Sending " + PrintableText(e.name) + " to " + contact + " (" + SizeText(e.total) +
+          ")...");
+      return true;
+    case Event::Type::kOutgoingProgress:
+      if (e.total >= kProgressFrom) {
+        output_.Progress(e.id | 0x80000000u,
+                         "-> " + Bar(Percent(e.done, e.total), e.done, e.total, e.name),
+                         Percent(e.done, e.total));
+      }
+      return true;
+    case Event::Type::kOutgoingFailed:
+      output_.ProgressEnd(e.id | 0x80000000u);
+      Say("FAILED to send " + PrintableText(e.name) + ": " + e.why + ".");
+      sending_.erase(e.id);
+      return true;
+    case Event::Type::kOutgoingResult: {
+      output_.ProgressEnd(e.id | 0x80000000u);
+      auto it = sending_.find(e.id);
+      const std::string name = it == sending_.end() ? "a file" : PrintableText(it->second.name);
+      if (e.ok) {
+        Say("Sent " + name + ": " + contact + " has it, " + PrintableText(e.text) + " (" +
+            (it == sending_.end() ? std::string("?")
+                                  : RateText(it->second.size, Seconds(it->second.start))) +
+            ").");
+      } else {
+        Say("FAILED to send " + name + ": " + contact +
+            "'s host answered: " + PrintableText(e.text) + ".");
+      }
+      if (it != sending_.end()) sending_.erase(it);
+      return true;
+    }
+    case Event::Type::kClosed:
+      ReportUnfinished(e.ok ? contact + " left the chat before it arrived"
+                            : "the connection was lost");
+      if (!e.ok) {
+        Say("The connection to " + contact + " was lost (" + e.why + "). The chat has ended.");
+        exitCode_ = 1;
+      }
+      connection_.Close(false);
+      return false;
+  }
+  return true;
+}
+
+void ChatHost::OnTyped(const std::u16string& line) {
+  if (line.empty()) return;
+  if (output_.EchoTyped()) Say(PrintableText(userName_) + "> " + PrintableText(line));
+  if (line == u"/help") {
+    ShowHelp();
+    return;
+  }
+  if (line[0] != u'/') {
+    connection_.SendText(line);
+    return;
+  }
+  // A published command: the word as typed, and the rest of the line after
+  // one blank as its argument.
+  const size_t blank = line.find(u' ');
+  const std::u16string word = line.substr(0, blank);
+  const std::u16string arg = blank == std::u16string::npos ? u"" : line.substr(blank + 1);
+  const bool published = std::any_of(commands_.begin(), commands_.end(), [&](const CommandInfo& c) {
+    return EqualsIgnoreCase(word, u"/" + c.value);
+  });
+  if (!published) {
+    Say("Unknown command " + PrintableText(word) + "; /help lists the commands.");
+    return;
+  }
+  std::u16string sResult;
+  bool result = false;
+  const CallStatus status = CallContract(
+      [&] { return plugin_.plugin().ParseCommand(word, arg, nullptr, sResult); }, result);
+  if (formInput_) formInput_->Requeue();
+  ShowRaised();
+  if (status.failed()) {
+    Say("The command failed (error " + Hex(status.code) + ": " + status.description + ").");
+    return;
+  }
+  if (!result || sResult.empty()) return;
+  if (sResult[0] != kMarker) {
+    Say("-> sent to " + PrintableText(contactName_) + ": " + PrintableText(sResult));
+    connection_.SendText(sResult);
+    return;
+  }
+  const std::u16string code = sResult.substr(1, 5);
+  const std::u16string rest = sResult.size() > 6 ? sResult.substr(6) : u"";
+  Say("-> request sent to " + PrintableText(contactName_) + ": " + PrintableText(code) +
+      (rest.empty() ? "" : " " + PrintableText(rest)));
+  // The file asked for may arrive from now on.
+  if (EqualsIgnoreCase(code, u"rfile")) connection_.ExpectFile();
+  connection_.SendText(sResult);
+  // The add-on hands a notification to both plug-ins of the conversation;
+  // the sender's own copy is what its plug-in takes as the echo.
+  OnNotification(sResult, true);
+}
+
+void ChatHost::OnText(const std::u16string& text) {
+  if (!text.empty() && text[0] == kMarker) {
+    OnNotification(text, false);
+  } else {
+    ShowContactText(text);
+  }
+}
+
+void ChatHost::OnNotification(const std::u16string& text, bool echo) {
+  const std::u16string code = text.substr(1, 5);
+  const std::u16string arg = text.size() > 6 ? text.substr(6) : u"";
+  if (!echo) {
+    Say(PrintableText(contactName_) + " asks: " + PrintableText(code) +
+        (arg.empty() ? "" : " " + PrintableText(arg)));
+  }
+  std::u16string reply;
+  bool result = false;
+  const CallStatus status = CallContract(
+      [&] { return plugin_.plugin().ReceiveNotify(code, arg, contactName_, nullptr, reply); },
+      result);
+  ShowRaised();
+  if (status.failed()) {
+    Say("   (the plug-in could not answer: error " + Hex(status.code) + " " + status.description +
+        "; nothing was sent)");
+    return;
+  }
+  if (echo) {
+    // The plug-in takes its own request back without answering; an answer
+    // to it would go to the contact unasked, so it is never sent.
+    if (!reply.empty()) Say("   (the plug-in answered its own request; not sent)");
+    return;
+  }
+  if (!result) {
+    Say("   (not a request this plug-in answers)");
+  } else if (reply.empty()) {
+    Say("   (the plug-in gave no answer)");
+  } else {
+    SendReply(reply);
+  }
+}
+
+void ChatHost::SendReply(const std::u16string& reply) {
+  // Lines (LF) that read "#/dropfile " + path are commands to this host;
+  // the rest is the text for the contact.
+  const ReplyParts parts = SplitDropFiles(reply);
+  if (!parts.text.empty()) {
+    const std::vector<std::u16string> lines = SplitLines(parts.text);
+    Say("-> replied to " + PrintableText(contactName_) + ": " + PrintableText(lines[0]) +
+        (lines.size() > 1 ? " (+" + std::to_string(lines.size() - 1) + " lines)" : ""));
+    connection_.SendText(parts.text);
+  }
+  for (const std::u16string& file : parts.files) SendDropFile(file);
+}
+
+void ChatHost::SendDropFile(const std::u16string& path) {
+  std::string why;
+  if (!MaySendDropFile(registry_, path, why)) {
+    Say("Refused to send " + PrintableText(path) + ": " + why + ".");
+    connection_.Send(AbortMessage(0, u"the file was not sent: " + Utf8ToUtf16(why)));
+    return;
+  }
+  if (connection_.SendFile(PathFromText(path), why) == 0) {
+    Say("FAILED to send " + PrintableText(path) + ": " + why + ".");
+    connection_.Send(AbortMessage(0, u"the file was not sent: " + Utf8ToUtf16(why)));
+  }
+}
+
+void ChatHost::ShowContactText(const std::u16string& text) {
+  const std::vector<std::u16string> lines = SplitLines(text);
+  const std::string who = PrintableText(contactName_) + ": ";
+  const std::string indent(TextColumns(who), ' ');
+  std::vector<std::string> shown{who + PrintableText(lines[0])};
+  for (size_t i = 1; i < lines.size(); ++i) shown.push_back(indent + PrintableText(lines[i]));
+  output_.Lines(shown);
+}
+
+void ChatHost::ShowHelp() {
+  Say("Commands of " + PrintableText(pluginName_) + ":");
+  for (const CommandInfo& c : commands_) {
+    std::string usage = "/";
+    usage += PrintableText(c.value);
+    if (!c.help.empty()) {
+      usage += " <";
+      usage += PrintableText(c.help);
+      usage += '>';
+    }
+    usage.resize(std::max<size_t>(usage.size(), 28), ' ');
+    Say("  " + usage + PrintableText(c.name));
+  }
+  Say("  /help                       this list");
+  Say("  /quit                       leave the chat");
+  Say("Anything else is sent to " + PrintableText(contactName_) + " as a message.");
+}
+
+void ChatHost::ShowRaised() {
+  for (const ToastSeen& t : plugin_.TakeToasts()) {
+    for (const std::string& l : ToastText(t)) Say(l);
+  }
+  for (const MessageBoxSeen& m : plugin_.TakeMessageBoxes()) {
+    for (const std::string& l : MessageBoxText(m)) Say(l);
+  }
+}
+
+}  // namespace zuvo::chat
