@@ -9,9 +9,13 @@
 #include "base/plugin_error.h"
 #include "base/text.h"
 #include "core/px_plugin_const.h"
-#include "host/chat_host.h"
-#include "host/chat_platform.h"
-#include "host/chat_transfer.h"
+#include "host/chat/platform.h"
+#include "host/chat/transfer.h"
+#include "host/common/drop_file.h"
+#include "host/common/idle_event_pump.h"
+#include "host/common/notice_text.h"
+#include "host/common/path_text.h"
+#include "host/common/toast_window_posix.h"
 #include "purple/purple_form_view.h"
 #include "purple/reply_limit.h"
 
@@ -30,7 +34,6 @@ extern "C" {
 namespace zuvo::purple {
 namespace {
 
-constexpr char kDropFile[] = "#/dropfile ";
 // How long after asking a contact its replies are shown.
 constexpr auto kReplyWindow = std::chrono::minutes(10);
 // Whole texts waiting for the main loop.
@@ -68,30 +71,6 @@ class NoticeBox : public MessageBoxSeam {
  private:
   PurplePlugin* plugin_;
 };
-
-// Requests are answered from the main loop's own callbacks; nothing is
-// pumped from inside them.
-class IdlePump : public EventPump {
- public:
-  void ProcessPendingEvents() override {}
-};
-
-std::u16string TextAt(const char16_t* text) { return text ? std::u16string(text) : u""; }
-
-// Splits at CR, LF or CR LF.
-std::vector<std::u16string> SplitLines(const std::u16string& text) {
-  std::vector<std::u16string> lines(1);
-  for (size_t i = 0; i < text.size(); ++i) {
-    const char16_t c = text[i];
-    if (c == kCR || c == kLF) {
-      if (c == kCR && i + 1 < text.size() && text[i + 1] == kLF) ++i;
-      lines.emplace_back();
-    } else {
-      lines.back() += c;
-    }
-  }
-  return lines;
-}
 
 uint32_t NewMessageId() {
   static std::mt19937 random{std::random_device{}()};
@@ -136,7 +115,7 @@ PurpleHost::PurpleHost(PurplePlugin* plugin)
       formView_(std::make_unique<PurpleFormView>(plugin)),
       messageBox_(std::make_unique<NoticeBox>(plugin)),
       fileSystem_(CreatePlatformFileSystem()),
-      eventPump_(std::make_unique<IdlePump>()) {
+      eventPump_(std::make_unique<IdleEventPump>()) {
   Platform platform;
   platform.registry = registry_.get();
   platform.messageBox = messageBox_.get();
@@ -147,12 +126,10 @@ PurpleHost::PurpleHost(PurplePlugin* plugin)
   server_ = std::make_unique<PluginServer>(platform);
   formView_->SetServer(server_.get());
   plugin_object_ = std::make_unique<beta>(*server_);
-  toastMessage_ = windowMessages_.RegisterWindowMessage(kToastMessageName);
-  windowMessages_.CreateTopLevelWindow([this](uint32_t message, uintptr_t wParam, intptr_t) {
-    if (message != toastMessage_ || wParam == 0) return intptr_t{0};
-    toasts_.push_back(TextAt(reinterpret_cast<const ToastRecord*>(wParam)->pMessage));
-    return intptr_t{1};
-  });
+  // Requests are answered from the main loop's own callbacks, so nothing is
+  // pumped from inside them; toasts are kept until the call that raised them
+  // returns.
+  OpenToastWindow(windowMessages_, [this](ToastSeen toast) { toasts_.push_back(toast.message); });
 }
 
 PurpleHost::~PurpleHost() {
@@ -424,27 +401,12 @@ void PurpleHost::AnswerRequest(PurpleAccount* account, const std::string& sender
   } else if (result && !reply.empty()) {
     // Lines (LF) that read "#/dropfile " and a path are for this host; the
     // rest goes to the contact, cut to the host's limit.
-    std::u16string text;
-    std::vector<std::u16string> files;
-    const std::u16string dropFile = Utf8ToUtf16(kDropFile);
-    size_t start = 0;
-    for (;;) {
-      const size_t lf = reply.find(kLF, start);
-      std::u16string line = reply.substr(start, lf == std::u16string::npos ? lf : lf - start);
-      if (line.compare(0, dropFile.size(), dropFile) == 0) {
-        files.push_back(line.substr(dropFile.size()));
-      } else {
-        if (!text.empty()) text += kLF;
-        text += line;
-      }
-      if (lf == std::u16string::npos) break;
-      start = lf + 1;
-    }
+    const ReplyParts parts = SplitDropFiles(reply);
     const int maxLines = purple_prefs_get_int(kPrefMaxReplyLines);
-    if (!text.empty()) {
-      SendText(account, sender, LimitReplyLines(text, maxLines > 0 ? maxLines : 0));
+    if (!parts.text.empty()) {
+      SendText(account, sender, LimitReplyLines(parts.text, maxLines > 0 ? maxLines : 0));
     }
-    for (const std::u16string& file : files) SendDropFile(account, sender, file);
+    for (const std::u16string& file : parts.files) SendDropFile(account, sender, file);
   }
   if (listing) gate_.ListingDone(key);
 }
@@ -471,10 +433,7 @@ void PurpleHost::SendDropFile(PurpleAccount* account, const std::string& who,
   // file that, with ".." and links resolved, lies in the stored shared
   // folder.
   std::string why;
-  const std::u16string share = chat::StoredSharedFolder(*registry_);
-  if (share == u"Error" ||
-      !chat::InsideSharedFolder(chat::PathFromText(path), chat::PathFromText(share), why)) {
-    if (why.empty()) why = "no shared folder is set";
+  if (!MaySendDropFile(*registry_, path, why)) {
     SystemLine(conv,
                "Zuvo File Sharing: refused to send " + PrintableText(path) + ": " + why + ".");
     return;
@@ -482,7 +441,7 @@ void PurpleHost::SendDropFile(PurpleAccount* account, const std::string& who,
   PurpleConnection* gc = purple_account_get_connection(account);
   if (!gc) return;
   SystemLine(conv, "Zuvo File Sharing: sending " + PrintableText(path) + " to " + who + ".");
-  const std::string file = chat::PathFromText(path).string();
+  const std::string file = PathFromText(path).string();
   serv_send_file(gc, who.c_str(), file.c_str());
 }
 
@@ -550,7 +509,7 @@ void PurpleHost::FinishDownloads() {
     std::string saved;
     for (unsigned n = 0; n < 10000 && saved.empty() && why.empty(); ++n) {
       const std::filesystem::path candidate =
-          folder / chat::PathFromText(chat::CandidateName(download.name, n));
+          folder / PathFromText(chat::CandidateName(download.name, n));
       if (chat::MoveNoReplace(download.tempPath, candidate, why) == chat::MoveResult::kMoved) {
         saved = candidate.string();
       }

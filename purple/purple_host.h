@@ -101,8 +101,7 @@ class PurpleHost {
   std::unique_ptr<EventPump> eventPump_;
   std::unique_ptr<PluginServer> server_;
   std::unique_ptr<beta> plugin_object_;
-  uint32_t toastMessage_ = 0;
-  std::vector<std::u16string> toasts_;  // raised during the current call
+  std::vector<std::u16string> toasts_;  // raised during the current call, their texts
 
   std::vector<PurpleCmdId> commands_;
   guint tick_ = 0;
