@@ -78,8 +78,10 @@ std::u16string Ascii(std::string_view in);
 char16_t FoldCase(char16_t c);
 bool EqualsIgnoreCase(std::u16string_view a, std::u16string_view b);
 
-// Whether |text| holds a character below code 32 (a line break, a tab, the
-// marker...).
+// Whether |text| holds a character that a chat client may take as a line
+// break or act on: below code 32 (CR, LF, a tab, the marker...), DEL, the C1
+// controls U+0080..U+009F (U+0085 is a line break) and the line and
+// paragraph separators U+2028 and U+2029.
 bool HasControlCharacter(std::u16string_view text);
 
 // A text for one terminal line, in UTF-8: control characters in caret

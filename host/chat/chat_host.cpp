@@ -305,13 +305,17 @@ void ChatHost::SendReply(const std::u16string& reply) {
 }
 
 void ChatHost::SendDropFile(const std::u16string& path) {
+  // The plug-in checked the path as text; the host opens it beneath the
+  // shared folder (a regular file, no link on the way) and sends what it
+  // opened, never the path opened again.
   std::string why;
-  if (!MaySendDropFile(registry_, path, why)) {
+  SharedFile file;
+  if (!OpenDropFile(registry_, path, file, why)) {
     Say("Refused to send " + PrintableText(path) + ": " + why + ".");
     connection_.Send(AbortMessage(0, u"the file was not sent: " + Utf8ToUtf16(why)));
     return;
   }
-  if (connection_.SendFile(PathFromText(path), why) == 0) {
+  if (connection_.SendFile(file, TextFromPath(PathFromText(path).filename()), why) == 0) {
     Say("FAILED to send " + PrintableText(path) + ": " + why + ".");
     connection_.Send(AbortMessage(0, u"the file was not sent: " + Utf8ToUtf16(why)));
   }

@@ -82,8 +82,15 @@ void Connection::Send(const Message& message) {
   wake_.notify_one();
 }
 
+uint32_t Connection::SendFile(SharedFile& file, std::u16string name, std::string& why) {
+  return Queue(OutgoingFile::FromOpen(file, std::move(name)), why);
+}
+
 uint32_t Connection::SendFile(const std::filesystem::path& path, std::string& why) {
-  std::unique_ptr<OutgoingFile> file = OutgoingFile::Open(path, why);
+  return Queue(OutgoingFile::Open(path, why), why);
+}
+
+uint32_t Connection::Queue(std::unique_ptr<OutgoingFile> file, std::string& why) {
   if (!file) return 0;
   uint32_t id;
   {

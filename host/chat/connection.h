@@ -87,6 +87,8 @@ class Connection {
   // Queues the file at |path|; its transfer id, or 0 with |why| when it
   // cannot be opened (nothing is sent then).
   uint32_t SendFile(const std::filesystem::path& path, std::string& why);
+  // As SendFile, from a file already open and checked, sent as |name|.
+  uint32_t SendFile(SharedFile& file, std::u16string name, std::string& why);
 
   // Lets the contact send one more file (the local user asked for one).
   // Offers beyond the files asked for are refused.
@@ -98,6 +100,9 @@ class Connection {
   void Close(bool bye);
 
  private:
+  // Queues |file| for sending; 0 with |why| when there is none.
+  uint32_t Queue(std::unique_ptr<OutgoingFile> file, std::string& why);
+
   struct Outgoing {
     uint32_t id = 0;
     std::unique_ptr<OutgoingFile> file;

@@ -72,15 +72,13 @@ TEST(Wildcard, SplitPatternList) {
       {u"", {{u"", K::kAll}}},
       {u"*.txt;", {{u"*.txt", K::kSuffix}, {u"", K::kAll}}},
       {u"*.t?t;a*", {{u"*.t?t", K::kPattern}, {u"a*", K::kPattern}}},
-      {u";;", {{u"", K::kAll}, {u"", K::kAll}, {u"", K::kAll}}},
+      // Repeats, up to letter case, and every form of "all" count once.
+      {u";;", {{u"", K::kAll}}},
+      {u"*.txt;*;*.TXT;;a?;*.*;A?",
+       {{u"*.txt", K::kSuffix}, {u"*", K::kAll}, {u"a?", K::kPattern}}},
       {u" *.txt ; *", {{u" *.txt ", K::kPattern}, {u" *", K::kPattern}}},
       {u"../*;..\\*;C:*;a/b;..;*",
-       {{u"../*", K::kNothing},
-        {u"..\\*", K::kNothing},
-        {u"C:*", K::kNothing},
-        {u"a/b", K::kNothing},
-        {u"..", K::kNothing},
-        {u"*", K::kAll}}},
+       {{u"../*", K::kNothing}, {u"*", K::kAll}}},  // all match nothing: one piece
   };
   for (const Case& c : table) {
     SCOPED_TRACE(Utf16ToUtf8(c.list));
@@ -94,6 +92,17 @@ TEST(Wildcard, SplitPatternList) {
   // A piece that matches nothing matches nothing, whatever the name.
   EXPECT_FALSE(SplitPatternList(u"..")[0].Matches(u".."));
   EXPECT_TRUE(SplitPatternList(u"")[0].Matches(u"any"));
+
+  // The bounds count distinct pieces and their characters, not the text.
+  std::u16string pieces;
+  for (size_t i = 0; i < kMaxPatternPieces; ++i) pieces += (i ? u";*." : u"*.") + DecimalText(i);
+  EXPECT_TRUE(PatternListWithinBounds(pieces + u";" + pieces));
+  EXPECT_FALSE(PatternListWithinBounds(pieces + u";*.x"));
+  EXPECT_EQ(SplitPatternList(pieces + u";*.x").size(), kMaxPatternPieces);
+  EXPECT_TRUE(PatternListWithinBounds(std::u16string(kMaxPatternChars, u'?')));
+  EXPECT_FALSE(PatternListWithinBounds(std::u16string(kMaxPatternChars + 1, u'?')));
+  EXPECT_FALSE(PatternListWithinBounds(std::u16string(kMaxPatternChars / 2, u'?') + u";" +
+                                       std::u16string(kMaxPatternChars / 2 + 1, u'*')));
 }
 
 }  // namespace
