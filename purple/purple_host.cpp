@@ -9,6 +9,7 @@
 #include "base/plugin_error.h"
 #include "base/text.h"
 #include "core/px_plugin_const.h"
+#include "files/shared_file.h"
 #include "host/chat/platform.h"
 #include "host/chat/transfer.h"
 #include "host/common/drop_file.h"
@@ -36,6 +37,8 @@ namespace {
 
 // How long after asking a contact its replies are shown.
 constexpr auto kReplyWindow = std::chrono::minutes(10);
+// Files kept open for transfers in progress.
+constexpr size_t kMaxOutgoing = 32;
 // Whole texts waiting for the main loop.
 constexpr size_t kMaxQueued = 32;
 
@@ -139,6 +142,7 @@ PurpleHost::~PurpleHost() {
   if (queuedSource_) g_source_remove(queuedSource_);
   if (finishSource_) g_source_remove(finishSource_);
   FinishDownloads();
+  while (!outgoing_.empty()) DropOutgoing(outgoing_.begin());
   for (auto& [xfer, download] : downloads_) {
     g_unlink(download.tempPath.c_str());
     purple_xfer_unref(xfer);
@@ -199,6 +203,10 @@ bool PurpleHost::Start() {
                         PURPLE_CALLBACK(OnFileRecvComplete), this);
   purple_signal_connect(purple_xfers_get_handle(), "file-recv-cancel", plugin_,
                         PURPLE_CALLBACK(OnFileRecvCancel), this);
+  purple_signal_connect(purple_xfers_get_handle(), "file-send-complete", plugin_,
+                        PURPLE_CALLBACK(OnFileSendEnded), this);
+  purple_signal_connect(purple_xfers_get_handle(), "file-send-cancel", plugin_,
+                        PURPLE_CALLBACK(OnFileSendEnded), this);
   tick_ = g_timeout_add_seconds(5, OnTick, this);
   return true;
 }
@@ -429,20 +437,62 @@ void PurpleHost::ShowReply(PurpleAccount* account, const std::string& sender,
 void PurpleHost::SendDropFile(PurpleAccount* account, const std::string& who,
                               const std::u16string& path) {
   PurpleConversation* conv = ConversationWith(account, who);
-  // The plug-in checked the path as text; the host sends only a regular
-  // file that, with ".." and links resolved, lies in the stored shared
-  // folder.
+  // The plug-in checked the path as text; the host opens it beneath the
+  // stored shared folder (a regular file, no link on the way).
   std::string why;
-  if (!MaySendDropFile(*registry_, path, why)) {
+  SharedFile file;
+  if (!OpenDropFile(*registry_, path, file, why)) {
     SystemLine(conv,
                "Zuvo File Sharing: refused to send " + PrintableText(path) + ": " + why + ".");
     return;
   }
   PurpleConnection* gc = purple_account_get_connection(account);
   if (!gc) return;
+  // libpurple opens what it sends by name, later. It gets a name of its own
+  // in a private folder, the file's own name, leading to the file opened and
+  // judged here: what it reads is that file, whatever happens to the path.
+  gchar* folder = g_dir_make_tmp("zuvo-send-XXXXXX", nullptr);
+  if (!folder) {
+    SystemLine(conv,
+               "Zuvo File Sharing: cannot send " + PrintableText(path) + ": no temporary folder.");
+    return;
+  }
+  Outgoing outgoing;
+  outgoing.folder = folder;
+  g_free(folder);
+  std::string name = Utf16ToUtf8(AwaitedFiles::FileNameOf(path));
+  if (name.empty() || name == "." || name == "..") name = "file";
+  outgoing.link = outgoing.folder + "/" + name;
+  const std::string target = "/proc/self/fd/" + std::to_string(fileno(file.get()));
+  if (symlink(target.c_str(), outgoing.link.c_str()) != 0) {
+    g_rmdir(outgoing.folder.c_str());
+    SystemLine(conv, "Zuvo File Sharing: cannot send " + PrintableText(path) + ".");
+    return;
+  }
+  outgoing.file = std::move(file);
+  // A bounded number of files stay open for transfers that never end.
+  if (outgoing_.size() >= kMaxOutgoing) DropOutgoing(outgoing_.begin());
+  outgoing_.push_back(std::move(outgoing));
   SystemLine(conv, "Zuvo File Sharing: sending " + PrintableText(path) + " to " + who + ".");
-  const std::string file = PathFromText(path).string();
-  serv_send_file(gc, who.c_str(), file.c_str());
+  serv_send_file(gc, who.c_str(), outgoing_.back().link.c_str());
+}
+
+void PurpleHost::DropOutgoing(std::vector<Outgoing>::iterator it) {
+  g_unlink(it->link.c_str());
+  g_rmdir(it->folder.c_str());
+  outgoing_.erase(it);
+}
+
+void PurpleHost::OnFileSendEnded(PurpleXfer* xfer, void* data) {
+  auto* self = static_cast<PurpleHost*>(data);
+  const char* local = purple_xfer_get_local_filename(xfer);
+  if (!local) return;
+  for (auto it = self->outgoing_.begin(); it != self->outgoing_.end(); ++it) {
+    if (it->link == local) {
+      self->DropOutgoing(it);
+      return;
+    }
+  }
 }
 
 void PurpleHost::OnFileRecvRequest(PurpleXfer* xfer, void* data) {

@@ -22,6 +22,7 @@
 #include "core/plugin_server.h"
 #include "core/window_messages_posix.h"
 #include "files/file_system.h"
+#include "files/shared_file.h"
 #include "purple/awaited_files.h"
 #include "purple/prefs_registry.h"
 #include "purple/request_gate.h"
@@ -64,6 +65,7 @@ class PurpleHost {
   static void OnFileRecvRequest(PurpleXfer* xfer, void* data);
   static void OnFileRecvComplete(PurpleXfer* xfer, void* data);
   static void OnFileRecvCancel(PurpleXfer* xfer, void* data);
+  static void OnFileSendEnded(PurpleXfer* xfer, void* data);
   static gboolean OnTick(void* data);
   static gboolean OnQueued(void* data);
   static gboolean OnFinishDownloads(void* data);
@@ -128,6 +130,16 @@ class PurpleHost {
     bool complete = false;
   };
   std::map<PurpleXfer*, Download> downloads_;
+
+  // A file being sent: opened and judged here, and the name libpurple
+  // reads it by (a link to the open file in a private folder).
+  struct Outgoing {
+    SharedFile file;
+    std::string folder;
+    std::string link;
+  };
+  std::vector<Outgoing> outgoing_;  // oldest first
+  void DropOutgoing(std::vector<Outgoing>::iterator it);
 };
 
 }  // namespace zuvo::purple
