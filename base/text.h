@@ -73,8 +73,8 @@ std::u16string Ascii(std::string_view in);
 
 // Lower-cases the ASCII letters and the Latin-1/Latin Extended-A letters that
 // have simple one-to-one case pairs; every other code unit is kept. This is
-// the case folding used for command and code recognition and for file-name
-// matching.
+// the case folding used for command and code recognition; file names have
+// their own rule (base/file_name_case.h).
 char16_t FoldCase(char16_t c);
 bool EqualsIgnoreCase(std::u16string_view a, std::u16string_view b);
 

@@ -1,5 +1,6 @@
 #include "files/file_system.h"
 
+#include "base/file_name_case.h"
 #include "base/text.h"
 #include "files/tree_walk.h"
 
@@ -39,7 +40,7 @@ class NameSearch final : public TreeVisitor {
     for (const FolderEntry& e : contents->entries) {
       if (e.kind != EntryKind::kFile || e.nameLength != name_.size()) continue;
       const std::u16string_view name = contents->name(e);
-      if (EqualsIgnoreCase(name, name_)) {
+      if (FileNamesEqual(name, name_)) {
         found_.reserve(prefix.size() + name.size());
         found_.assign(prefix).append(name);
         hit_ = true;

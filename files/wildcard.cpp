@@ -2,15 +2,16 @@
 
 #include <unordered_set>
 
+#include "base/file_name_case.h"
 #include "base/text.h"
 
 namespace zuvo {
 namespace {
 
-// FoldCase, with the ASCII letters done inline.
+// The file-name rule's upper-case form, with the ASCII letters done inline.
 inline char16_t Fold(char16_t c) {
-  if (c < 128) return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c + 32) : c;
-  return FoldCase(c);
+  if (c < 128) return (c >= u'a' && c <= u'z') ? static_cast<char16_t>(c - 32) : c;
+  return FileNameUpcase(c);
 }
 
 std::u16string FoldAll(std::u16string_view text) {

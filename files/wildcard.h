@@ -2,7 +2,8 @@
 //
 // The dialect is the one Windows folders are listed with: "*" matches any
 // run of characters (none included), "?" matches exactly one character, and
-// letters compare without regard to case (FoldCase). A pattern that ends in
+// letters compare without regard to case under the file-name rule
+// (base/file_name_case.h). A pattern that ends in
 // "." followed by stars also matches the name without that ending, so "*.*"
 // matches every name, with or without a dot, and "read*.*" matches "readme".
 // Every other character, blanks included, matches itself.
@@ -18,7 +19,7 @@ namespace zuvo {
 
 bool MatchWildcard(std::u16string_view pattern, std::u16string_view name);
 
-// One piece of a ";"-separated pattern list, classified and case-folded
+// One piece of a ";"-separated pattern list, classified and upper-cased
 // once per listing.
 struct PatternPiece {
   enum class Kind {
@@ -29,7 +30,7 @@ struct PatternPiece {
   };
   Kind kind;
   std::u16string_view text;
-  std::u16string folded;  // text case-folded (kSuffix: without its "*")
+  std::u16string folded;  // text upper-cased (kSuffix: without its "*")
 
   bool Matches(std::u16string_view name) const {
     uint64_t steps = 0;

@@ -8,6 +8,7 @@
 
 #include <vector>
 
+#include "base/file_name_case.h"
 #include "files/wildcard.h"
 #include "fuzz/fuzz_support.h"
 
@@ -28,7 +29,7 @@ bool TableMatch(std::u16string_view pat, std::u16string_view name) {
     } else {
       for (size_t j = 1; j <= name.size(); ++j) {
         const char16_t n = name[j - 1];
-        next[j] = row[j - 1] && (p == u'?' || FoldCase(p) == FoldCase(n));
+        next[j] = row[j - 1] && (p == u'?' || FileNameUpcase(p) == FileNameUpcase(n));
       }
     }
     row.swap(next);

@@ -24,7 +24,11 @@ need_packages() {
 }
 
 # The packages every native build needs.
-NATIVE_BUILD_PACKAGES=(cmake ninja-build g++ libgtest-dev tmux valgrind pkg-config libpurple-dev)
+NATIVE_BUILD_PACKAGES=(cmake ninja-build g++ libgtest-dev tmux valgrind)
+# The file-name case table's test regenerates it from the Unicode data.
+NATIVE_BUILD_PACKAGES+=(unicode-data python3)
+# The libpurple plug-in builds where pkg-config finds libpurple.
+NATIVE_BUILD_PACKAGES+=(pkg-config libpurple-dev)
 
 # build_native PRESET: configures and builds one native preset.
 build_native() {

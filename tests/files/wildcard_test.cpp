@@ -44,6 +44,14 @@ TEST(Wildcard, MatchTable) {
       {u"*.txt ", u"a.txt", false},
       {u"\u00C9t\u00E9.*", u"\u00E9T\u00C9.doc", true},  // Latin-1 letters fold
       {u"\u0416*", u"\u0436ук", true},                   // Cyrillic
+      // The file-name rule: I with dot above, dotless i, the Kelvin sign and
+      // long s are letters of their own; other scripts' pairs fold.
+      {u"\u0130\u0131\u212A\u017F", u"\u0130\u0131\u212A\u017F", true},
+      {u"i*", u"\u0130", false},
+      {u"I*", u"\u0131", false},
+      {u"k*", u"\u212A", false},
+      {u"s*", u"\u017F", false},
+      {u"\u00FF\uFF41\u24D0\u10D0\u01C6", u"\u0178\uFF21\u24B6\u1C90\u01C4", true},
       {u"*.jpg", u"photo.jpeg", false},
       {u"[ab]*", u"[ab]x", true},  // no character classes
       {u"[ab]*", u"ax", false},
