@@ -1,6 +1,6 @@
 #include "purple/prefs_registry.h"
 
-#include <cstring>
+#include <algorithm>
 
 #include "base/text.h"
 #include "settings/registry.h"
@@ -33,36 +33,41 @@ class PrefsRegistry : public RegistryBackend {
     return reg::kSuccess;
   }
 
-  long QueryValue(KeyHandle key, const std::string& valueName, char* buffer,
+  long QueryValue(KeyHandle key, const std::string& valueName, char16_t* buffer,
                   uint32_t& size) override {
     if (key != kSettingsKey) return reg::kInvalidHandle;
     const Value value = Find(valueName);
     if (!value.pref || !prefs_.Exists(value.pref)) return reg::kFileNotFound;
-    std::string data = value.flag ? std::string(prefs_.GetBool(value.pref) ? "1" : "0")
-                                  : prefs_.GetString(value.pref);
-    data.push_back('\0');
+    std::u16string data = value.flag ? std::u16string(prefs_.GetBool(value.pref) ? u"1" : u"0")
+                                     : Utf8ToUtf16(prefs_.GetString(value.pref));
+    data.push_back(u'\0');
     if (data.size() > size || buffer == nullptr) {
       const bool fits = data.size() <= size;
       size = static_cast<uint32_t>(data.size());
       return fits ? reg::kSuccess : reg::kMoreData;
     }
-    std::memcpy(buffer, data.data(), data.size());
+    std::copy(data.begin(), data.end(), buffer);
     size = static_cast<uint32_t>(data.size());
     return reg::kSuccess;
   }
 
-  long SetValue(KeyHandle key, const std::string& valueName, std::string_view data) override {
+  long SetValue(KeyHandle key, const std::string& valueName, std::u16string_view data) override {
     if (key != kSettingsKey) return reg::kInvalidHandle;
     const Value value = Find(valueName);
     if (!value.pref) return reg::kAccessDenied;  // no other values live here
-    if (!data.empty() && data.back() == '\0') data.remove_suffix(1);
-    if (data.find('\0') != std::string_view::npos) return reg::kInvalidParameter;
+    if (!data.empty() && data.back() == u'\0') data.remove_suffix(1);
+    if (data.find(u'\0') != std::u16string_view::npos) return reg::kInvalidParameter;
     if (value.flag) {
-      if (data != "1" && data != "0") return reg::kInvalidParameter;
-      prefs_.SetBool(value.pref, data == "1");
-    } else {
-      prefs_.SetString(value.pref, std::string(data));
+      if (data != u"1" && data != u"0") return reg::kInvalidParameter;
+      prefs_.SetBool(value.pref, data == u"1");
+      return reg::kSuccess;
     }
+    // Preferences hold UTF-8: a text with a lone surrogate cannot be kept
+    // exactly, and nothing is stored rather than a changed text.
+    bool valid = true;
+    const std::string utf8 = Utf16ToUtf8(data, &valid);
+    if (!valid) return reg::kNoUnicodeTranslation;
+    prefs_.SetString(value.pref, utf8);
     return reg::kSuccess;
   }
 

@@ -9,7 +9,8 @@
 //   "Sub Folders"    ->  "sub_folders"    bool, read as "1" or "0"
 //
 // A switch takes only "1" or "0"; any other text is refused as an invalid
-// parameter (the registry's writer then keeps the stored value). Every other
+// parameter, and a folder that UTF-8 cannot hold exactly (a lone surrogate)
+// as untranslatable: the stored value is then kept. Every other
 // key or value does not exist. The preferences themselves sit behind
 // PrefsStore, so this mapping is the same in the plug-in and in its tests.
 #pragma once

@@ -128,6 +128,7 @@ TEST(PrefsRegistry, TheThreeSettingsAreTypedPreferences) {
   registry.WriteValue(kSettingsKeyPath, kStartOnValue, u"0");
   registry.WriteValue(kSettingsKeyPath, kSubFoldersValue, u"Error");  // not a switch: refused
   registry.WriteValue(kSettingsKeyPath, u"Other", u"x");
+  registry.WriteValue(kSettingsKeyPath, kSharedFolderValue, u"/lone\xD800");  // not kept
   EXPECT_EQ(prefs.strings[kPrefSharedFolder], "/srv/caf\xC3\xA9");
   EXPECT_FALSE(prefs.flags[kPrefStartOn]);
   EXPECT_EQ(prefs.flags.count(kPrefSubFolders), 0u);
