@@ -49,6 +49,8 @@ need_packages() {
 NATIVE_BUILD_PACKAGES=(cmake ninja-build g++ libgtest-dev tmux valgrind)
 # The file-name case table's test regenerates it from the Unicode data.
 NATIVE_BUILD_PACKAGES+=(unicode-data python3)
+# The libpurple plug-in builds where pkg-config finds libpurple.
+NATIVE_BUILD_PACKAGES+=(pkg-config libpurple-dev)
 
 # build_native PRESET: configures and builds one native preset.
 build_native() {
