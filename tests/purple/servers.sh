@@ -2,12 +2,13 @@
 # (XMPP, port 5222) and ngircd (IRC, port 6667), on 127.0.0.1 only, with every
 # file under one folder. Source it; do not run it.
 
-# start_prosody DIR USER...: starts prosody with its configuration and data
-# in DIR/prosody, for the domain "localhost", without TLS and with plain
-# passwords allowed; USER's password is "pw". Every USER has every other USER
-# in their roster with mutual subscription.
+# start_prosody DIR "FRIEND..." [USER...]: starts prosody with its
+# configuration and data in DIR/prosody, for the domain "localhost", without
+# TLS and with plain passwords allowed. Every FRIEND and USER gets an account
+# with the password "pw"; every FRIEND has every other FRIEND in their roster
+# with mutual subscription, USERs have empty rosters.
 start_prosody() {
-  local dir=$1/prosody
+  local dir=$1/prosody friends=$2
   shift
   mkdir -p "$dir/data"
   cat >"$dir/prosody.cfg.lua" <<CFG
@@ -27,7 +28,7 @@ modules_disabled = { "s2s", "tls" }
 VirtualHost "localhost"
 CFG
   local user other
-  for user in "$@"; do
+  for user in $friends ${@:2}; do
     prosodyctl --config "$dir/prosody.cfg.lua" register "$user" localhost pw >/dev/null 2>&1 || {
       echo "prosodyctl could not register $user" >&2
       return 1
@@ -36,8 +37,9 @@ CFG
     {
       echo 'return {'
       echo '  [false] = { version = 1; pending = {}; };'
-      for other in "$@"; do
+      for other in $friends; do
         [ "$other" = "$user" ] && continue
+        [[ " $friends " == *" $user "* ]] || continue
         echo "  [\"$other@localhost\"] = { subscription = \"both\"; groups = { [\"Buddies\"] = true; }; name = \"$other\"; };"
       done
       echo '};'
