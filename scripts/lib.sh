@@ -32,7 +32,7 @@ packages_installed() {
 }
 
 # The packages every native build needs.
-NATIVE_BUILD_PACKAGES=(cmake ninja-build g++ libgtest-dev nlohmann-json3-dev tmux valgrind)
+NATIVE_BUILD_PACKAGES=(cmake ninja-build g++ libgtest-dev nlohmann-json3-dev tmux valgrind pkg-config libpurple-dev)
 
 # The packages the libpurple plug-in and its tests need: the library's
 # development files, Finch, local XMPP and IRC servers, and what runs them in

@@ -1,0 +1,126 @@
+// The libpurple host: what the add-on does for the plug-in, done inside
+// Pidgin or Finch. One PurpleHost per loaded plug-in owns one PluginServer
+// and one beta object, started as the add-on starts them (Initialize, then
+// the publish operations). It registers the published commands as slash
+// commands in IM conversations, carries requests and replies between two
+// plug-ins in the wire form (wire.h), lets only the contacts the user trusts
+// ask (request_gate.h), sends the files the plug-in names and takes in the
+// files the user asked for. Everything runs on libpurple's main loop.
+#pragma once
+
+#include <glib.h>
+
+#include <chrono>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "base/message_box.h"
+#include "core/beta.h"
+#include "core/plugin_server.h"
+#include "core/window_messages_posix.h"
+#include "files/file_system.h"
+#include "purple/awaited_files.h"
+#include "purple/prefs_registry.h"
+#include "purple/request_gate.h"
+#include "purple/wire.h"
+
+extern "C" {
+#include <cmds.h>
+#include <conversation.h>
+#include <ft.h>
+#include <plugin.h>
+}
+
+namespace zuvo::purple {
+
+class PurpleFormView;
+
+class PurpleHost {
+ public:
+  explicit PurpleHost(PurplePlugin* plugin);
+  ~PurpleHost();
+  PurpleHost(const PurpleHost&) = delete;
+  PurpleHost& operator=(const PurpleHost&) = delete;
+
+  // Starts the plug-in object and hooks into libpurple; false (with the
+  // reason shown to the user) when the plug-in does not start.
+  bool Start();
+
+  // Adds the preferences with their defaults (the settings key, as the
+  // add-on prepares it).
+  static void AddPreferences();
+
+ private:
+  using Clock = std::chrono::steady_clock;
+
+  // libpurple callbacks.
+  static PurpleCmdRet OnCommand(PurpleConversation* conv, const gchar* cmd, gchar** args,
+                                gchar** error, void* data);
+  static gboolean OnReceivingIm(PurpleAccount* account, char** sender, char** message,
+                                PurpleConversation* conv, PurpleMessageFlags* flags, void* data);
+  static void OnFileRecvRequest(PurpleXfer* xfer, void* data);
+  static void OnFileRecvComplete(PurpleXfer* xfer, void* data);
+  static void OnFileRecvCancel(PurpleXfer* xfer, void* data);
+  static gboolean OnTick(void* data);
+  static gboolean OnQueued(void* data);
+
+  void RunCommand(PurpleConversation* conv, const std::string& word, const std::string& arg);
+  bool Receive(PurpleAccount* account, const std::string& sender, const std::string& message);
+  // A text that arrived whole from |sender|.
+  void HandleText(PurpleAccount* account, const std::string& sender, const std::u16string& text);
+  void AnswerRequest(PurpleAccount* account, const std::string& sender,
+                     const std::u16string& request);
+  void ShowReply(PurpleAccount* account, const std::string& sender, const std::u16string& reply);
+  void SendText(PurpleAccount* account, const std::string& who, const std::u16string& text);
+  void SendDropFile(PurpleAccount* account, const std::string& who, const std::u16string& path);
+  void ShowRaised(PurpleConversation* conv);
+
+  // The IM conversation with |who|, opened when there is none.
+  static PurpleConversation* ConversationWith(PurpleAccount* account, const std::string& who);
+  // Writes |line| (plain text) as a system line.
+  static void SystemLine(PurpleConversation* conv, const std::string& line);
+  // The key that names one contact of one account, the same whether a
+  // message came from a full address (XMPP resource) or the buddy's name.
+  static std::string ContactKey(PurpleAccount* account, const std::string& who);
+  bool Trusted(PurpleAccount* account, const std::string& who) const;
+
+  PurplePlugin* plugin_;
+  std::unique_ptr<PrefsStore> prefs_;
+  std::unique_ptr<RegistryBackend> registry_;
+  std::unique_ptr<PurpleFormView> formView_;
+  std::unique_ptr<MessageBoxSeam> messageBox_;
+  InProcessWindowMessages windowMessages_;
+  std::unique_ptr<FileSystem> fileSystem_;
+  std::unique_ptr<EventPump> eventPump_;
+  std::unique_ptr<PluginServer> server_;
+  std::unique_ptr<beta> plugin_object_;
+  uint32_t toastMessage_ = 0;
+  std::vector<std::u16string> toasts_;  // raised during the current call
+
+  std::vector<PurpleCmdId> commands_;
+  guint tick_ = 0;
+  guint queuedSource_ = 0;
+
+  Reassembler reassembler_;
+  RequestGate gate_;
+  AwaitedFiles awaited_;
+  std::map<std::string, Clock::time_point> asked_;  // contacts asked, by key, when
+
+  // Whole texts waiting for the main loop, in arrival order.
+  struct Arrived {
+    PurpleAccount* account;
+    std::string sender;
+    std::u16string text;
+  };
+  std::vector<Arrived> queued_;
+
+  struct Download {
+    std::string tempPath;
+    std::u16string name;
+  };
+  std::map<PurpleXfer*, Download> downloads_;
+};
+
+}  // namespace zuvo::purple
