@@ -33,6 +33,8 @@ namespace {
 constexpr char kDropFile[] = "#/dropfile ";
 // How long after asking a contact its replies are shown.
 constexpr auto kReplyWindow = std::chrono::minutes(10);
+// Whole texts waiting for the main loop.
+constexpr size_t kMaxQueued = 32;
 
 class Prefs : public PrefsStore {
  public:
@@ -154,6 +156,8 @@ PurpleHost::~PurpleHost() {
   purple_signals_disconnect_by_handle(plugin_);
   if (tick_) g_source_remove(tick_);
   if (queuedSource_) g_source_remove(queuedSource_);
+  if (finishSource_) g_source_remove(finishSource_);
+  FinishDownloads();
   for (auto& [xfer, download] : downloads_) {
     g_unlink(download.tempPath.c_str());
     purple_xfer_unref(xfer);
@@ -309,6 +313,8 @@ bool PurpleHost::Receive(PurpleAccount* account, const std::string& sender,
     case PieceKind::kNotWire:
       return false;
     case PieceKind::kOtherVersion:
+      if (toldVersion_.size() >= 256) toldVersion_.clear();
+      if (!toldVersion_.insert(ContactKey(account, sender)).second) return true;
       SystemLine(ConversationWith(account, sender),
                  "Zuvo File Sharing: " + sender +
                      " uses another version of the file-sharing wire form; their message was "
@@ -328,6 +334,13 @@ bool PurpleHost::Receive(PurpleAccount* account, const std::string& sender,
                          r.why.c_str());
   } else if (r.kind == Reassembler::Result::Kind::kComplete) {
     // Answered from the main loop, not from inside the protocol's reader.
+    // The queue empties on the loop's next turn; a flood that fills it
+    // before that loses its newest texts.
+    if (queued_.size() >= kMaxQueued) {
+      purple_debug_warning("zuvo-file-sharing", "too many texts at once; one from %s dropped\n",
+                           sender.c_str());
+      return true;
+    }
     queued_.push_back({account, sender, std::move(r.text)});
     if (!queuedSource_) queuedSource_ = g_idle_add(OnQueued, this);
   }
@@ -360,7 +373,8 @@ void PurpleHost::AnswerRequest(PurpleAccount* account, const std::string& sender
   const std::string asked = PrintableText(code) + (arg.empty() ? "" : " " + PrintableText(arg));
   const std::string key = ContactKey(account, sender);
   const bool listing = IsListing(code);
-  const RequestGate::Decision d = gate_.Admit(key, Trusted(account, sender), listing, Clock::now());
+  const bool trusted = Trusted(account, sender);
+  const RequestGate::Decision d = gate_.Admit(key, trusted, listing, Clock::now());
   switch (d.verdict) {
     case RequestGate::Verdict::kAnswer:
       break;
@@ -371,11 +385,13 @@ void PurpleHost::AnswerRequest(PurpleAccount* account, const std::string& sender
       return;
     case RequestGate::Verdict::kTooFast:
       if (d.first) {
-        SystemLine(ConversationWith(account, sender),
-                   "Zuvo File Sharing: " + sender +
-                       " asks too often; requests are ignored for "
-                       "a moment.");
-        SendText(account, sender, u"Too many requests, please wait a moment and ask again");
+        SystemLine(
+            ConversationWith(account, sender),
+            "Zuvo File Sharing: " + sender + " asks too often; requests are ignored for a moment.");
+        // A stranger gets no answer at all, not even this one.
+        if (trusted) {
+          SendText(account, sender, u"Too many requests, please wait a moment and ask again");
+        }
       }
       return;
     case RequestGate::Verdict::kBusy:
@@ -497,29 +513,50 @@ void PurpleHost::OnFileRecvComplete(PurpleXfer* xfer, void* data) {
   auto* self = static_cast<PurpleHost*>(data);
   auto it = self->downloads_.find(xfer);
   if (it == self->downloads_.end()) return;
-  const Download download = it->second;
-  self->downloads_.erase(it);
-  PurpleConversation* conv =
-      ConversationWith(purple_xfer_get_account(xfer), purple_xfer_get_remote_user(xfer));
-  const std::filesystem::path folder = std::filesystem::path(download.tempPath).parent_path();
-  std::string why;
-  std::string saved;
-  for (unsigned n = 0; n < 10000 && saved.empty() && why.empty(); ++n) {
-    const std::filesystem::path candidate =
-        folder / chat::PathFromText(chat::CandidateName(download.name, n));
-    if (chat::MoveNoReplace(download.tempPath, candidate, why) == chat::MoveResult::kMoved) {
-      saved = candidate.string();
+  // libpurple closes the file only after this signal: the file gets its
+  // name on the loop's next turn.
+  it->second.complete = true;
+  if (!self->finishSource_) self->finishSource_ = g_idle_add(OnFinishDownloads, self);
+}
+
+gboolean PurpleHost::OnFinishDownloads(void* data) {
+  auto* self = static_cast<PurpleHost*>(data);
+  self->finishSource_ = 0;
+  self->FinishDownloads();
+  return FALSE;
+}
+
+void PurpleHost::FinishDownloads() {
+  for (auto it = downloads_.begin(); it != downloads_.end();) {
+    if (!it->second.complete) {
+      ++it;
+      continue;
     }
+    PurpleXfer* xfer = it->first;
+    const Download download = it->second;
+    it = downloads_.erase(it);
+    PurpleConversation* conv =
+        ConversationWith(purple_xfer_get_account(xfer), purple_xfer_get_remote_user(xfer));
+    const std::filesystem::path folder = std::filesystem::path(download.tempPath).parent_path();
+    std::string why;
+    std::string saved;
+    for (unsigned n = 0; n < 10000 && saved.empty() && why.empty(); ++n) {
+      const std::filesystem::path candidate =
+          folder / chat::PathFromText(chat::CandidateName(download.name, n));
+      if (chat::MoveNoReplace(download.tempPath, candidate, why) == chat::MoveResult::kMoved) {
+        saved = candidate.string();
+      }
+    }
+    if (saved.empty()) {
+      g_unlink(download.tempPath.c_str());
+      SystemLine(conv, "Zuvo File Sharing: FAILED to save " + PrintableText(download.name) + ": " +
+                           (why.empty() ? "no free name" : why) + ".");
+    } else {
+      SystemLine(conv, "Zuvo File Sharing: received " + PrintableText(download.name) +
+                           ", saved as " + saved + ".");
+    }
+    purple_xfer_unref(xfer);
   }
-  if (saved.empty()) {
-    g_unlink(download.tempPath.c_str());
-    SystemLine(conv, "Zuvo File Sharing: FAILED to save " + PrintableText(download.name) + ": " +
-                         (why.empty() ? "no free name" : why) + ".");
-  } else {
-    SystemLine(conv, "Zuvo File Sharing: received " + PrintableText(download.name) + ", saved as " +
-                         saved + ".");
-  }
-  purple_xfer_unref(xfer);
 }
 
 void PurpleHost::OnFileRecvCancel(PurpleXfer* xfer, void* data) {

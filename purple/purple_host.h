@@ -13,6 +13,7 @@
 #include <chrono>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -65,6 +66,9 @@ class PurpleHost {
   static void OnFileRecvCancel(PurpleXfer* xfer, void* data);
   static gboolean OnTick(void* data);
   static gboolean OnQueued(void* data);
+  static gboolean OnFinishDownloads(void* data);
+  // Gives the completed downloads their final names.
+  void FinishDownloads();
 
   void RunCommand(PurpleConversation* conv, const std::string& word, const std::string& arg);
   bool Receive(PurpleAccount* account, const std::string& sender, const std::string& message);
@@ -102,11 +106,13 @@ class PurpleHost {
   std::vector<PurpleCmdId> commands_;
   guint tick_ = 0;
   guint queuedSource_ = 0;
+  guint finishSource_ = 0;
 
   Reassembler reassembler_;
   RequestGate gate_;
   AwaitedFiles awaited_;
   std::map<std::string, Clock::time_point> asked_;  // contacts asked, by key, when
+  std::set<std::string> toldVersion_;  // contacts whose other wire version the user was told of
 
   // Whole texts waiting for the main loop, in arrival order.
   struct Arrived {
@@ -119,6 +125,7 @@ class PurpleHost {
   struct Download {
     std::string tempPath;
     std::u16string name;
+    bool complete = false;
   };
   std::map<PurpleXfer*, Download> downloads_;
 };

@@ -10,6 +10,18 @@ constexpr char16_t kShortEscapes[] = u" ./\\\r\n_:(),'&+~*?;[]#!=@$%";
 constexpr char kShortLetters[] = "abcdefghijklmnopqrstuvwxyz";
 static_assert(std::size(kShortEscapes) == std::size(kShortLetters));
 
+constexpr char16_t kLineCR = 13;
+constexpr char16_t kLineLF = 10;
+// The longest prefix one "_Z" escape repeats.
+constexpr size_t kMaxRepeat = 255;
+
+// Where the line that ends at |end| begins.
+size_t LineStartBefore(std::u16string_view text, size_t end) {
+  size_t start = end;
+  while (start > 0 && text[start - 1] != kLineCR && text[start - 1] != kLineLF) --start;
+  return start;
+}
+
 bool Plain(char16_t c) {
   return (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z') || (c >= u'0' && c <= u'9') ||
          c == u'-';
@@ -47,7 +59,31 @@ std::string EscapeText(std::u16string_view text) {
   static constexpr char kHex[] = "0123456789ABCDEF";
   std::string out;
   out.reserve(text.size() + text.size() / 4);
-  for (char16_t c : text) {
+  size_t prevStart = 0, prevEnd = 0;  // the previous line, once there is one
+  bool hasPrev = false;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char16_t c = text[i];
+    if (hasPrev && (i == 0 || text[i - 1] == kLineCR || text[i - 1] == kLineLF)) {
+      // A line that begins as the one before it: "_Z" and how many units.
+      size_t same = 0;
+      while (same < kMaxRepeat && prevStart + same < prevEnd && i + same < text.size() &&
+             text[prevStart + same] == text[i + same]) {
+        ++same;
+      }
+      if (same >= 3) {
+        out += "_Z";
+        out.push_back(kHex[same >> 4]);
+        out.push_back(kHex[same & 0xF]);
+        i += same - 1;
+        continue;
+      }
+    }
+    if (c == kLineCR || c == kLineLF) {
+      // |i| ends the current line, which started after the last break.
+      prevStart = LineStartBefore(text, i);
+      prevEnd = i;
+      hasPrev = true;
+    }
     if (Plain(c)) {
       out.push_back(static_cast<char>(c));
       continue;
@@ -64,30 +100,51 @@ std::string EscapeText(std::u16string_view text) {
   return out;
 }
 
-bool UnescapeText(std::string_view payload, std::u16string& text) {
+bool UnescapeText(std::string_view payload, std::u16string& text, size_t maxUnits) {
   text.clear();
-  text.reserve(payload.size());
+  text.reserve(std::min(payload.size(), maxUnits));
+  size_t lineStart = 0, prevStart = 0, prevEnd = 0;
+  bool hasPrev = false;
   for (size_t i = 0; i < payload.size(); ++i) {
+    if (text.size() >= maxUnits) return false;
     const char c = payload[i];
+    char16_t unit;
     if (c != '_') {
       if (!Plain(static_cast<unsigned char>(c))) return false;
-      text.push_back(static_cast<char16_t>(c));
-      continue;
+      unit = static_cast<char16_t>(c);
+    } else {
+      if (++i >= payload.size()) return false;
+      const char e = payload[i];
+      if (e >= 'a' && e <= 'z') {
+        unit = kShortEscapes[e - 'a'];
+      } else if (e == 'Z') {
+        // Only at the start of a line, and no more than the line before has.
+        if (payload.size() - i < 3 || !hasPrev || text.size() != lineStart) return false;
+        const int high = HexValue(payload[i + 1]), low = HexValue(payload[i + 2]);
+        if (high < 0 || low < 0) return false;
+        const size_t same = static_cast<size_t>(high * 16 + low);
+        if (same < 3 || same > prevEnd - prevStart || text.size() + same > maxUnits) return false;
+        const std::u16string repeated = text.substr(prevStart, same);
+        text += repeated;
+        i += 2;
+        continue;
+      } else {
+        if (payload.size() - i < 4) return false;
+        unit = 0;
+        for (size_t k = 0; k < 4; ++k) {
+          const int v = HexValue(payload[i + k]);
+          if (v < 0) return false;
+          unit = static_cast<char16_t>((unit << 4) | v);
+        }
+        i += 3;
+      }
     }
-    if (++i >= payload.size()) return false;
-    const char e = payload[i];
-    if (e >= 'a' && e <= 'z') {
-      text.push_back(kShortEscapes[e - 'a']);
-      continue;
+    if (unit == kLineCR || unit == kLineLF) {
+      prevStart = lineStart;
+      prevEnd = text.size();
+      hasPrev = true;
+      lineStart = text.size() + 1;
     }
-    if (payload.size() - i < 4) return false;
-    char16_t unit = 0;
-    for (size_t k = 0; k < 4; ++k) {
-      const int v = HexValue(payload[i + k]);
-      if (v < 0) return false;
-      unit = static_cast<char16_t>((unit << 4) | v);
-    }
-    i += 3;
     text.push_back(unit);
   }
   return true;
@@ -100,7 +157,8 @@ std::vector<std::string> EncodeText(std::u16string_view text, uint32_t id, size_
   std::vector<size_t> starts{0};
   size_t pos = 0;
   while (pos < payload.size()) {
-    const size_t escape = payload[pos] != '_' ? 1 : payload[pos + 1] >= 'a' ? 2 : 6;
+    const char next = payload[pos] == '_' ? payload[pos + 1] : 0;
+    const size_t escape = next == 0 ? 1 : next >= 'a' ? 2 : next == 'Z' ? 4 : 6;
     if (pos + escape - starts.back() > room) starts.push_back(pos);
     pos += escape;
   }
@@ -170,6 +228,11 @@ void Reassembler::Drop(std::map<Key, Text>::iterator it) {
   texts_.erase(it);
 }
 
+void Reassembler::Forget(const Key& key) {
+  if (dropped_.size() >= kRememberDropped) dropped_.pop_front();
+  dropped_.push_back(key);
+}
+
 bool Reassembler::MakeRoom(size_t bytes, const Key& keep) {
   while (total_ + bytes > limits_.maxTotalBytes) {
     auto oldest = texts_.end();
@@ -178,6 +241,7 @@ bool Reassembler::MakeRoom(size_t bytes, const Key& keep) {
       if (oldest == texts_.end() || it->second.last < oldest->second.last) oldest = it;
     }
     if (oldest == texts_.end()) return false;
+    Forget(oldest->first);
     Drop(oldest);
   }
   return true;
@@ -189,12 +253,18 @@ Reassembler::Result Reassembler::Add(const std::string& sender, const Piece& pie
   const Key key{sender, piece.id};
   auto it = texts_.find(key);
   auto drop = [&](const char* why) {
+    Forget(key);
     if (it != texts_.end()) Drop(it);
     result.kind = Result::Kind::kDropped;
     result.why = why;
     return result;
   };
   if (it == texts_.end()) {
+    if (std::find(dropped_.begin(), dropped_.end(), key) != dropped_.end()) {
+      result.kind = Result::Kind::kDropped;
+      result.why = "the rest of its text was given up";
+      return result;
+    }
     // A sender's oldest text in progress gives way to a new one.
     std::vector<std::map<Key, Text>::iterator> own;
     for (auto o = texts_.lower_bound({sender, 0}); o != texts_.end() && o->first.first == sender;
@@ -204,6 +274,7 @@ Reassembler::Result Reassembler::Add(const std::string& sender, const Piece& pie
     while (!own.empty() && own.size() >= limits_.maxTextsPerSender) {
       auto oldest = std::min_element(
           own.begin(), own.end(), [](auto a, auto b) { return a->second.last < b->second.last; });
+      Forget((*oldest)->first);
       Drop(*oldest);
       own.erase(oldest);
     }
@@ -233,7 +304,7 @@ Reassembler::Result Reassembler::Add(const std::string& sender, const Piece& pie
   for (const auto& [index, part] : text.pieces) payload += part;
   Drop(it);
   it = texts_.end();
-  if (!UnescapeText(payload, result.text)) {
+  if (!UnescapeText(payload, result.text, limits_.maxTextUnits)) {
     result.text.clear();
     return drop("its text is not in the wire form");
   }
@@ -247,6 +318,7 @@ std::vector<std::string> Reassembler::Expire(Clock::time_point now) {
     auto next = std::next(it);
     if (now - it->second.last >= limits_.timeout) {
       senders.push_back(it->first.first);
+      Forget(it->first);
       Drop(it);
     }
     it = next;

@@ -19,8 +19,11 @@
 // The escaped text keeps A-Z, a-z, 0-9 and "-" as they are; every other
 // UTF-16 unit is "_" and one lower-case letter for the common ones (a
 // blank, ".", "/", CR ...; table in wire.cpp) or "_" and four upper-case hex
-// digits. Nothing in a piece is markup, a link, an entity or a control
-// character on any network, and every UTF-16 text (lone surrogates too)
+// digits. A line (after CR or LF) that begins as the line before it begins
+// with "_Z" and two upper-case hex digits, the number of units (3 to 255)
+// repeated from the start of that line: a listing's paths share most of
+// their length, and a network such as IRC pays per message. Nothing in a piece is markup, a link,
+// an entity or a control character on any network, and every UTF-16 text (lone surrogates too)
 // comes back exactly. Pieces split the payload only between escapes.
 //
 // Reassembler puts the pieces of each sender's texts back together with
@@ -32,6 +35,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <string>
 #include <string_view>
@@ -54,9 +58,9 @@ inline constexpr size_t kMaxHeaderBytes = 36;
 inline constexpr size_t kMaxPieceCount = 9999999;
 
 // The escaped form of |text| and back. Unescape fails on any byte outside
-// the alphabet and on a broken escape.
+// the alphabet, on a broken escape and on a text longer than |maxUnits|.
 std::string EscapeText(std::u16string_view text);
-bool UnescapeText(std::string_view payload, std::u16string& text);
+bool UnescapeText(std::string_view payload, std::u16string& text, size_t maxUnits = 4u << 20);
 
 // The pieces that carry |text|, each at most |pieceBytes| bytes (at least
 // kMaxHeaderBytes + 5 are used).
@@ -86,6 +90,7 @@ class Reassembler {
 
   struct Limits {
     size_t maxTextBytes = 4u << 20;    // payload bytes of one text
+    size_t maxTextUnits = 4u << 20;    // UTF-16 units of one decoded text
     size_t maxTextsPerSender = 2;      // texts in progress per sender
     size_t maxTotalBytes = 16u << 20;  // everything buffered, with a per-piece charge
     Clock::duration timeout = std::chrono::seconds(120);  // since a text's last piece
@@ -131,8 +136,14 @@ class Reassembler {
   // other than |keep|; false when it cannot.
   bool MakeRoom(size_t bytes, const Key& keep);
 
+  // Remembers a text that was given up, so its later pieces do not start
+  // it again; the newest kRememberDropped are kept.
+  void Forget(const Key& key);
+  static constexpr size_t kRememberDropped = 64;
+
   Limits limits_;
   std::map<Key, Text> texts_;
+  std::deque<Key> dropped_;
   size_t total_ = 0;
 };
 
