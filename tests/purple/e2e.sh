@@ -93,7 +93,9 @@ wait_for() {
 has_line() { grep -qF -- "$2" "$T/$1.log"; }
 has_after() { after "$1" "$2" | grep -qF -- "$3"; }
 sys_has() { sys_after "$1" "$2" | grep -qxF -- "$3"; }
-sys_count_ge() { [ "$(sys_after "$1" "$2" | grep -cF -- "$3")" -ge "$4" ]; }
+# The lines of the input that begin with $1.
+starting() { awk -v p="$1" 'index($0, p) == 1'; }
+sys_count_ge() { [ "$(sys_after "$1" "$2" | starting "$3" | wc -l)" -ge "$4" ]; }
 
 # ask STEP TEXT: ann types TEXT in her conversation with bob, after a mark.
 ask() {
@@ -110,7 +112,7 @@ expect_paths() {
   wait_for "${5:-20}" sys_count_ge ann "$step" "$prefix" "$n"
   sleep 0.3
   local got
-  got=$(sys_after ann "$step" | grep -F -- "$prefix" | sort)
+  got=$(sys_after ann "$step" | starting "$prefix" | sort)
   if [ "$got" = "$(sort "$expected")" ]; then
     ok "$what"
   else
@@ -313,7 +315,7 @@ notice_after() { sys_after ann "$1" | grep -v -e '^Accepted' -e "^$T/" | grep -E
 check_cut_listing() {
   wait_for 180 notice_after many10k >/dev/null
   local paths notice
-  paths=$(sys_after ann many10k | grep -cF -- "$T/many10k/")
+  paths=$(sys_after ann many10k | starting "$T/many10k/" | wc -l)
   notice=$(notice_after many10k | tail -1)
   if [ "$paths" -gt 0 ] && [ "$paths" -lt 10000 ] && grep -qw -- "$((10000 - paths))" <<<"$notice"; then
     ok "irc: a 10,000-entry listing is cut, with a line saying how many were left out ($paths shown)"
@@ -321,7 +323,7 @@ check_cut_listing() {
     not_ok "irc: a 10,000-entry listing is cut with its notice" "paths shown: $paths; notice: $notice"
   fi
   local strays
-  strays=$(comm -23 <(sys_after ann many10k | grep -F -- "$T/many10k/" | sort) <(sort "$T/expect10k"))
+  strays=$(comm -23 <(sys_after ann many10k | starting "$T/many10k/" | sort) <(sort "$T/expect10k"))
   check "irc: the lines shown are the listing's own" test -z "$strays"
 }
 
