@@ -110,12 +110,16 @@ bool AccountAlive(PurpleAccount* account) {
          purple_account_is_connected(account);
 }
 
-std::string DownloadsFolder() {
-  const char* folder = purple_prefs_get_string(kPrefDownloads);
-  if (folder && *folder) return folder;
+// The user's download folder: XDG's, else ~/Downloads.
+std::string DefaultDownloadsFolder() {
   const char* xdg = g_get_user_special_dir(G_USER_DIRECTORY_DOWNLOAD);
   if (xdg && *xdg) return xdg;
   return std::string(g_get_home_dir()) + "/Downloads";
+}
+
+std::string DownloadsFolder() {
+  const char* folder = purple_prefs_get_string(kPrefDownloads);
+  return folder && *folder ? folder : DefaultDownloadsFolder();
 }
 
 bool IsListing(const std::u16string& code) {
@@ -173,7 +177,7 @@ void PurpleHost::AddPreferences() {
   purple_prefs_add_string(kPrefSharedFolder, "");
   purple_prefs_add_bool(kPrefStartOn, TRUE);
   purple_prefs_add_bool(kPrefSubFolders, TRUE);
-  purple_prefs_add_string(kPrefDownloads, DownloadsFolder().c_str());
+  purple_prefs_add_string(kPrefDownloads, DefaultDownloadsFolder().c_str());
   purple_prefs_add_int(kPrefMaxReplyLines, kDefaultMaxReplyLines);
   purple_prefs_add_bool(kPrefAnswerEveryone, FALSE);
 }
@@ -258,9 +262,12 @@ void PurpleHost::RunCommand(PurpleConversation* conv, const std::string& word,
   const std::string key = ContactKey(account, who);
   asked_[key] = Clock::now();
   if (EqualsIgnoreCase(code, u"rfile")) awaited_.Expect(key, rest, Clock::now());
+  if (!SendText(account, who, sResult)) {
+    SystemLine(conv, "Zuvo File Sharing: not asked, the account is not connected.");
+    return;
+  }
   SystemLine(conv, "Zuvo File Sharing: asked " + who + ": " + PrintableText(code) +
                        (rest.empty() ? "" : " " + PrintableText(rest)));
-  SendText(account, who, sResult);
   // As the add-on does, the plug-in gets its own request back once and
   // takes it as its echo; whatever it answers to it is not sent.
   std::u16string echoReply;
@@ -286,13 +293,14 @@ void PurpleHost::ShowRaised(PurpleConversation* conv) {
 
 // ---- Texts between the two plug-ins --------------------------------------
 
-void PurpleHost::SendText(PurpleAccount* account, const std::string& who,
+bool PurpleHost::SendText(PurpleAccount* account, const std::string& who,
                           const std::u16string& text) {
   PurpleConnection* gc = purple_account_get_connection(account);
-  if (!gc) return;
+  if (!gc || !purple_account_is_connected(account)) return false;
   for (const std::string& piece : EncodeText(text, NewMessageId(), PieceBytesFor(account))) {
     serv_send_im(gc, who.c_str(), piece.c_str(), static_cast<PurpleMessageFlags>(0));
   }
+  return true;
 }
 
 gboolean PurpleHost::OnReceivingIm(PurpleAccount* account, char** sender, char** message,

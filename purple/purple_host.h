@@ -77,7 +77,8 @@ class PurpleHost {
   void AnswerRequest(PurpleAccount* account, const std::string& sender,
                      const std::u16string& request);
   void ShowReply(PurpleAccount* account, const std::string& sender, const std::u16string& reply);
-  void SendText(PurpleAccount* account, const std::string& who, const std::u16string& text);
+  // Sends |text| in the wire form; false when the account is not connected.
+  bool SendText(PurpleAccount* account, const std::string& who, const std::u16string& text);
   void SendDropFile(PurpleAccount* account, const std::string& who, const std::u16string& path);
   void ShowRaised(PurpleConversation* conv);
 
