@@ -45,12 +45,25 @@ need_packages() {
   fi
 }
 
+# packages_installed PKG...: true when every package is installed.
+packages_installed() {
+  local p
+  for p in "$@"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || return 1
+  done
+}
+
 # The packages every native build needs.
 NATIVE_BUILD_PACKAGES=(cmake ninja-build g++ libgtest-dev tmux valgrind)
 # The file-name case table's test regenerates it from the Unicode data.
 NATIVE_BUILD_PACKAGES+=(unicode-data python3)
 # The libpurple plug-in builds where pkg-config finds libpurple.
 NATIVE_BUILD_PACKAGES+=(pkg-config libpurple-dev)
+
+# The packages the libpurple plug-in and its tests need: the library's
+# development files, Finch, local XMPP and IRC servers, and what runs them in
+# a loopback-only network namespace.
+PURPLE_TEST_PACKAGES=(libpurple-dev pkg-config finch prosody ngircd tmux iproute2 util-linux)
 
 # build_native PRESET: configures and builds one native preset.
 build_native() {
