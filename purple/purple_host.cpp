@@ -141,6 +141,8 @@ PurpleHost::~PurpleHost() {
   if (tick_) g_source_remove(tick_);
   if (queuedSource_) g_source_remove(queuedSource_);
   if (finishSource_) g_source_remove(finishSource_);
+  if (reloadSource_) g_source_remove(reloadSource_);
+  purple_prefs_disconnect_by_handle(plugin_);
   FinishDownloads();
   while (!outgoing_.empty()) DropOutgoing(outgoing_.begin());
   for (auto& [xfer, download] : downloads_) {
@@ -207,8 +209,27 @@ bool PurpleHost::Start() {
                         PURPLE_CALLBACK(OnFileSendEnded), this);
   purple_signal_connect(purple_xfers_get_handle(), "file-send-cancel", plugin_,
                         PURPLE_CALLBACK(OnFileSendEnded), this);
+  for (const char* pref : {kPrefSharedFolder, kPrefStartOn, kPrefSubFolders}) {
+    purple_prefs_connect_callback(plugin_, pref, OnSettingChanged, this);
+  }
   tick_ = g_timeout_add_seconds(5, OnTick, this);
   return true;
+}
+
+void PurpleHost::OnSettingChanged(const char*, PurplePrefType, gconstpointer, void* data) {
+  // Not at once: Apply stores the settings one by one, and a reload between
+  // two of them would put the old values back into the form it stores from.
+  auto* self = static_cast<PurpleHost*>(data);
+  if (!self->reloadSource_) self->reloadSource_ = g_idle_add(OnReloadSettings, self);
+}
+
+gboolean PurpleHost::OnReloadSettings(void* data) {
+  auto* self = static_cast<PurpleHost*>(data);
+  self->reloadSource_ = 0;
+  // The shared folder and the sub-folders switch count at once, as after
+  // Apply; "Start On" counts from the next start, as for the add-on.
+  if (self->server_->HolderLoaded()) self->server_->Holder()->LoadSettings();
+  return G_SOURCE_REMOVE;
 }
 
 // ---- Local commands -----------------------------------------------------

@@ -69,6 +69,12 @@ class PurpleHost {
   static gboolean OnTick(void* data);
   static gboolean OnQueued(void* data);
   static gboolean OnFinishDownloads(void* data);
+  // A setting changed in the client's preferences (its plug-in dialog, or
+  // prefs.xml edited by the client): the settings holder loads the stored
+  // settings again once the call that changed them has returned.
+  static void OnSettingChanged(const char* name, PurplePrefType type, gconstpointer value,
+                               void* data);
+  static gboolean OnReloadSettings(void* data);
   // Gives the completed downloads their final names.
   void FinishDownloads();
 
@@ -109,6 +115,7 @@ class PurpleHost {
   guint tick_ = 0;
   guint queuedSource_ = 0;
   guint finishSource_ = 0;
+  guint reloadSource_ = 0;
 
   Reassembler reassembler_;
   RequestGate gate_;

@@ -256,7 +256,8 @@ run_plugin_group() {
   check "$proto: a stranger's request is not answered" bash -c '! grep -qF -- "$1" <<<"$2"' _ \
     "$SHARE" "$(after eve stranger)"
 
-  restart_bob bob100 "$T/many100"
+  # A shared folder changed in the preferences counts at once.
+  say "$BOBP" "pref $PREF/shared_folder s:$T/many100"
   find "$T/many100" -type f >"$T/expect100"
   ask many100 "/xrlist"
   expect_paths "$proto: a 100-entry listing" many100 "$T/many100/" "$T/expect100" 60
