@@ -126,10 +126,10 @@ TEST(ChatHostDropFile, SendsOnlyWhatItsOwnPluginNamedInsideTheShare) {
   Lines out;
   ChatHost host(driver, *store, connection, hostEvents, out, u"Bob");
   ASSERT_TRUE(host.Start());
-  for (int i = 0; i < 10; ++i) contact.ExpectFile();
+  const std::u16string s = TextFromPath(share) + u"/";
+  contact.ExpectFile(s + u"ok.txt");
   ASSERT_EQ(Drain(contactEvents, 300ms).size(), 1u);  // the host's hello
 
-  const std::u16string s = TextFromPath(share) + u"/";
   {
     SCOPED_TRACE("a reply whose path smuggles a second command line");
     driver.plugin_.reply = u"Accepted Request, Sending File " + s + u"ok.txt...\n#/dropfile " + s +

@@ -46,7 +46,15 @@ TEST(ChatTransferNames, SafeAndFreeNames) {
       {u"dir/", u"download"},
       {u"a\nb\x12:c?.txt", u"a_b__c_.txt"},
       {u"trailing. ", u"trailing"},
-      {u".hidden", u".hidden"},
+      {u".hidden", u"hidden"},
+      {u"..bashrc", u"bashrc"},
+      {u"invoice\u202Efdp.exe", u"invoice_fdp.exe"},
+      {u"a\u0085b\u2028c\u2066d\u200Fe\u009Bf\x7Fg", u"a_b_c_d_e_f_g"},
+      {u"AUX.tar.gz", u"_AUX.tar.gz"},
+      {u"com1", u"_com1"},
+      {u"LPT9 .txt", u"_LPT9 .txt"},
+      {u"CONSOLE.txt", u"CONSOLE.txt"},
+      {u"COM0", u"COM0"},
   };
   for (const Case& c : safe) {
     SCOPED_TRACE(std::string(c.offered.begin(), c.offered.end()));
@@ -70,6 +78,11 @@ TEST(ChatTransferNames, SafeAndFreeNames) {
 }
 
 Digest DigestOf(const std::string& s) { return Sha256Of(s); }
+
+// The contact plug-in's answer that lets the file at |path| come.
+std::u16string AcceptedText(std::u16string_view path) {
+  return u"Accepted Request, Sending File " + std::u16string(path) + u"...";
+}
 
 TEST(ChatIncomingFile, StoresUnderAFreeNameOnlyAfterVerifying) {
   TempDir dir;
@@ -162,7 +175,8 @@ TEST(ChatConnection, TransfersAFileWhileTextsKeepFlowing) {
   Connection a(std::move(sa), qa, downloadsA.path());
   Connection b(std::move(sb), qb, downloadsB.path());
   a.Start();
-  a.ExpectFile();
+  a.ExpectFile(TextFromPath(share.path() / "big.bin"));
+  b.SendText(AcceptedText(TextFromPath(share.path() / "big.bin")));
   // Both are queued before the sender's threads run, so the outcome does not
   // depend on how the machine schedules them: the text, queued after the
   // file, must still go before the file's remaining pieces.
@@ -178,7 +192,8 @@ TEST(ChatConnection, TransfersAFileWhileTextsKeepFlowing) {
   EXPECT_EQ(ReadFileBytes(downloadsA.path() / "big.bin"), "already here");
   // The text did not wait for the file.
   auto text = std::find_if(seen.begin(), seen.end(), [](const Event& e) {
-    return e.type == Event::Type::kMessage && e.message.kind == Kind::kText;
+    return e.type == Event::Type::kMessage && e.message.kind == Kind::kText &&
+           e.message.text[0] == u'\x12';
   });
   ASSERT_NE(text, seen.end());
   EXPECT_EQ(text->message.text, u"\x12rlist*.*\r\n");
@@ -208,9 +223,10 @@ TEST(ChatConnection, DroppedConnectionMidTransferLeavesNoFile) {
   EventQueue q;
   Connection receiver(std::move(sb), q, downloads.path());
   receiver.Start();
-  receiver.ExpectFile();
+  receiver.ExpectFile(u"c.dat");
   const std::string data = RandomBytes(300000, 3);
-  std::string stream = EncodeMessage(OfferMessage(1, data.size(), Sha256Of(data), u"c.dat"));
+  std::string stream = EncodeText(AcceptedText(u"c.dat"));
+  stream += EncodeMessage(OfferMessage(1, data.size(), Sha256Of(data), u"c.dat"));
   stream += EncodeMessage(DataMessage(1, data.substr(0, kChunkSize)));
   ASSERT_TRUE(raw->SendAll(stream.data(), stream.size()));
   WaitFor(q, Event::Type::kIncomingStarted);
@@ -246,8 +262,9 @@ TEST(ChatConnection, HostilePeerIsCutOffWithoutHarm) {
     EventQueue q;
     Connection receiver(std::move(sb), q, downloads.path());
     receiver.Start();
-    receiver.ExpectFile();
-    ASSERT_TRUE(raw->SendAll(c.bytes.data(), c.bytes.size()));
+    receiver.ExpectFile(u"x");
+    const std::string bytes = EncodeText(AcceptedText(u"x")) + c.bytes;
+    ASSERT_TRUE(raw->SendAll(bytes.data(), bytes.size()));
     Event closed = WaitFor(q, Event::Type::kClosed);
     EXPECT_FALSE(closed.ok);
     EXPECT_NE(closed.why.find(c.why), std::string::npos) << closed.why;
