@@ -104,6 +104,11 @@ bool EventQueue::WaitForRoom(size_t maxEvents, size_t maxBytes, const std::atomi
   return !stop.load();
 }
 
+bool EventQueue::HasRoom(size_t maxEvents, size_t maxBytes) const {
+  std::lock_guard lock(mutex_);
+  return events_.size() + held_ < maxEvents && bytes_ < maxBytes;
+}
+
 size_t EventQueue::queuedBytes() const {
   std::lock_guard lock(mutex_);
   return bytes_;
@@ -222,17 +227,8 @@ bool Connection::TakeExpected(const std::u16string& name, std::string& why) {
   return false;
 }
 
-void Connection::DropOldestAccepted() {
-  std::lock_guard lock(expectedMutex_);
-  for (auto it = expected_.begin(); it != expected_.end(); ++it) {
-    if (it->accepted) {
-      expected_.erase(it);
-      return;
-    }
-  }
-}
-
 bool Connection::WaitForRoom() {
+  if (!events_.HasRoom(kMaxQueuedEvents, kMaxQueuedBytes) || outputFull()) readerWaiting_ = true;
   if (!events_.WaitForRoom(kMaxQueuedEvents, kMaxQueuedBytes, stopping_)) return false;
   std::unique_lock lock(mutex_);
   while (unsent_ > kMaxUnsentBytes && !closing_) {
@@ -247,18 +243,21 @@ void Connection::Close(bool bye) {
     std::unique_lock lock(mutex_);
     if (closed_) return;
     closed_ = true;
-    stopping_ = true;
     if (!started_) {
       socket_->Shutdown();
       return;
     }
-    if (bye && !closing_) control_.push_back(EncodeMessage(ByeMessage()));
+    if (bye && !closing_) {
+      control_.push_back(EncodeMessage(ByeMessage()));
+      unsent_ += control_.back().size();
+    }
     closing_ = true;
     wake_.notify_one();
     // Give the writer a moment to send what is queued; a contact that
     // stopped reading must not hold the chat open.
     wake_.wait_for(lock, std::chrono::seconds(3), [&] { return writerDone_; });
   }
+  stopping_ = true;  // a reader waiting for room gives up
   socket_->Shutdown();
   writer_.join();
   reader_.join();
@@ -398,7 +397,6 @@ void Connection::ReadLoop() {
     for (;;) {
       // Nothing more is taken from the contact while the host has not
       // caught up or the contact is not reading what it asked for.
-      readerWaiting_ = true;
       const bool room = WaitForRoom();
       readerWaiting_ = false;
       if (!room) {
@@ -580,9 +578,9 @@ bool Connection::OnMessage(Message& m, std::string& why) {
         e.type = Event::Type::kOutgoingResult;
         e.ok = false;
       } else {
-        // A transfer that never began: the sender's host did not send the
-        // file asked for, so it is no longer expected.
-        DropOldestAccepted();
+        // A transfer that never began: the sender's host did not send a
+        // file. Which one it does not say; a request it had accepted stays
+        // open until its time is up.
         e.type = Event::Type::kIncomingDone;
         e.why = Utf16ToUtf8(m.text);
       }

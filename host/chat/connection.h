@@ -75,6 +75,7 @@ class EventQueue {
   // Waits until the queue holds fewer than |maxEvents| events and
   // |maxBytes| bytes, or |stop| is set; false when stopped.
   bool WaitForRoom(size_t maxEvents, size_t maxBytes, const std::atomic<bool>& stop);
+  bool HasRoom(size_t maxEvents, size_t maxBytes) const;
   size_t queuedBytes() const;
   // The most the queue ever held, in bytes.
   size_t peakBytes() const;
@@ -135,9 +136,9 @@ class Connection {
   // The most that was ever queued.
   size_t peakUnsent() const;
   bool outputFull() const { return unsent() > kMaxUnsentBytes; }
-  // Whether the reader is waiting for room (the host or the contact is
-  // behind).
-  bool readerWaiting() const { return readerWaiting_.load(); }
+  // Whether the reader has had to wait for room (the host or the contact
+  // was behind) since the last call.
+  bool readerWaited() { return readerWaiting_.exchange(false); }
 
   // Ends the conversation: with |bye|, says goodbye after the messages
   // already queued; transfers still running are cut off (the receiver
@@ -168,7 +169,6 @@ class Connection {
   void NoteAccepted(const std::u16string& text);
   // Takes the request an offer of |name| answers; false with |why| if none.
   bool TakeExpected(const std::u16string& name, std::string& why);
-  void DropOldestAccepted();
   // One step of |out|; false when the transfer is over (done or failed).
   bool TransferStep(Outgoing& out);
   void Post(Event event) { events_.Push(std::move(event)); }

@@ -242,6 +242,60 @@ TEST(ChatConnection, DroppedConnectionMidTransferLeavesNoFile) {
   receiver.Close(false);
 }
 
+TEST(ChatConnection, TakesOnlyTheAcceptedFileOnceInTime) {
+  TempDir downloads;
+  auto [raw, sb] = SocketPair();
+  EventQueue q;
+  Connection receiver(std::move(sb), q, downloads.path());
+  receiver.Start();
+  const std::string data = "the notes";
+  auto offer = [&](uint32_t id, std::u16string_view name, uint64_t size) {
+    return EncodeMessage(OfferMessage(id, size, Sha256Of(data), name));
+  };
+  auto send = [&](const std::string& bytes) {
+    ASSERT_TRUE(raw->SendAll(bytes.data(), bytes.size()));
+  };
+  auto refused = [&](const char* why) {
+    Event e = WaitFor(q, Event::Type::kIncomingRefused);
+    EXPECT_NE(e.why.find(why), std::string::npos) << e.why;
+  };
+  {
+    SCOPED_TRACE("another name than the one asked for and accepted");
+    receiver.ExpectFile(u"/home/other/notes.txt");
+    send(EncodeText(AcceptedText(u"/home/other/notes.txt")) + offer(1, u"invoice.pdf.exe", 9));
+    refused("no file of that name");
+  }
+  {
+    SCOPED_TRACE("the request the contact's plug-in refused");
+    receiver.ExpectFile(u"/home/other/run-me.sh");
+    send(EncodeText(u"That file is not in the shared folder, you do not have access to it") +
+         offer(2, u"run-me.sh", 9));
+    refused("did not accept");
+  }
+  {
+    SCOPED_TRACE("a size no disk holds, then the accepted file, once");
+    send(offer(3, u"notes.txt", ~uint64_t{0}));
+    refused("free space");
+    receiver.ExpectFile(u"/home/other/notes.txt");
+    send(EncodeText(AcceptedText(u"/home/other/notes.txt")) + offer(4, u"notes.txt", 9) +
+         EncodeMessage(DataMessage(4, data)) + EncodeMessage(EndMessage(4)) +
+         offer(5, u"notes.txt", 9));
+    Event done = WaitFor(q, Event::Type::kIncomingDone);
+    EXPECT_TRUE(done.ok) << done.why;
+    refused("no file of that name");
+  }
+  {
+    SCOPED_TRACE("an offer after the time allowed");
+    receiver.SetOfferWait(std::chrono::milliseconds(-1));  // already over
+    receiver.ExpectFile(u"late.txt");
+    send(EncodeText(AcceptedText(u"late.txt")) + offer(6, u"late.txt", 9));
+    refused("no file of that name");
+  }
+  // Only the one accepted file reached the disk.
+  EXPECT_EQ(Names(downloads.path()), std::vector<std::string>{"notes.txt"});
+  receiver.Close(false);
+}
+
 TEST(ChatConnection, HostilePeerIsCutOffWithoutHarm) {
   struct Case {
     const char* what;
