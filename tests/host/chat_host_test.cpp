@@ -3,7 +3,10 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <fstream>
+#include <functional>
+#include <thread>
 
 #include "host/chat/chat_host.h"
 #include "host/chat/transfer.h"
@@ -44,12 +47,14 @@ class ScriptedPlugin : public PXPluginDef {
   }
   bool ReceiveNotify(const std::u16string& code, const std::u16string& text, const std::u16string&,
                      HostObject*, std::u16string& sTextToSend) override {
-    notified.push_back(code + u"|" + text);
+    if (notified.size() < 100) notified.push_back(code + u"|" + text);
+    ++calls;
     sTextToSend = reply;
     return true;
   }
   std::u16string reply;
   std::vector<std::u16string> notified;
+  std::atomic<size_t> calls{0};
 };
 
 class ScriptedDriver : public PluginDriver {
@@ -187,6 +192,94 @@ TEST(ChatHostDropFile, SendsOnlyWhatItsOwnPluginNamedInsideTheShare) {
   }
   contact.Close(true);
   connection.Close(false);
+}
+
+size_t OpenDescriptors() {
+  return static_cast<size_t>(std::distance(fs::directory_iterator("/proc/self/fd"), {}));
+}
+
+// A contact that floods the host with |count| requests while it reads
+// nothing; |reply| is the plug-in's answer to each. |whileFlooded| runs once
+// the host is held up (by |held|); then the contact reads everything.
+void FloodWithoutReading(const fs::path& share, const std::u16string& reply, size_t count,
+                         const std::function<bool(Connection&, ScriptedDriver&)>& held,
+                         const std::function<void(Connection&)>& whileFlooded) {
+  TempDir dir;
+  std::unique_ptr<RegistryBackend> store = OpenPlatformRegistry((dir.path() / "s.reg").string());
+  HostSettings settings;
+  settings.sharedFolder = TextFromPath(share);
+  PrepareSettings(*store, settings);
+  Endpoint loopback;
+  std::string why;
+  auto listener = Listen(loopback, why);
+  auto contact = Connect(listener->local(), why);
+  auto hostSocket = listener->Accept(why);
+  ASSERT_TRUE(contact && hostSocket) << why;
+  EventQueue events;
+  Connection connection(std::move(hostSocket), events, dir.path());
+  connection.Start();
+  ScriptedDriver driver;
+  driver.plugin_.reply = reply;
+  Lines out;
+  ChatHost host(driver, *store, connection, events, out, u"Bob");
+  ASSERT_TRUE(host.Start());
+  std::thread run([&] { host.Run(); });
+  std::string requests;
+  for (size_t i = 0; i < count; ++i) requests += EncodeText(u"\x12rlist*");
+  std::thread peer([&] { contact->SendAll(requests.data(), requests.size()); });
+  for (int i = 0; i < 4000 && !held(connection, driver); ++i) std::this_thread::sleep_for(5ms);
+  whileFlooded(connection);
+  contact->Shutdown();
+  peer.join();
+  run.join();
+}
+
+TEST(ChatHostFlood, AContactThatDoesNotReadCannotPileUpAnswersOrOpenFiles) {
+  TempDir share;
+  {
+    SCOPED_TRACE("1,000 listings of 64 KiB each, 16 times what may wait unsent");
+    const std::u16string reply = u"Accepted Request, Offering..." + std::u16string(32768, u'x');
+    FloodWithoutReading(
+        share.path(), reply, 1000,
+        [](Connection& c, ScriptedDriver&) { return c.outputFull() && c.readerWaited(); },
+        [&](Connection& c) {
+          EXPECT_LE(c.peakUnsent(), kMaxUnsentBytes + EncodeText(reply).size());
+        });
+  }
+  {
+    SCOPED_TRACE("3,000 file requests: the files wait closed for their turn");
+    WriteFileBytes(share.path() / "big.bin", std::string(4 << 20, 'b'));
+    const std::u16string path = TextFromPath(share.path() / "big.bin");
+    const size_t before = OpenDescriptors();
+    FloodWithoutReading(
+        share.path(), u"Accepted Request, Sending File " + path + u"...\n#/dropfile " + path, 3000,
+        [](Connection&, ScriptedDriver& d) { return d.plugin_.calls.load() >= 3000; },
+        [&](Connection&) { EXPECT_LE(OpenDescriptors(), before + kMaxOpenOutgoing + 8); });
+  }
+}
+
+TEST(ChatHostText, ShowsABoundedPartOfAHugeText) {
+  TempDir dir;
+  std::unique_ptr<RegistryBackend> store = OpenPlatformRegistry((dir.path() / "s.reg").string());
+  Endpoint loopback;
+  std::string why;
+  auto listener = Listen(loopback, why);
+  auto other = Connect(listener->local(), why);
+  EventQueue events;
+  Connection connection(listener->Accept(why), events, dir.path());
+  ScriptedDriver driver;
+  Lines out;
+  ChatHost host(driver, *store, connection, events, out, u"Bob");
+  EXPECT_TRUE(host.Handle(Incoming(u"first\r\n" + std::u16string(4 << 20, u'\n'))));
+  ASSERT_EQ(out.lines.size(), kShownLines + 1);
+  EXPECT_EQ(out.lines[0], "contact: first");
+  EXPECT_EQ(out.lines.back(),
+            "         (" + std::to_string((4 << 20) - (kShownLines - 1)) + " more characters in " +
+                std::to_string((4 << 20) - (kShownLines - 1) + 1) + " more lines not shown)");
+  out.lines.clear();
+  EXPECT_TRUE(host.Handle(Incoming(std::u16string(1 << 20, u'y'))));
+  ASSERT_EQ(out.lines.size(), 2u);
+  EXPECT_EQ(out.lines[0].size(), std::string("contact: ").size() + kShownUnits);
 }
 
 TEST(ChatHostDropFile, EmptyOrUnreadableShareSendsNothing) {

@@ -3,6 +3,7 @@
 
 #include <fstream>
 #include <random>
+#include <thread>
 
 #include "host/chat/connection.h"
 #include "host/chat/transfer.h"
@@ -294,6 +295,51 @@ TEST(ChatConnection, TakesOnlyTheAcceptedFileOnceInTime) {
   // Only the one accepted file reached the disk.
   EXPECT_EQ(Names(downloads.path()), std::vector<std::string>{"notes.txt"});
   receiver.Close(false);
+}
+
+TEST(ChatConnection, ABusyHostTakesNoMoreThanItsQueueHolds) {
+  struct Phase {
+    const char* what;
+    size_t count;
+    size_t units;
+  } phases[] = {
+      {"large texts, ten times what the queue holds", 40, 1u << 20},
+      {"tiny requests", 100000, 4},
+  };
+  for (const Phase& phase : phases) {
+    SCOPED_TRACE(phase.what);
+    TempDir downloads;
+    auto [raw, sb] = SocketPair();
+    EventQueue q;
+    Connection receiver(std::move(sb), q, downloads.path());
+    receiver.Start();
+    Event one;
+    one.type = Event::Type::kMessage;
+    one.message = TextMessage(u"\x12rsrch" + std::u16string(phase.units, u'a'));
+    std::string batch;
+    const size_t perBatch = phase.count >= 1000 ? 1000 : 1;
+    for (size_t i = 0; i < perBatch; ++i) batch += EncodeText(one.message.text);
+    std::thread peer([&, sock = raw.get()] {
+      for (size_t sent = 0; sent < phase.count; sent += perBatch) {
+        if (!sock->SendAll(batch.data(), batch.size())) return;
+      }
+    });
+    // The host is busy until the connection has had to stop reading.
+    for (int i = 0; i < 2000 && !receiver.readerWaited(); ++i) std::this_thread::sleep_for(5ms);
+    const size_t bound = kMaxQueuedBytes + EventQueue::Cost(one);
+    EXPECT_LE(q.peakBytes(), bound);
+    // Then it catches up: every text arrives, none is lost.
+    size_t texts = 0;
+    while (texts < phase.count) {
+      std::optional<Event> e = q.Pop(10s);
+      if (!e) break;
+      texts += e->type == Event::Type::kMessage;
+    }
+    EXPECT_EQ(texts, phase.count);
+    peer.join();
+    EXPECT_LE(q.peakBytes(), bound);
+    receiver.Close(false);
+  }
 }
 
 TEST(ChatConnection, HostilePeerIsCutOffWithoutHarm) {
