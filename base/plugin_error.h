@@ -19,6 +19,7 @@ inline constexpr int32_t kOk = 0;
 inline constexpr int32_t kOutOfMemory = static_cast<int32_t>(0x800A0007);       // error 7
 inline constexpr int32_t kTypeMismatch = static_cast<int32_t>(0x800A000D);      // error 13
 inline constexpr int32_t kFileNotFound = static_cast<int32_t>(0x800A0035);      // error 53
+inline constexpr int32_t kTooManyFiles = static_cast<int32_t>(0x800A0043);      // error 67
 inline constexpr int32_t kDeviceIOError = static_cast<int32_t>(0x800A0039);     // error 57
 inline constexpr int32_t kPermissionDenied = static_cast<int32_t>(0x800A0046);  // error 70
 inline constexpr int32_t kPathNotFound = static_cast<int32_t>(0x800A004C);      // error 76

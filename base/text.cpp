@@ -94,7 +94,7 @@ bool EqualsIgnoreCase(std::u16string_view a, std::u16string_view b) {
 
 bool HasControlCharacter(std::u16string_view text) {
   for (const char16_t c : text) {
-    if (c < 32) return true;
+    if (c < 32 || (c >= 0x7F && c <= 0x9F) || c == 0x2028 || c == 0x2029) return true;
   }
   return false;
 }

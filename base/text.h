@@ -73,13 +73,15 @@ std::u16string Ascii(std::string_view in);
 
 // Lower-cases the ASCII letters and the Latin-1/Latin Extended-A letters that
 // have simple one-to-one case pairs; every other code unit is kept. This is
-// the case folding used for command and code recognition and for file-name
-// matching.
+// the case folding used for command and code recognition; file names have
+// their own rule (base/file_name_case.h).
 char16_t FoldCase(char16_t c);
 bool EqualsIgnoreCase(std::u16string_view a, std::u16string_view b);
 
-// Whether |text| holds a character below code 32 (a line break, a tab, the
-// marker...).
+// Whether |text| holds a character that a chat client may take as a line
+// break or act on: below code 32 (CR, LF, a tab, the marker...), DEL, the C1
+// controls U+0080..U+009F (U+0085 is a line break) and the line and
+// paragraph separators U+2028 and U+2029.
 bool HasControlCharacter(std::u16string_view text);
 
 // A text for one terminal line, in UTF-8: control characters in caret

@@ -3,6 +3,7 @@
 // server's holder (PluginServer::Holder).
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -48,6 +49,11 @@ class beta : public PXPluginDef {
 
   const BetaState& state() const { return state_; }
 
+  // The most characters the reply to one listing request may hold, as much
+  // as one chat text carries; a longer list is cut and ends with a line that
+  // says so.
+  static constexpr size_t kMaxReplyChars = size_t{1} << 25;
+
  private:
   // Asks the host for a toast with the plug-in's title, link and flag.
   void ShowToast(const std::u16string& sMessage);
@@ -58,11 +64,13 @@ class beta : public PXPluginDef {
   void AnswerFolder(RequestCode code, const std::u16string& sText, std::u16string& sTextToSend);
   void AnswerSearch(const std::u16string& sText, std::u16string& sTextToSend);
   void AnswerFile(std::u16string& sTextToSend);
+  bool IsOffered(std::u16string_view path);
 
   friend struct BetaTestPeer;  // tests set the state directly
 
   PluginServer& server_;
   BetaState state_;
+  size_t maxReplyChars_ = kMaxReplyChars;  // lowered by tests only
 };
 
 }  // namespace zuvo

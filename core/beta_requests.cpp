@@ -6,12 +6,19 @@
 // a file is sent, and a folder listed, only when it resolves inside the
 // shared folder; a shared-folder setting that is empty or not absolute
 // shares nothing.
+//
+// The work of one request is bounded by the share, never by the request's
+// text: a pattern list counts each distinct piece once and is refused past
+// the bounds of files/wildcard.h, and a listing's reply stops at
+// kMaxReplyChars with a last line that says it was cut.
 #include <algorithm>
 #include <string_view>
 
 #include "base/plugin_error.h"
 #include "base/text.h"
 #include "core/beta.h"
+#include "files/shared_file.h"
+#include "files/wildcard.h"
 
 namespace zuvo {
 namespace {
@@ -21,6 +28,14 @@ constexpr std::u16string_view kNotInShare =
     u"That file is not in the shared folder, you do not have access to it";
 constexpr std::u16string_view kSending = u"Accepted Request, Sending File ";
 constexpr std::u16string_view kOffering = u"Accepted Request, Offering...";
+constexpr std::u16string_view kListCut =
+    u"... (list cut here: the reply reached its size limit; ask for fewer files)";
+
+// The answer to a pattern list past the bounds, naming them.
+std::u16string TooManyPatterns() {
+  return u"Request Denied, too many file patterns: at most " + DecimalText(kMaxPatternPieces) +
+         u" different ones, of " + DecimalText(kMaxPatternChars) + u" characters in all";
+}
 
 // The decimal text of |count| + 1, counted in the text itself so that it
 // never overflows. The count starts from nothing before Initialize.
@@ -100,15 +115,22 @@ void beta::AnswerList(const std::u16string& sText, std::u16string& sTextToSend) 
   const std::u16string folder = state_.sSharedFolder;
   const std::u16string patterns = sText;
 
+  if (!PatternListWithinBounds(patterns)) {
+    sTextToSend = TooManyPatterns();
+    return;
+  }
   sTextToSend = kOffering;
   if (!server_.access().ResolveShare(folder)) return;
-  WriteListingReply(sTextToSend, kOffering, [&](PathList& list) {
-    if (recursive) {
-      server_.files().ListFilesRecursive(list, folder, patterns);
-    } else {
-      server_.files().ListFiles(list, folder, patterns);
-    }
-  });
+  WriteListingReply(
+      sTextToSend, kOffering,
+      [&](PathList& list) {
+        if (recursive) {
+          server_.files().ListFilesRecursive(list, folder, patterns);
+        } else {
+          server_.files().ListFiles(list, folder, patterns);
+        }
+      },
+      maxReplyChars_, kListCut);
 }
 
 // The files ("rfldr") or the sub-folders ("rflds") of a folder given
@@ -129,13 +151,21 @@ void beta::AnswerFolder(RequestCode code, const std::u16string& sText,
   const PathAccess& access = server_.access();
   const std::optional<ResolvedPath> root = access.ResolveShare(share);
   if (!root || !access.IsFolderArgumentInside(sText, folder, *root)) return;
-  WriteListingReply(sTextToSend, kOffering, [&](PathList& list) {
-    if (code == RequestCode::kFolder) {
-      server_.files().ListFiles(list, folder, u"*.*");
-    } else {
-      server_.files().ListSubFolders(list, folder);
-    }
-  });
+  // The folder is opened from the shared folder's own folder, by the path
+  // the rules judged, so a link swapped in meanwhile leads nowhere.
+  const std::optional<std::u16string> below = access.PathBelow(folder, *root);
+  if (!below) return;
+  const DirRecurse::Beneath where{share, *below};
+  WriteListingReply(
+      sTextToSend, kOffering,
+      [&](PathList& list) {
+        if (code == RequestCode::kFolder) {
+          server_.files().ListFiles(list, folder, u"*.*", &where);
+        } else {
+          server_.files().ListSubFolders(list, folder, &where);
+        }
+      },
+      maxReplyChars_, kListCut);
 }
 
 // The full path of the first file of the given name below the shared folder,
@@ -151,22 +181,27 @@ void beta::AnswerSearch(const std::u16string& sText, std::u16string& sTextToSend
   if (root && access.IsPlainName(sText)) {
     std::u16string name = sText;
     found = server_.files().FindFileInTree(name, state_.sSharedFolder);
-    if (!found.empty() && (HasControlCharacter(found) || !access.IsInside(found, *root))) {
-      found.clear();
-    }
+    if (!found.empty() && (HasControlCharacter(found) || !IsOffered(found))) found.clear();
   }
   sTextToSend.reserve(sTextToSend.size() + 1 + found.size());
   sTextToSend += kCR;
   sTextToSend += found;
 }
 
+// Whether |path| may be offered: the rules put it inside the shared folder,
+// and opened beneath the shared folder it passes through no link and lies
+// where its name says. A path that names no readable file is still offered,
+// as the rules judged it; the host then reports the failure.
+bool beta::IsOffered(std::u16string_view path) {
+  SharedFile file;
+  return OpenSharedFile(server_.files(), server_.access(), server_.Holder()->Text1, path, file) !=
+         FsStatus::kBadPath;
+}
+
 // Sends the requested file when it lies inside the shared folder.
 void beta::AnswerFile(std::u16string& sTextToSend) {
-  const std::u16string share = server_.Holder()->Text1;
   const std::u16string& path = state_.sRequestedFile;
-  const PathAccess& access = server_.access();
-  const std::optional<ResolvedPath> root = access.ResolveShare(share);
-  if (!root || !access.IsInside(path, *root)) {
+  if (!IsOffered(path)) {
     sTextToSend = kNotInShare;
     return;
   }

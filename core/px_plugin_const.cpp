@@ -22,7 +22,7 @@ bool DisplayToast(WindowMessages& messages, const std::u16string& sMessage,
   // The identifier is asked for on every call; neither a zero identifier nor
   // the send's result changes the answer.
   const uint32_t id = messages.RegisterWindowMessage(kToastMessageName);
-  messages.SendMessage(kAllTopLevelWindows, id, reinterpret_cast<uintptr_t>(&record), 1);
+  messages.SendToProcessWindows(id, reinterpret_cast<uintptr_t>(&record), 1);
   return true;
 }
 

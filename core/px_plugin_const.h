@@ -47,9 +47,10 @@ static_assert(sizeof(void*) != 4 || sizeof(ToastRecord) == 16, "the host's 16-by
 static_assert(sizeof(void*) != 8 || sizeof(ToastRecord) == 32, "the 64-bit record");
 
 // Requests a toast from the host: sends the registered message to every
-// top-level window with the record's address as wParam and 1 as lParam, and
-// returns once they have handled it. The host may show nothing; the answer
-// is True all the same.
+// top-level window of the host's process (where the add-on's window is, and
+// where the record's addresses mean something) with the record's address as
+// wParam and 1 as lParam, and returns once they have handled it. The host
+// may show nothing; the answer is True all the same.
 bool DisplayToast(WindowMessages& messages, const std::u16string& sMessage,
                   const std::u16string& sTitle, const std::u16string& sLink, bool bFlag);
 

@@ -1,6 +1,7 @@
-// The window-message seam used for toast requests: RegisterWindowMessageW and
-// SendMessageW. The Win32 variant calls user32; the POSIX variant is an
-// in-process stand-in for registered window messages (window_messages_posix).
+// The window-message seam used for toast requests: a registered message sent
+// synchronously to the top-level windows of the calling process. The Win32
+// variant calls user32; the POSIX variant is an in-process stand-in for
+// registered window messages (window_messages_posix).
 #pragma once
 
 #include <cstdint>
@@ -9,19 +10,17 @@
 
 namespace zuvo {
 
-// The window handle with all bits set: the system delivers a message sent
-// to it to every top-level window.
-inline constexpr intptr_t kAllTopLevelWindows = -1;
-
 class WindowMessages {
  public:
   virtual ~WindowMessages() = default;
   // The identifier of the message registered under |name|; the same name
   // gives the same identifier every time. 0 on failure.
   virtual uint32_t RegisterWindowMessage(const std::u16string& name) = 0;
-  // Sends synchronously; returns when the receivers have handled it.
-  virtual intptr_t SendMessage(intptr_t hwnd, uint32_t message, uintptr_t wParam,
-                               intptr_t lParam) = 0;
+  // Sends |message| to each top-level window of this process, one after the
+  // other, and returns when all of them have handled it. Windows of other
+  // processes never see it: a window that stops answering there cannot
+  // hold the caller, and the pointers a message carries mean nothing there.
+  virtual void SendToProcessWindows(uint32_t message, uintptr_t wParam, intptr_t lParam) = 0;
 };
 
 std::unique_ptr<WindowMessages> CreatePlatformWindowMessages();

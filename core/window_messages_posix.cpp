@@ -19,12 +19,8 @@ uint32_t InProcessWindowMessages::RegisterWindowMessage(const std::u16string& na
   return it->second;
 }
 
-intptr_t InProcessWindowMessages::SendMessage(intptr_t hwnd, uint32_t message, uintptr_t wParam,
-                                              intptr_t lParam) {
-  if (hwnd != kAllTopLevelWindows) {
-    auto it = windows_.find(hwnd);
-    return it == windows_.end() ? 0 : it->second(message, wParam, lParam);
-  }
+void InProcessWindowMessages::SendToProcessWindows(uint32_t message, uintptr_t wParam,
+                                                   intptr_t lParam) {
   // A window procedure may create or destroy windows; deliver to the windows
   // that existed when the send began.
   std::vector<intptr_t> targets;
@@ -33,7 +29,6 @@ intptr_t InProcessWindowMessages::SendMessage(intptr_t hwnd, uint32_t message, u
     auto it = windows_.find(handle);
     if (it != windows_.end()) it->second(message, wParam, lParam);
   }
-  return 0;
 }
 
 intptr_t InProcessWindowMessages::CreateTopLevelWindow(WindowProc proc) {

@@ -1,6 +1,6 @@
 // The POSIX stand-in for registered window messages: one instance plays the
 // window system of one process. Names registered with it get stable
-// identifiers, and a message sent to kAllTopLevelWindows reaches every
+// identifiers, and a message sent to the process's windows reaches every
 // window the host created with it, synchronously, in creation order.
 #pragma once
 
@@ -17,10 +17,10 @@ class InProcessWindowMessages : public WindowMessages {
   using WindowProc = std::function<intptr_t(uint32_t message, uintptr_t wParam, intptr_t lParam)>;
 
   uint32_t RegisterWindowMessage(const std::u16string& name) override;
-  intptr_t SendMessage(intptr_t hwnd, uint32_t message, uintptr_t wParam, intptr_t lParam) override;
+  void SendToProcessWindows(uint32_t message, uintptr_t wParam, intptr_t lParam) override;
 
-  // A top-level window whose procedure receives the messages sent to it or
-  // to all top-level windows. Returns its handle.
+  // A top-level window whose procedure receives the messages sent to the
+  // process's windows. Returns its handle.
   intptr_t CreateTopLevelWindow(WindowProc proc);
   void DestroyWindow(intptr_t hwnd);
 

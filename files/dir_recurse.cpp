@@ -1,7 +1,5 @@
 #include "files/dir_recurse.h"
 
-#include <new>
-
 #include "base/plugin_error.h"
 #include "base/text.h"
 #include "files/name_order.h"
@@ -19,6 +17,8 @@ namespace {
       throw PluginError(hr::kPathNotFound, "Path not found");
     case FsStatus::kNoMemory:
       throw PluginError(hr::kOutOfMemory, "Out of memory");
+    case FsStatus::kNoResources:
+      throw PluginError(hr::kTooManyFiles, "Too many files");
     case FsStatus::kNotFound:
       throw PluginError(hr::kPathNotFound, "Path not found");
     case FsStatus::kIoError:
@@ -28,43 +28,36 @@ namespace {
   throw PluginError(hr::kDeviceIOError, "Device I/O error");
 }
 
-// Appends |prefix| + |name| to |list|. A failed append is skipped: the
-// listings that use it go on with the next entry.
-void AppendPath(PathList& list, std::u16string_view prefix, std::u16string_view name) {
-  try {
-    list.Append(prefix, name);
-  } catch (const std::bad_alloc&) {
-  }
-}
-
-// The files of one folder that match the pattern pieces, grouped by piece.
-// An entry whose kind could not be read counts as a file.
+// The files of one folder that match the pattern pieces, grouped by piece,
+// until the list is cut. An entry whose kind could not be read counts as a
+// file. Adds the matching work to |steps|.
 void AppendMatchingFiles(PathList& list, std::u16string_view prefix, const FolderContents& contents,
-                         const std::vector<PatternPiece>& pieces) {
+                         const std::vector<PatternPiece>& pieces, uint64_t& steps) {
   if (HasControlCharacter(prefix)) return;
   for (const PatternPiece& piece : pieces) {
     if (piece.kind == PatternPiece::Kind::kNothing) continue;
     for (const FolderEntry& e : contents.entries) {
       if (e.kind != EntryKind::kFile && e.kind != EntryKind::kUnknown) continue;
       const std::u16string_view name = contents.name(e);
-      if (IsDotName(name) || HasControlCharacter(name) || !piece.Matches(name)) continue;
-      AppendPath(list, prefix, name);
+      if (IsDotName(name) || HasControlCharacter(name) || !piece.Matches(name, steps)) continue;
+      list.Append(prefix, name);
+      if (list.cut()) return;
     }
   }
 }
 
 // The recursive listing's visit of one folder: its matching files, then the
-// pause for pending events (no enumeration is open during a visit).
+// pause for pending events (no enumeration is open during a visit). A cut
+// list ends the walk.
 class ListingVisitor final : public TreeVisitor {
  public:
-  ListingVisitor(PathList& list, const std::vector<PatternPiece>& pieces, EventPump& pump)
-      : list_(list), pieces_(pieces), pump_(pump) {}
+  ListingVisitor(PathList& list, const std::vector<PatternPiece>& pieces, EventPump& pump,
+                 uint64_t& steps)
+      : list_(list), pieces_(pieces), pump_(pump), steps_(steps) {}
 
   bool VisitFolder(std::u16string_view prefix, const FolderContents* contents) override {
-    try {
-      if (contents != nullptr) AppendMatchingFiles(list_, prefix, *contents, pieces_);
-    } catch (const std::exception&) {
-    }
+    if (contents != nullptr) AppendMatchingFiles(list_, prefix, *contents, pieces_, steps_);
+    if (list_.cut()) return false;
     try {
       pump_.ProcessPendingEvents();
     } catch (const std::exception&) {
@@ -76,6 +69,7 @@ class ListingVisitor final : public TreeVisitor {
   PathList& list_;
   const std::vector<PatternPiece>& pieces_;
   EventPump& pump_;
+  uint64_t& steps_;
 };
 
 }  // namespace
@@ -113,37 +107,45 @@ std::u16string DirRecurse::FolderPrefix(std::u16string_view folder) const {
   return prefix;
 }
 
-void DirRecurse::ListFiles(PathList& list, std::u16string_view folder,
-                           std::u16string_view patterns) {
+FsStatus DirRecurse::OpenBeneath(const Beneath& where, FolderHandle& out) {
+  FolderHandle share;
+  const FsStatus status = fs_.OpenFolder(FolderPrefix(where.share), share);
+  if (status != FsStatus::kOk || where.below.empty()) {
+    out = std::move(share);
+    return status;
+  }
+  return fs_.OpenFolderBelow(share, where.below, out);
+}
+
+void DirRecurse::ListFiles(PathList& list, std::u16string_view folder, std::u16string_view patterns,
+                           const Beneath* where) {
   const std::vector<PatternPiece> pieces = SplitPatternList(patterns);
   const std::u16string prefix = FolderPrefix(folder);
-  try {
-    FolderHandle handle;
-    if (fs_.OpenFolder(prefix, handle) != FsStatus::kOk) return;
-    FolderContents contents;
-    fs_.ReadFolder(handle, contents);  // a failed read keeps what it read
-    handle.Close();
-    AppendMatchingFiles(list, prefix, contents, pieces);
-  } catch (const std::exception&) {
-  }
+  FolderHandle handle;
+  FsStatus status = where ? OpenBeneath(*where, handle) : fs_.OpenFolder(prefix, handle);
+  if (IsLackOfResources(status)) ThrowFor(status);
+  if (status != FsStatus::kOk) return;
+  FolderContents contents;
+  status = fs_.ReadFolder(handle, contents);  // a failed read keeps what it read
+  if (IsLackOfResources(status)) ThrowFor(status);
+  handle.Close();
+  AppendMatchingFiles(list, prefix, contents, pieces, matchSteps_);
 }
 
 void DirRecurse::ListFilesRecursive(PathList& list, std::u16string_view folder,
                                     std::u16string_view patterns) {
-  try {
-    const std::vector<PatternPiece> pieces = SplitPatternList(patterns);
-    ListingVisitor visitor(list, pieces, pump_);
-    TreeWalk walk(fs_, separator(), /*walkUnknown=*/true);
-    walk.Run(FolderPrefix(folder), visitor);
-  } catch (const std::exception&) {
-  }
+  const std::vector<PatternPiece> pieces = SplitPatternList(patterns);
+  ListingVisitor visitor(list, pieces, pump_, matchSteps_);
+  TreeWalk walk(fs_, separator(), /*walkUnknown=*/true);
+  const FsStatus status = walk.Run(FolderPrefix(folder), visitor);
+  if (status != FsStatus::kOk) ThrowFor(status);
 }
 
-void DirRecurse::ListSubFolders(PathList& list, std::u16string_view folder) {
+void DirRecurse::ListSubFolders(PathList& list, std::u16string_view folder, const Beneath* where) {
   const std::u16string prefix = FolderPrefix(folder);
   if (HasControlCharacter(prefix)) return;
   FolderHandle handle;
-  FsStatus status = fs_.OpenFolder(prefix, handle);
+  FsStatus status = where ? OpenBeneath(*where, handle) : fs_.OpenFolder(prefix, handle);
   if (status == FsStatus::kNotFound) return;
   if (status != FsStatus::kOk) ThrowFor(status);
   FolderContents contents;
@@ -156,6 +158,7 @@ void DirRecurse::ListSubFolders(PathList& list, std::u16string_view folder) {
     const std::u16string_view name = contents.name(e);
     if (IsDotName(name) || HasControlCharacter(name)) continue;
     list.Append(prefix, name);
+    if (list.cut()) return;
   }
   if (status != FsStatus::kOk) ThrowFor(status);
 }

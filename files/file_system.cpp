@@ -1,5 +1,6 @@
 #include "files/file_system.h"
 
+#include "base/file_name_case.h"
 #include "base/text.h"
 #include "files/tree_walk.h"
 
@@ -39,7 +40,7 @@ class NameSearch final : public TreeVisitor {
     for (const FolderEntry& e : contents->entries) {
       if (e.kind != EntryKind::kFile || e.nameLength != name_.size()) continue;
       const std::u16string_view name = contents->name(e);
-      if (EqualsIgnoreCase(name, name_)) {
+      if (FileNamesEqual(name, name_)) {
         found_.reserve(prefix.size() + name.size());
         found_.assign(prefix).append(name);
         hit_ = true;
@@ -60,12 +61,8 @@ class NameSearch final : public TreeVisitor {
 
 FsStatus FileSystem::SearchTreeForFile(std::u16string& root, std::u16string& name,
                                        char16_t separator, std::u16string& found) {
-  // The narrow form of this default is UTF-8: only unpaired surrogates
-  // change (to U+FFFD), and such a text names nothing on disk.
-  bool rootValid = true;
-  bool nameValid = true;
-  root = Utf8ToUtf16(Utf16ToUtf8(root, &rootValid));
-  name = Utf8ToUtf16(Utf16ToUtf8(name, &nameValid));
+  const bool rootValid = RoundTripNarrow(root);
+  const bool nameValid = RoundTripNarrow(name);
   found.clear();
   if (!rootValid || !nameValid || root.empty() || name.empty()) return FsStatus::kNotFound;
 
@@ -73,8 +70,25 @@ FsStatus FileSystem::SearchTreeForFile(std::u16string& root, std::u16string& nam
   if (prefix.back() != separator) prefix.push_back(separator);
   NameSearch search(name, found);
   TreeWalk walk(*this, separator, /*walkUnknown=*/false);
-  walk.Run(prefix, search);
-  return search.hit() ? FsStatus::kOk : FsStatus::kNotFound;
+  const FsStatus walked = walk.Run(prefix, search);
+  if (search.hit()) return FsStatus::kOk;
+  // A walk cut short for want of resources has not looked everywhere.
+  return walked == FsStatus::kOk ? FsStatus::kNotFound : walked;
+}
+
+bool FileSystem::RoundTripNarrow(std::u16string& text) {
+  // Only unpaired surrogates change (to U+FFFD), and such a text names
+  // nothing on disk.
+  bool valid = true;
+  text = Utf8ToUtf16(Utf16ToUtf8(text, &valid));
+  return valid;
+}
+
+FsStatus FileSystem::OpenFileBelow(const FolderHandle&, std::u16string_view, std::FILE*& out,
+                                   uint64_t& size) {
+  out = nullptr;
+  size = 0;
+  return FsStatus::kNotFound;
 }
 
 }  // namespace zuvo

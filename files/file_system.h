@@ -11,10 +11,11 @@
 //   paths at this seam and nowhere else.
 // - A folder is read whole, in one go, by ReadFolder: one enumeration of every
 //   entry ("*"), never one per pattern. Wildcard matching is the core's.
-//   Windows: FindFirstFileExW(prefix + "*", FindExInfoBasic, ...,
-//   FIND_FIRST_EX_LARGE_FETCH), the kind taken from dwFileAttributes of the
-//   find data (no second read per entry). POSIX: getdents64 on the folder's
-//   descriptor, the kind from d_type, fstatat only where d_type is unknown.
+//   Windows: GetFileInformationByHandleEx(FileIdBothDirectoryInfo) on the
+//   folder's handle, the kind taken from the attributes and reparse tag of
+//   each record; an entry that claims to be a folder is opened once to
+//   check where it leads. POSIX: getdents64 on the folder's descriptor, the
+//   kind from d_type, fstatat only where d_type is unknown.
 // - ReadFolder returns only the visible entries: never "." or "..", never
 //   hidden or system entries (Windows: FILE_ATTRIBUTE_HIDDEN/SYSTEM; POSIX:
 //   names beginning with "."), never names that cannot be represented exactly
@@ -30,15 +31,23 @@
 //   IO_REPARSE_TAG_SYMLINK or IO_REPARSE_TAG_MOUNT_POINT) has the kind kOther,
 //   as have devices, pipes and sockets. kOther entries are never listed or
 //   walked, so a walk neither loops nor leaves the tree it was given.
-// - OpenFolderBelow never passes through a link, on any of the names it is
-//   given (POSIX: openat with O_NOFOLLOW per name). OpenFolder opens the given
+// - OpenFolderBelow and OpenFileBelow never pass through a link, on any of
+//   the names they are given, and never leave the open folder they start
+//   from, even when the tree changes meanwhile. POSIX: one openat2 call with
+//   RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS where the kernel has it, otherwise
+//   openat with O_NOFOLLOW per name. Windows: each folder and file is opened
+//   and judged by its open handle, not by its attributes: the handle's final
+//   path must be its parent's final path and its name, and it must not be a
+//   symbolic link or junction. ReadFolder on Windows reports an entry as a
+//   folder only when it passes the same test. OpenFolder opens the given
 //   path as the platform resolves it: links in the caller's own path are the
 //   caller's choice.
 // - Paths longer than the platform's path limit are no obstacle below an open
 //   folder: POSIX opens each folder relative to its parent's descriptor;
 //   Windows uses the "\\?\" long-path form.
-// - A FolderHandle may hold an operating-system resource (a descriptor on
-//   POSIX; Windows keeps the folder's path only). The walk keeps a bounded
+// - A FolderHandle holds an operating-system resource (a descriptor on
+//   POSIX; a folder handle and its final path on Windows), and ReadFolder
+//   reads the folder through it, never through its path. The walk keeps a bounded
 //   number of them open at any time (see files/tree_walk.h).
 // - One thread: a FileSystem is used by one thread at a time. ReadFolder and
 //   OpenFolderBelow never call back into the plug-in, so no enumeration is
@@ -46,6 +55,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -68,9 +78,17 @@ enum class FsStatus : uint8_t {
   kNotFound,      // no such folder, or not a folder (nothing to list, no error)
   kAccessDenied,  // the folder exists but may not be read
   kBadPath,       // a path the platform cannot open (too long, link loop, bad text)
-  kIoError,       // the device failed, or out of descriptors/handles
+  kIoError,       // the device failed
   kNoMemory,
+  kNoResources,  // out of descriptors or handles
 };
+
+// A failure that says nothing about the folder itself: the walk could not go
+// on for want of memory, descriptors or handles. A listing that meets one
+// fails rather than answer with part of the tree.
+inline bool IsLackOfResources(FsStatus status) {
+  return status == FsStatus::kNoMemory || status == FsStatus::kNoResources;
+}
 
 enum class EntryKind : uint8_t {
   kFile,
@@ -143,6 +161,16 @@ class FileSystem {
   virtual FsStatus OpenFolderBelow(const FolderHandle& base, std::u16string_view relative,
                                    FolderHandle& out) = 0;
 
+  // Opens the regular file |relative| below the open folder |base| (one or
+  // more names joined by the native separator) for reading; |size| is its
+  // size once open. kBadPath when a name on the way is a link or the file
+  // lies anywhere but below |base| as named; kNotFound when there is no
+  // such entry or it is not a regular file.
+  // The caller owns |out| and closes it with fclose. The default opens
+  // nothing (kNotFound).
+  virtual FsStatus OpenFileBelow(const FolderHandle& base, std::u16string_view relative,
+                                 std::FILE*& out, uint64_t& size);
+
   // Replaces |out| with the visible entries of |folder|, in order (see the
   // contract above). On failure |out| holds what was read before it.
   virtual FsStatus ReadFolder(const FolderHandle& folder, FolderContents& out) = 0;
@@ -151,14 +179,20 @@ class FileSystem {
   // used as given; on success |found| is its full path: |root|, a separator
   // unless |root| ends with one, and the path below it. Returns kNotFound
   // when there is none (an empty or missing root included); folders that
-  // cannot be read are passed over. Like the platform call it stands for, it
-  // leaves |root| and |name| converted to the platform's narrow text and
-  // back. The default walks the tree through this seam (files/tree_walk.h):
-  // depth first, a folder's files before its sub-folders, links never
-  // followed, the first hit wins; its narrow text is UTF-8. The Windows
-  // variant calls imagehlp's SearchTreeForFile instead.
+  // cannot be read are passed over, but a lack of resources that cuts the
+  // search short is returned (IsLackOfResources). It leaves |root| and |name|
+  // converted to the platform's narrow text and back (RoundTripNarrow); text
+  // that the narrow form cannot hold exactly finds nothing. It walks the tree
+  // through this seam (files/tree_walk.h), as the listings do: depth first, a
+  // folder's files before its sub-folders, each folder in the listings'
+  // order, links never followed, no limit on a path's length; the first hit
+  // wins.
   virtual FsStatus SearchTreeForFile(std::u16string& root, std::u16string& name, char16_t separator,
                                      std::u16string& found);
+
+  // Converts |text| to the platform's narrow text and back; false when the
+  // narrow form cannot hold it exactly. The default's narrow text is UTF-8.
+  virtual bool RoundTripNarrow(std::u16string& text);
 
  protected:
   // Marks |handle| as opened by this file system (call after setting os/path).

@@ -1,9 +1,11 @@
 // The POSIX variant of the file-system seam: getdents64 on one descriptor
-// per folder, folders opened relative to their parent (openat with
-// O_NOFOLLOW), names converted from UTF-8 as they are read.
+// per folder, folders and files opened beneath an open folder (openat2 with
+// RESOLVE_BENEATH, or openat with O_NOFOLLOW name by name), names converted
+// from UTF-8 as they are read.
 #include <dirent.h>
 #include <fcntl.h>
 #include <limits.h>
+#include <linux/openat2.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -49,6 +51,10 @@ FsStatus StatusFromErrno(int err) {
       return FsStatus::kBadPath;
     case ENOMEM:
       return FsStatus::kNoMemory;
+    case EMFILE:
+    case ENFILE:
+    case ENOBUFS:
+      return FsStatus::kNoResources;
     default:
       return FsStatus::kIoError;
   }
@@ -113,31 +119,37 @@ class PosixFileSystem final : public FileSystem {
   FsStatus OpenFolderBelow(const FolderHandle& base, std::u16string_view relative,
                            FolderHandle& out) override {
     out.Close();
-    int cur = static_cast<int>(base.os);
-    bool own = false;
-    size_t start = 0;
-    while (true) {
-      const size_t slash = relative.find(u'/', start);
-      const bool last = slash == std::u16string_view::npos;
-      const std::u16string_view name = relative.substr(start, last ? relative.npos : slash - start);
-      int fd = -1;
-      int err = ENOENT;
-      if (ToKernelPath(name, path_)) {
-        // Intermediate folders are only passed through (O_PATH); none of them,
-        // nor the folder itself, may be a link.
-        const int flags = (last ? O_RDONLY : O_PATH) | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
-        fd = openat(cur, path_.c_str(), flags);
-        err = errno;
-      }
-      if (own) close(cur);
-      if (fd < 0) return err == ELOOP ? FsStatus::kNotFound : StatusFromErrno(err);
-      cur = fd;
-      own = true;
-      if (last) break;
-      start = slash + 1;
-    }
-    out.os = cur;
+    int fd = -1;
+    const int err = OpenBelow(static_cast<int>(base.os), relative, O_RDONLY | O_DIRECTORY, fd);
+    if (err != 0) return err == ELOOP ? FsStatus::kNotFound : StatusFromErrno(err);
+    out.os = fd;
     Adopt(out);
+    return FsStatus::kOk;
+  }
+
+  FsStatus OpenFileBelow(const FolderHandle& base, std::u16string_view relative, std::FILE*& out,
+                         uint64_t& size) override {
+    out = nullptr;
+    size = 0;
+    int fd = -1;
+    // O_NONBLOCK: opening a pipe or a device must not wait; such an entry is
+    // refused below, and a regular file reads the same either way.
+    const int err = OpenBelow(static_cast<int>(base.os), relative, O_RDONLY | O_NONBLOCK, fd);
+    if (err != 0) {
+      return err == ELOOP || err == EXDEV ? FsStatus::kBadPath : StatusFromErrno(err);
+    }
+    struct stat st;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+      close(fd);
+      return FsStatus::kNotFound;
+    }
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    out = fdopen(fd, "rb");
+    if (out == nullptr) {
+      close(fd);
+      return FsStatus::kNoMemory;
+    }
+    size = static_cast<uint64_t>(st.st_size);
     return FsStatus::kOk;
   }
 
@@ -208,6 +220,61 @@ class PosixFileSystem final : public FileSystem {
     return EntryKind::kOther;
   }
 
+  // Opens |relative| below the folder |base| with |flags| for its last name,
+  // never through a link and never outside |base|; the result is 0 and |fd|,
+  // or an errno value (ELOOP for a link on the way).
+  int OpenBelow(int base, std::u16string_view relative, int flags, int& fd) {
+    fd = -1;
+    if (relative.empty()) return ENOENT;
+    if (!ToKernelPath(relative, path_)) return ENOENT;
+    flags |= O_NOFOLLOW | O_CLOEXEC;
+    if (openat2Works_ && path_.size() < PATH_MAX) {
+      open_how how{};
+      how.flags = static_cast<uint64_t>(flags);
+      how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
+      for (int attempt = 0; attempt < 8; ++attempt) {
+        const long got = syscall(SYS_openat2, base, path_.c_str(), &how, sizeof how);
+        if (got >= 0) {
+          fd = static_cast<int>(got);
+          return 0;
+        }
+        // EAGAIN: the kernel saw the tree change while resolving; try again.
+        if (errno != EAGAIN && errno != EINTR) break;
+      }
+      const int err = errno;
+      if (err != ENOSYS && err != EPERM && err != EAGAIN) return err;
+      // No openat2 here (or a filter forbids it): the walk below does the same.
+      if (err != EAGAIN) openat2Works_ = false;
+    }
+    return OpenNameByName(base, flags, fd);
+  }
+
+  // OpenBelow one name at a time: every folder on the way is opened with
+  // O_NOFOLLOW relative to the one before it, passed through only (O_PATH).
+  int OpenNameByName(int base, int flags, int& fd) {
+    int cur = base;
+    size_t start = 0;
+    while (true) {
+      const size_t slash = path_.find('/', start);
+      const bool last = slash == std::string::npos;
+      name_.assign(path_, start, last ? std::string::npos : slash - start);
+      int next = -1;
+      int err = ENOENT;
+      if (!name_.empty() && name_ != "." && name_ != "..") {
+        next = openat(cur, name_.c_str(),
+                      last ? flags : O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        err = errno;
+      }
+      if (cur != base) close(cur);
+      if (next < 0) return err;
+      cur = next;
+      if (last) break;
+      start = slash + 1;
+    }
+    fd = cur;
+    return 0;
+  }
+
   // Opens path_ when it is longer than the kernel takes in one call: piece
   // by piece, each piece shorter than PATH_MAX and ending at a "/", every
   // piece resolved as open() would resolve it.
@@ -241,6 +308,8 @@ class PosixFileSystem final : public FileSystem {
   }
 
   std::string path_;  // scratch for kernel paths
+  std::string name_;
+  bool openat2Works_ = true;
   std::unique_ptr<char[]> buffer_;
 };
 

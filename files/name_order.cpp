@@ -3,13 +3,13 @@
 #include <algorithm>
 #include <array>
 
-#include "base/text.h"
+#include "base/file_name_case.h"
 
 namespace zuvo {
 namespace {
 
-// Upper-cases ASCII letters, as the NTFS up-case table does, so that "_"
-// sorts after the letters; other code units use the common case folding.
+// The file-name rule's upper-case forms, with the ASCII ones in a table of
+// their own, the common case on the hot path ("_" sorts after the letters).
 struct OrderKeys {
   std::array<char16_t, 128> ascii{};
   constexpr OrderKeys() {
@@ -20,7 +20,7 @@ struct OrderKeys {
 };
 constexpr OrderKeys kKeys;
 
-inline char16_t OrderKey(char16_t c) { return c < 128 ? kKeys.ascii[c] : FoldCase(c); }
+inline char16_t OrderKey(char16_t c) { return c < 128 ? kKeys.ascii[c] : FileNameUpcase(c); }
 
 inline int CompareNames(std::u16string_view a, std::u16string_view b) {
   const size_t n = std::min(a.size(), b.size());

@@ -8,8 +8,9 @@
 namespace zuvo {
 
 // Sorts |contents| ordinally without regard to letter case, the order NTFS
-// keeps a folder in: the names compared code unit by code unit with ASCII
-// letters upper-cased (other letters folded with FoldCase); names that differ
+// keeps a folder in: the names compared code unit by code unit, each
+// upper-cased by the file-name rule (base/file_name_case.h), a name before
+// the longer names it begins (as CompareStringOrdinal orders them); names that differ
 // only in case are ordered ordinally, so the order never depends on the
 // order the file system returned them in.
 void SortEntries(FolderContents& contents);

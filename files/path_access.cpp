@@ -225,6 +225,19 @@ bool PathAccess::IsInside(std::u16string_view path, const ResolvedPath& share) c
   return resolved && Within(*resolved, share);
 }
 
+std::optional<std::u16string> PathAccess::PathBelow(std::u16string_view path,
+                                                    const ResolvedPath& share) const {
+  const std::optional<ResolvedPath> resolved = Resolve(path);
+  if (!resolved || !Within(*resolved, share)) return std::nullopt;
+  const char16_t separator = style_ == PathStyle::kWindows ? u'\\' : u'/';
+  std::u16string below;
+  for (size_t i = share.components.size(); i < resolved->components.size(); ++i) {
+    if (!below.empty()) below += separator;
+    below += resolved->components[i];
+  }
+  return below;
+}
+
 bool PathAccess::IsFolderArgumentInside(std::u16string_view argument, std::u16string_view folder,
                                         const ResolvedPath& share) const {
   if (!AcceptableText(argument)) return false;

@@ -56,6 +56,13 @@ class PathAccess {
   // shared folder itself or something below it.
   bool IsInside(std::u16string_view path, const ResolvedPath& share) const;
 
+  // The path of |path| below |share| as the file system resolves it (names
+  // joined by the native separator; empty for the shared folder itself), or
+  // nothing when |path| does not lie inside the shared folder. It names the
+  // same entry from the shared folder's own folder, with no link on the way.
+  std::optional<std::u16string> PathBelow(std::u16string_view path,
+                                          const ResolvedPath& share) const;
+
   // True when |argument|, the folder argument of a folder request, is a
   // relative path and |folder|, the shared folder joined with it, stays
   // inside the shared folder.

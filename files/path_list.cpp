@@ -19,7 +19,9 @@ void PathList::Grow(size_t needed, std::u16string_view& prefix, std::u16string_v
   };
   const size_t prefixAt = offsetIn(prefix);
   const size_t nameAt = offsetIn(name);
-  text_.reserve(std::min(text_.max_size(), std::max({needed, 2 * text_.capacity(), size_t{1024}})));
+  // Doubling, but never past the limit (|needed| is within it).
+  text_.reserve(
+      std::min({text_.max_size(), limit_, std::max({needed, 2 * text_.capacity(), size_t{1024}})}));
   const std::u16string_view text(text_);
   if (prefixAt != std::u16string_view::npos) prefix = text.substr(prefixAt, prefix.size());
   if (nameAt != std::u16string_view::npos) name = text.substr(nameAt, name.size());

@@ -9,14 +9,16 @@
 // growing buffer, and allocates nothing per path.
 //
 // Append-only: paths stay in the order they were appended, duplicates
-// included; nothing sorts them. A path must not hold a CR, which would read
-// back as two paths; the listings never append one (files/dir_recurse.h).
-// An append that runs out of memory throws std::bad_alloc and leaves the
-// list as it was.
+// included; nothing sorts them. A list may be given a limit on its text's
+// length: an append that would go past it is refused and marks the list as
+// cut, so a listing can stop and say so instead of growing without end. A path must not hold a CR,
+// which would read back as two paths; the listings never append one (files/dir_recurse.h). An
+// append that runs out of memory throws std::bad_alloc and leaves the list as it was.
 #pragma once
 
 #include <cstddef>
 #include <iterator>
+#include <limits>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -92,9 +94,13 @@ class PathList {
   // Appends |path|.
   void push_back(std::u16string_view path) { Append(path, {}); }
   // Appends |prefix| followed by |name| as one path. Either may be a path of
-  // this list.
+  // this list. Past the limit nothing is appended and the list is cut.
   void Append(std::u16string_view prefix, std::u16string_view name) {
     const size_t needed = text_.size() + 1 + prefix.size() + name.size();
+    if (needed > limit_) {
+      cut_ = true;
+      return;
+    }
     if (needed > text_.capacity()) Grow(needed, prefix, name);
     text_.push_back(u'\r');
     text_.append(prefix);
@@ -102,11 +108,18 @@ class PathList {
     ++count_;
   }
 
-  // Drops every path; the lead stays.
+  // Drops every path; the lead stays, and the list is no longer cut.
   void clear() {
     text_.resize(leadSize_);
     count_ = 0;
+    cut_ = false;
   }
+
+  // The most characters the text may hold, lead included; the buffer never
+  // grows past it either.
+  void set_limit(size_t chars) { limit_ = chars; }
+  // Whether an append was refused for the limit.
+  bool cut() const { return cut_; }
 
   friend bool operator==(const PathList& a, const PathList& b) {
     return a.count_ == b.count_ && a.leadSize_ == b.leadSize_ && a.text_ == b.text_;
@@ -120,6 +133,8 @@ class PathList {
   std::u16string text_;  // the lead, then CR + path for each path
   size_t leadSize_ = 0;  // characters of the lead
   size_t count_ = 0;     // paths
+  size_t limit_ = std::numeric_limits<size_t>::max();
+  bool cut_ = false;
 };
 
 // Makes |reply| |lead| followed by a CR + path line for each path that
@@ -127,16 +142,31 @@ class PathList {
 // room it already has, becomes the list's text, so every path is written
 // once, straight into the reply. When the listing throws, |reply| is |lead|
 // alone and the exception passes on.
+//
+// With |maxChars| the reply holds at most that many characters: when the
+// paths would go past it, the list is cut and ends with a CR and |cutNote|,
+// so whoever reads it sees that it is not whole (a limit smaller than the
+// lead and the note together lets those two through all the same).
 template <typename Listing>
-void WriteListingReply(std::u16string& reply, std::u16string_view lead, Listing&& listing) {
+void WriteListingReply(std::u16string& reply, std::u16string_view lead, Listing&& listing,
+                       size_t maxChars = std::numeric_limits<size_t>::max(),
+                       std::u16string_view cutNote = {}) {
   reply.assign(lead);
   PathList list(std::move(reply));
+  const size_t noteRoom = 1 + cutNote.size();
+  if (maxChars != std::numeric_limits<size_t>::max()) {
+    list.set_limit(maxChars > lead.size() + noteRoom ? maxChars - noteRoom : lead.size());
+  }
   try {
     listing(list);
   } catch (...) {
     list.clear();
     reply = std::move(list).TakeText();
     throw;
+  }
+  if (list.cut()) {
+    list.set_limit(std::numeric_limits<size_t>::max());
+    list.push_back(cutNote);
   }
   reply = std::move(list).TakeText();
 }

@@ -5,10 +5,18 @@
 namespace zuvo {
 
 bool TreeWalk::Enter(FolderHandle& handle, FsStatus opened, uint32_t depth, TreeVisitor& visitor) {
+  if (IsLackOfResources(opened)) {
+    failure_ = opened;
+    return false;
+  }
   if (opened != FsStatus::kOk) return visitor.VisitFolder(path_, nullptr);
   // A read that fails half-way ends that folder's enumeration; what was read
-  // is still used.
-  fs_.ReadFolder(handle, contents_);
+  // is still used, unless the read stopped for want of resources.
+  const FsStatus read = fs_.ReadFolder(handle, contents_);
+  if (IsLackOfResources(read)) {
+    failure_ = read;
+    return false;
+  }
 
   const size_t subBegin = subs_.size();
   const size_t subNamesBegin = subNames_.size();
@@ -32,12 +40,13 @@ bool TreeWalk::Enter(FolderHandle& handle, FsStatus opened, uint32_t depth, Tree
   return true;
 }
 
-void TreeWalk::Run(std::u16string_view rootPrefix, TreeVisitor& visitor) {
+FsStatus TreeWalk::Run(std::u16string_view rootPrefix, TreeVisitor& visitor) {
+  failure_ = FsStatus::kOk;
   path_.assign(rootPrefix);
   {
     FolderHandle root;
     const FsStatus opened = fs_.OpenFolder(rootPrefix, root);
-    if (!Enter(root, opened, 0, visitor)) return;
+    if (!Enter(root, opened, 0, visitor)) stack_.clear();
   }
   while (!stack_.empty()) {
     Frame& top = stack_.back();
@@ -67,6 +76,7 @@ void TreeWalk::Run(std::u16string_view rootPrefix, TreeVisitor& visitor) {
   stack_.clear();
   subs_.clear();
   subNames_.clear();
+  return failure_;
 }
 
 }  // namespace zuvo

@@ -9,7 +9,9 @@
 // sub-folders (EntryKind::kFolder, and kUnknown when asked) are walked;
 // links are never followed. A folder that cannot be opened or read (it
 // vanished, it is not a folder, access is denied) is visited with no
-// contents, and the walk goes on with the next one.
+// contents, and the walk goes on with the next one. A failure for want of
+// memory, descriptors or handles (IsLackOfResources) ends the walk instead:
+// the rest of the tree would be missing, so Run reports it.
 //
 // Descriptors: an ancestor keeps its folder open while its sub-folders are
 // walked only at the first kAnchorDepth levels and at every kAnchorEvery-th
@@ -48,7 +50,8 @@ class TreeWalk {
       : fs_(fs), separator_(separator), walkUnknown_(walkUnknown) {}
 
   // Walks the folder whose prefix (path and separator) is |rootPrefix|.
-  void Run(std::u16string_view rootPrefix, TreeVisitor& visitor);
+  // Returns kOk, or the lack of resources that ended the walk early.
+  FsStatus Run(std::u16string_view rootPrefix, TreeVisitor& visitor);
 
  private:
   struct SubFolder {
@@ -77,6 +80,7 @@ class TreeWalk {
   std::vector<Frame> stack_;
   std::u16string subNames_;
   std::vector<SubFolder> subs_;
+  FsStatus failure_ = FsStatus::kOk;
 };
 
 }  // namespace zuvo

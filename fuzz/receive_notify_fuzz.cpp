@@ -7,10 +7,15 @@
 // shared folder (links followed, as the host would when it opens the path),
 // carries at most one "#/dropfile " line and only for such a path, never
 // starts with the notification marker, and has one of the reply forms.
+// The work is bounded too: a listing's reply keeps within its size limit
+// (which the input may lower, so that lists get cut), and the matching work
+// within 2 x (name + 1) x (piece + 1) per file of the tree and distinct piece,
+// however long the pattern text.
 #include <fuzzer/FuzzedDataProvider.h>
 #include <fstream>
 #include <vector>
 
+#include "files/wildcard.h"
 #include "fuzz/fuzz_support.h"
 
 namespace zuvo::fuzz {
@@ -24,6 +29,8 @@ constexpr std::u16string_view kSharingOff = u"Request Denied, File Sharing is Tu
 constexpr std::u16string_view kNotInShare =
     u"That file is not in the shared folder, you do not have access to it";
 constexpr std::u16string_view kUntouched = u"<host text>";
+constexpr std::u16string_view kTooManyPatterns = u"Request Denied, too many file patterns: ";
+constexpr std::u16string_view kListCut = u"... (list cut here: the reply reached its size limit";
 
 // The fixed tree: a shared folder with files, sub-folders, hidden entries,
 // names no listing may show, and links that lead back into it, outside it
@@ -56,8 +63,24 @@ struct Tree {
     fs::create_symlink("cycle", share / "cycle");
     fs::create_symlink(r / "outside" / "secret.txt", share / "secret-link.txt");
     fs::create_directory_symlink(share, r / "sharelink");
+    for (const fs::directory_entry& e : fs::recursive_directory_iterator(r)) {
+      if (!e.is_regular_file(ignored) || e.is_symlink(ignored)) continue;
+      ++files;
+      longestName = std::max(longestName, e.path().filename().string().size());
+    }
   }
+
+  std::error_code ignored;
+  uint64_t files = 0;        // regular files below the root, links not followed
+  uint64_t longestName = 0;  // in bytes, never fewer than UTF-16 units
 };
+
+// The most matching work one listing request with |text| may cost.
+uint64_t MatchBound(const Tree& tree, std::u16string_view text) {
+  uint64_t perName = 1;  // "rfldr" and the like: one step per name
+  for (const PatternPiece& piece : SplitPatternList(text)) perName += 2 * (piece.text.size() + 1);
+  return tree.files * (tree.longestName + 1) * perName;
+}
 
 Tree& TheTree() {
   static Tree* tree = new Tree;  // kept to the end of the run
@@ -91,7 +114,7 @@ std::vector<std::u16string_view> Lines(std::u16string_view text) {
   return lines;
 }
 
-void CheckReply(std::u16string_view reply, const std::string& share) {
+void CheckReply(std::u16string_view reply, const std::string& share, size_t maxReply) {
   if (reply == kUntouched) return;
   Check(reply.empty() || reply[0] != kMarker, "a reply starts with the notification marker", reply);
 
@@ -104,9 +127,15 @@ void CheckReply(std::u16string_view reply, const std::string& share) {
   }
   Check(dropLines <= 1, "a reply holds more than one #/dropfile line", reply);
 
-  if (reply == kSharingOff || reply == kNotInShare) return;
+  if (reply == kSharingOff || reply == kNotInShare || reply.starts_with(kTooManyPatterns)) return;
   if (reply.starts_with(kOffering)) {
+    Check(reply.size() <= maxReply, "a listing's reply goes past its size limit", reply);
     std::u16string_view rest = reply.substr(kOffering.size());
+    // A cut list ends with one line that says so.
+    const size_t last = rest.rfind(kCR);
+    if (last != std::u16string_view::npos && rest.substr(last + 1).starts_with(kListCut)) {
+      rest = rest.substr(0, last);
+    }
     Check(rest.empty() || rest[0] == kCR, "an offering reply does not go on with CR", reply);
     Check(rest.find(kLF) == std::u16string_view::npos, "an offering reply holds an LF", reply);
     while (!rest.empty()) {
@@ -145,9 +174,10 @@ class ReenteringPump : public EventPump {
         [&] { return plugin->ReceiveNotify(code, text, u"contact", nullptr, reply); }, result);
     Check(status.code != hr::kUnexpected, "an unexpected exception escaped (nested)",
           Utf8ToUtf16(status.description));
-    CheckReply(reply, share);
+    CheckReply(reply, share, maxReply);
   }
   beta* plugin = nullptr;
+  size_t maxReply = beta::kMaxReplyChars;
   bool armed = false;
   std::u16string code, text;
   std::string share;
@@ -195,6 +225,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const bool nested = in.ConsumeBool();
   const uint8_t textMode = in.ConsumeIntegralInRange<uint8_t>(0, 3);
   const bool rawUtf16 = in.ConsumeIntegralInRange<uint8_t>(0, 7) == 0;
+  static const size_t kReplyLimits[] = {beta::kMaxReplyChars, 150, 400};
+  const size_t maxReply = kReplyLimits[in.ConsumeIntegralInRange<size_t>(0, 2)];
   const std::u16string code = PickCode(in);
   std::u16string nestedCode, nestedText;
   if (nested) {
@@ -227,6 +259,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   pump->code = nestedCode;
   pump->text = nestedText;
   pump->share = canonical;
+  pump->maxReply = maxReply;
+  BetaTestPeer::SetMaxReplyChars(*p->plugin, maxReply);
+  const uint64_t stepsBefore = p->server->files().match_steps();
 
   std::u16string reply(kUntouched);
   bool result = false;
@@ -234,7 +269,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       [&] { return p->plugin->ReceiveNotify(code, text, u"contact", nullptr, reply); }, result);
   Check(status.code != hr::kUnexpected, "an unexpected exception escaped",
         Utf8ToUtf16(status.description));
-  CheckReply(reply, canonical);
+  CheckReply(reply, canonical, maxReply);
   if (!status.failed() && !result) Check(reply == kUntouched, "an unknown code changed the reply");
+  const uint64_t steps = p->server->files().match_steps() - stepsBefore;
+  Check(steps <= MatchBound(tree, text) + (nested ? MatchBound(tree, nestedText) : 0),
+        "a request's matching work is not bounded by the share and its distinct pieces", text);
   return 0;
 }

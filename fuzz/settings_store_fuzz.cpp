@@ -29,7 +29,7 @@ void WriteAll(const std::string& path, std::string_view bytes) {
 }
 
 long Put(RegistryBackend& backend, const std::string& subKey, const std::string& name,
-         const std::string& data) {
+         std::u16string_view data) {
   KeyHandle key = 0;
   long status = backend.OpenKey(kHkeyLocalMachine, subKey, KeyAccess::kWrite, key);
   if (status != reg::kSuccess) return status;
@@ -77,7 +77,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     return 0;
   }
   Check(created == reg::kSuccess, "a store that parses refused a new key");
-  Check(Put(*open, "SOFTWARE\\Fuzz", "Value", "1") == reg::kSuccess,
+  Check(Put(*open, "SOFTWARE\\Fuzz", "Value", u"1") == reg::kSuccess,
         "a store that parses refused a value");
   const std::string written = ReadAll(path);
   std::unique_ptr<RegistryBackend> again;
@@ -86,7 +86,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   } catch (const std::runtime_error& e) {
     Fail("the store's own output does not parse", Utf8ToUtf16(e.what()));
   }
-  Check(Put(*again, "SOFTWARE\\Fuzz", "Value", "1") == reg::kSuccess,
+  Check(Put(*again, "SOFTWARE\\Fuzz", "Value", u"1") == reg::kSuccess,
         "the rewritten store refused a value");
   Check(ReadAll(path) == written, "writing the same store twice gave two different files");
   return 0;

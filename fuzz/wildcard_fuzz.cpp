@@ -1,11 +1,14 @@
 // The file-name patterns of the listings against a plain table-filling
-// matcher: both agree on every pattern and name, and a pattern list splits
-// into pieces that give the text back. libFuzzer's time limit catches a
-// pattern that makes the matcher run away.
+// matcher: both agree on every pattern and name, within the step bound; a
+// pattern list splits into its distinct pieces, in order, each piece of the
+// text either kept or the same as one kept before, unless the list is past
+// its bounds. libFuzzer's time limit catches a pattern that makes the
+// matcher run away.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <vector>
 
+#include "base/file_name_case.h"
 #include "files/wildcard.h"
 #include "fuzz/fuzz_support.h"
 
@@ -26,7 +29,7 @@ bool TableMatch(std::u16string_view pat, std::u16string_view name) {
     } else {
       for (size_t j = 1; j <= name.size(); ++j) {
         const char16_t n = name[j - 1];
-        next[j] = row[j - 1] && (p == u'?' || FoldCase(p) == FoldCase(n));
+        next[j] = row[j - 1] && (p == u'?' || FileNameUpcase(p) == FileNameUpcase(n));
       }
     }
     row.swap(next);
@@ -82,16 +85,48 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   Check(MatchWildcard(u"*", name) && MatchWildcard(u"*.*", name), "* or *.* misses a name", name);
 
-  // The pieces of a list give the list back, joined with ";".
+  // The pieces of a list: the text's pieces in order, each kept unless it
+  // is the same as one kept before (letter case aside; every "all" form is
+  // one, every piece that reaches outside is one).
   const std::vector<PatternPiece> pieces = SplitPatternList(pattern);
-  std::u16string joined;
-  for (size_t i = 0; i < pieces.size(); ++i) {
-    if (i > 0) joined += u';';
-    joined += pieces[i].text;
-    if (pieces[i].kind == PatternPiece::Kind::kNothing) {
-      Check(!pieces[i].Matches(name), "a piece that reaches outside matches", pieces[i].text);
+  const bool within = PatternListWithinBounds(pattern);
+  Check(pieces.size() <= kMaxPatternPieces, "more pieces than the bounds allow", pattern);
+  auto same = [](const PatternPiece& a, const PatternPiece& b) {
+    return a.kind == b.kind &&
+           (a.kind == PatternPiece::Kind::kAll || a.kind == PatternPiece::Kind::kNothing ||
+            EqualsIgnoreCase(a.text, b.text));
+  };
+  size_t kept = 0;
+  size_t start = 0;
+  while (true) {
+    const size_t end = pattern.find(u';', start);
+    const std::u16string_view text = std::u16string_view(pattern).substr(
+        start, end == std::u16string::npos ? std::u16string::npos : end - start);
+    if (kept < pieces.size() && pieces[kept].text.data() == text.data() &&
+        pieces[kept].text.size() == text.size()) {
+      for (size_t i = 0; i < kept; ++i) {
+        Check(!same(pieces[i], pieces[kept]), "a piece is kept twice", pattern, text);
+      }
+      ++kept;
+    } else if (within) {
+      const std::vector<PatternPiece> alone = SplitPatternList(text);
+      bool repeat = false;
+      for (size_t i = 0; i < kept && !alone.empty(); ++i)
+        repeat = repeat || same(pieces[i], alone[0]);
+      Check(repeat, "a distinct piece is left out of a list within its bounds", pattern, text);
     }
+    if (end == std::u16string::npos) break;
+    start = end + 1;
   }
-  Check(joined == pattern, "the pieces do not give the pattern list back", pattern, joined);
+  Check(kept == pieces.size(), "a piece is not a piece of the text, or out of order", pattern);
+  for (const PatternPiece& piece : pieces) {
+    if (piece.kind == PatternPiece::Kind::kNothing) {
+      Check(!piece.Matches(name), "a piece that reaches outside matches", piece.text);
+    }
+    uint64_t steps = 0;
+    piece.Matches(name, steps);
+    Check(steps <= 2 * (name.size() + 1) * (piece.text.size() + 1), "a match takes too many steps",
+          piece.text, name);
+  }
   return 0;
 }

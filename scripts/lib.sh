@@ -24,7 +24,9 @@ need_packages() {
 }
 
 # The packages every native build needs.
-NATIVE_BUILD_PACKAGES=(cmake ninja-build g++ libgtest-dev nlohmann-json3-dev tmux valgrind)
+NATIVE_BUILD_PACKAGES=(cmake ninja-build g++ libgtest-dev tmux valgrind)
+# The file-name case table's test regenerates it from the Unicode data.
+NATIVE_BUILD_PACKAGES+=(unicode-data python3)
 
 # build_native PRESET: configures and builds one native preset.
 build_native() {
@@ -35,8 +37,8 @@ build_native() {
 # The packages the Windows cross builds and their tests under Wine need.
 # wine32 is the i386 package: install_windows_toolchain adds that
 # architecture first.
-WINDOWS_BUILD_PACKAGES=(mingw-w64 mingw-w64-tools g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
-  wine wine64 wine32 libwine-dev xvfb xauth imagemagick)
+WINDOWS_BUILD_PACKAGES=(mingw-w64-tools g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
+  wine wine64 wine32 libwine-dev xvfb imagemagick)
 
 # install_windows_toolchain: makes the mingw-w64 cross compilers, Wine (32-
 # and 64-bit) and Xvfb available. Fails when they are missing and cannot be

@@ -76,15 +76,6 @@ HMODULE ThisModule() {
 std::u16string FromWide(const std::wstring& text) { return {text.begin(), text.end()}; }
 std::wstring ToWide(const std::u16string& text) { return {text.begin(), text.end()}; }
 
-std::u16string FromAnsi(const char* text) {
-  const int length = static_cast<int>(std::char_traits<char>::length(text));
-  if (length == 0) return {};
-  const int chars = MultiByteToWideChar(CP_ACP, 0, text, length, nullptr, 0);
-  std::u16string out(static_cast<size_t>(chars), u'\0');
-  MultiByteToWideChar(CP_ACP, 0, text, length, reinterpret_cast<wchar_t*>(out.data()), chars);
-  return out;
-}
-
 std::wstring WindowText(HWND window) {
   std::wstring text(static_cast<size_t>(GetWindowTextLengthW(window)) + 1, L'\0');
   text.resize(
@@ -452,21 +443,23 @@ void Win32FormView::RunModal(frmOptions& form) {
 }
 
 std::u16string Win32FormView::BrowseForFolder(frmOptions&) {
-  char displayName[MAX_PATH] = {};
-  BROWSEINFOA info = {};
+  // The wide calls: a folder outside the ANSI code page comes back as it
+  // is, not with "?" for the characters the code page lacks.
+  wchar_t displayName[MAX_PATH] = {};
+  BROWSEINFOW info = {};
   info.hwndOwner = window_;
   info.pidlRoot = nullptr;
   info.pszDisplayName = displayName;
-  info.lpszTitle = "Select Profile Export Directory";
+  info.lpszTitle = L"Select Profile Export Directory";
   info.ulFlags = BIF_RETURNONLYFSDIRS;
   info.lpfn = nullptr;
   info.lParam = 0;
   info.iImage = 0;
-  PIDLIST_ABSOLUTE item = SHBrowseForFolderA(&info);
+  PIDLIST_ABSOLUTE item = SHBrowseForFolderW(&info);
   if (!item) return {};
-  char path[MAX_PATH] = {};
+  wchar_t path[MAX_PATH] = {};
   std::u16string result;
-  if (SHGetPathFromIDListA(item, path)) result = FromAnsi(path);
+  if (SHGetPathFromIDListW(item, path)) result = FromWide(path);
   CoTaskMemFree(item);
   return result;
 }

@@ -7,6 +7,17 @@
 namespace zuvo {
 namespace {
 
+void ReportNotStored(MessageBoxSeam& messageBox, std::u16string_view valueName,
+                     std::u16string_view value) {
+  std::u16string text = u"\"";
+  text += valueName;
+  text += u"\" cannot be stored exactly, so it was not changed:";
+  text += kLF;
+  text += kLF;
+  text += value;
+  messageBox.Show(text, kDefaultMessageBoxTitle);
+}
+
 // Closes an opened key on every path out of a call.
 class ScopedKey {
  public:
@@ -75,38 +86,45 @@ std::u16string Registry::ReadValue(std::u16string_view keyPath, std::u16string_v
   if (!opened.Open(key.root, backend_.ToNarrow(key.subKey), KeyAccess::kRead)) {
     return std::u16string(kRegistryReadFailed);
   }
-  std::array<char, kReadBufferSize> buffer;
-  buffer.fill(' ');
+  std::array<char16_t, kReadBufferSize> buffer;
+  buffer.fill(u' ');
   uint32_t size = kReadBufferSize;
   const long status =
       backend_.QueryValue(opened.get(), backend_.ToNarrow(valueName), buffer.data(), size);
   if (status != reg::kSuccess) return std::u16string(kRegistryReadFailed);
 
-  // The whole buffer is the text: the value's bytes, its terminating NUL,
+  // The whole buffer is the text: the value's characters, its terminating NUL,
   // then the blanks the platform did not overwrite. Blanks are trimmed from
   // both ends, and the last character left, the NUL, is dropped.
-  std::string_view text(buffer.data(), buffer.size());
-  const size_t first = text.find_first_not_of(' ');
-  if (first == std::string_view::npos) return {};
-  const size_t last = text.find_last_not_of(' ');
+  std::u16string_view text(buffer.data(), buffer.size());
+  const size_t first = text.find_first_not_of(u' ');
+  if (first == std::u16string_view::npos) return {};
+  const size_t last = text.find_last_not_of(u' ');
   text = text.substr(first, last - first + 1);
   text.remove_suffix(1);
-  return backend_.FromNarrow(text);
+  return std::u16string(text);
 }
 
 void Registry::WriteValue(std::u16string_view keyPath, std::u16string_view valueName,
                           std::u16string_view value) {
   const KeyPath key = SplitKeyPath(keyPath);
   if (key.root == 0) return;
+  if (!FitsReadBuffer(value)) {
+    ReportNotStored(messageBox_, valueName, value);
+    return;
+  }
 
   ScopedKey opened(backend_);
   if (!opened.Open(key.root, backend_.ToNarrow(key.subKey), KeyAccess::kWrite)) return;
   // The value is stored with its terminating NUL, as a registry editor
   // stores text: a read then returns every character of it, also when it
-  // fills the read buffer, and every byte of a multi-byte code page counts.
-  std::string data = backend_.ToNarrow(value);
-  data.push_back('\0');
-  backend_.SetValue(opened.get(), backend_.ToNarrow(valueName), data);
+  // fills the read buffer.
+  std::u16string data(value);
+  data.push_back(u'\0');
+  if (backend_.SetValue(opened.get(), backend_.ToNarrow(valueName), data) ==
+      reg::kNoUnicodeTranslation) {
+    ReportNotStored(messageBox_, valueName, value);
+  }
 }
 
 }  // namespace zuvo

@@ -1,7 +1,10 @@
 // Registry: the plug-in's only gateway to persistent storage. Each call opens
 // the named key, reads or writes one text value and closes the key again;
-// keys are never created. Reads never fail visibly: a key or value that
-// cannot be read gives "Error". Writes fail silently.
+// keys are never created. Values are UTF-16 text (REG_SZ). Reads never fail
+// visibly: a key or value that cannot be read gives "Error". Writes fail
+// silently, except that a value is never lost without a word: one too long
+// for a read to give back, or one the store cannot hold exactly, is not
+// stored, and the user is told.
 #pragma once
 
 #include <string>
@@ -23,7 +26,8 @@ inline constexpr RootKey kHkeyDynData = 0x80000006;
 // What a read gives for a key or value that cannot be read.
 inline constexpr std::u16string_view kRegistryReadFailed = u"Error";
 
-// Size of the buffer a read hands to the platform, in bytes.
+// Size of the buffer a read hands to the platform, in UTF-16 units: a value
+// of up to 254 characters (and its terminating NUL) can be read.
 inline constexpr uint32_t kReadBufferSize = 255;
 
 class Registry {
@@ -45,8 +49,17 @@ class Registry {
   KeyPath SplitKeyPath(std::u16string_view path);
 
   std::u16string ReadValue(std::u16string_view keyPath, std::u16string_view valueName);
+
+  // Stores |value| under |valueName| in the existing key. A value too long
+  // for the read buffer (it would read as "Error") or that the store cannot
+  // hold exactly is not stored: a message names the value and shows the
+  // text instead, and the stored value stays as it was.
   void WriteValue(std::u16string_view keyPath, std::u16string_view valueName,
                   std::u16string_view value);
+
+  // Whether ReadValue can give |value| back once it is stored (its leading
+  // blanks aside, which a read trims).
+  static bool FitsReadBuffer(std::u16string_view value) { return value.size() < kReadBufferSize; }
 
  private:
   RegistryBackend& backend_;

@@ -1,8 +1,10 @@
-// The registry seam: the four narrow-text registry calls the Registry module
-// makes, with the platform's own status codes. The Win32 variant
-// (registry_win32.cpp) forwards to RegOpenKeyExA, RegQueryValueExA,
-// RegSetValueExA and RegCloseKey; the POSIX variant (registry_posix.cpp) is a
-// registry stand-in kept in one text file.
+// The registry seam: the four registry calls the Registry module makes, with
+// the platform's own status codes. Key paths and value names cross it as
+// narrow text (ToNarrow); value data crosses it as UTF-16 text, so that any
+// text comes back exactly. The Win32 variant (registry_win32.cpp) forwards
+// to RegOpenKeyExA, RegQueryValueExW, RegSetValueExW and RegCloseKey; the
+// POSIX variant (registry_posix.cpp) is a registry stand-in kept in one text
+// file.
 #pragma once
 
 #include <cstdint>
@@ -25,7 +27,9 @@ inline constexpr long kInvalidParameter = 87;  // ERROR_INVALID_PARAMETER
 inline constexpr long kMoreData = 234;         // ERROR_MORE_DATA
 inline constexpr long kWriteFault = 29;        // ERROR_WRITE_FAULT
 inline constexpr long kBadDb = 1009;           // ERROR_BADDB: the store is corrupt
-inline constexpr uint32_t kRegSz = 1;          // REG_SZ
+// ERROR_NO_UNICODE_TRANSLATION: the store cannot hold this text exactly
+inline constexpr long kNoUnicodeTranslation = 1113;
+inline constexpr uint32_t kRegSz = 1;  // REG_SZ
 }  // namespace reg
 
 enum class KeyAccess { kRead, kWrite };
@@ -37,13 +41,16 @@ class RegistryBackend {
   // RegOpenKeyExA: opens an existing key; never creates one.
   virtual long OpenKey(RootKey root, const std::string& subKey, KeyAccess access,
                        KeyHandle& key) = 0;
-  // RegQueryValueExA: copies the value's bytes into |buffer| (capacity |size|
-  // bytes), adding a terminating NUL when the stored bytes lack one and there
-  // is room; sets |size| to the byte count. kMoreData when it does not fit.
-  virtual long QueryValue(KeyHandle key, const std::string& valueName, char* buffer,
+  // RegQueryValueExW: copies the value's text into |buffer| (capacity |size|
+  // UTF-16 units), adding a terminating NUL when the stored text lacks one
+  // and there is room; sets |size| to the unit count. kMoreData when it does
+  // not fit. Values stored as narrow text (by older versions) read as their
+  // UTF-16 text.
+  virtual long QueryValue(KeyHandle key, const std::string& valueName, char16_t* buffer,
                           uint32_t& size) = 0;
-  // RegSetValueExA with REG_SZ: stores exactly |data|.
-  virtual long SetValue(KeyHandle key, const std::string& valueName, std::string_view data) = 0;
+  // RegSetValueExW with REG_SZ: stores exactly |data|, or nothing and
+  // kNoUnicodeTranslation when the store cannot hold it exactly.
+  virtual long SetValue(KeyHandle key, const std::string& valueName, std::u16string_view data) = 0;
   // RegCloseKey.
   virtual long CloseKey(KeyHandle key) = 0;
 
@@ -52,8 +59,8 @@ class RegistryBackend {
   // plug-in's settings key.
   virtual long CreateKey(RootKey root, const std::string& subKey) = 0;
 
-  // The narrow code page of these calls (the ANSI code page on Windows,
-  // UTF-8 on POSIX).
+  // The narrow code page of key paths and value names (the ANSI code page on
+  // Windows, UTF-8 on POSIX).
   virtual std::string ToNarrow(std::u16string_view text) const = 0;
   virtual std::u16string FromNarrow(std::string_view text) const = 0;
 };

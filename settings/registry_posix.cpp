@@ -7,7 +7,9 @@
 //   "Shared Folder"="/srv/share"
 //   "Start On"=hex(1):31
 //
-// A quoted value stands for its UTF-8 bytes followed by a terminating NUL;
+// Values are UTF-16 text at the seam and UTF-8 in the file; a text that
+// UTF-8 cannot carry (a lone surrogate) is refused, never stored as
+// another. A quoted value stands for its UTF-8 bytes followed by a terminating NUL;
 // inside it only \\ and \" are escapes. Any other byte sequence (no NUL at
 // the end, an inner NUL, control characters, bytes that are not UTF-8) is
 // written as hex(1): with the exact bytes. Value names are quoted the same
@@ -430,7 +432,7 @@ class FileRegistry : public RegistryBackend {
     return reg::kSuccess;
   }
 
-  long QueryValue(KeyHandle key, const std::string& valueName, char* buffer,
+  long QueryValue(KeyHandle key, const std::string& valueName, char16_t* buffer,
                   uint32_t& size) override {
     auto handle = open_.find(key);
     if (handle == open_.end()) return reg::kInvalidHandle;
@@ -438,22 +440,25 @@ class FileRegistry : public RegistryBackend {
     if (stored == store_.keys.end()) return reg::kFileNotFound;
     auto value = stored->second.values.find(Fold(valueName));
     if (value == stored->second.values.end()) return reg::kFileNotFound;
-    const std::string& data = value->second.data;
+    const std::u16string data = Utf8ToUtf16(value->second.data);
     if (data.size() > size || buffer == nullptr) {
       const bool fits = data.size() <= size;
       size = static_cast<uint32_t>(data.size());
       return fits ? reg::kSuccess : reg::kMoreData;
     }
     data.copy(buffer, data.size());
-    if ((data.empty() || data.back() != '\0') && data.size() < size) buffer[data.size()] = '\0';
+    if ((data.empty() || data.back() != u'\0') && data.size() < size) buffer[data.size()] = u'\0';
     size = static_cast<uint32_t>(data.size());
     return reg::kSuccess;
   }
 
-  long SetValue(KeyHandle key, const std::string& valueName, std::string_view data) override {
+  long SetValue(KeyHandle key, const std::string& valueName, std::u16string_view text) override {
     auto handle = open_.find(key);
     if (handle == open_.end()) return reg::kInvalidHandle;
     if (handle->second.access != KeyAccess::kWrite) return reg::kAccessDenied;
+    bool exact = false;
+    const std::string data = Utf16ToUtf8(text, &exact);
+    if (!exact) return reg::kNoUnicodeTranslation;
     const std::string path = handle->second.path;
     return Mutate([&](Store& store) {
       auto stored = store.keys.find(Fold(path));

@@ -1,6 +1,10 @@
-// The Windows registry behind the Registry module: the narrow-text (ANSI)
-// registry calls, with texts converted at this seam in the system's ANSI
-// code page. Only generic Win32 code lives here.
+// The Windows registry behind the Registry module. Values are read and
+// written with the wide calls (RegQueryValueExW, RegSetValueExW), so a
+// folder outside the ANSI code page is stored as it is; the registry keeps
+// REG_SZ text as UTF-16 whichever call wrote it, so values that the narrow
+// calls of older versions wrote read back the same, and narrow readers
+// still see the texts their code page can carry. Key paths and value names
+// stay narrow (ANSI) text. Only generic Win32 code lives here.
 #include <windows.h>
 
 #include "settings/registry_backend.h"
@@ -27,24 +31,29 @@ class Win32Registry : public RegistryBackend {
     return status;
   }
 
-  long QueryValue(KeyHandle key, const std::string& valueName, char* buffer,
+  long QueryValue(KeyHandle key, const std::string& valueName, char16_t* buffer,
                   uint32_t& size) override {
+    const std::u16string name = FromNarrow(valueName);
     DWORD type = REG_SZ;
-    DWORD bytes = size;
-    const LSTATUS status = RegQueryValueExA(ToHkey(key), valueName.c_str(), nullptr, &type,
-                                            reinterpret_cast<BYTE*>(buffer), &bytes);
+    DWORD bytes = size * sizeof(char16_t);
+    const LSTATUS status =
+        RegQueryValueExW(ToHkey(key), reinterpret_cast<const wchar_t*>(name.c_str()), nullptr,
+                         &type, reinterpret_cast<BYTE*>(buffer), &bytes);
     if (status != ERROR_SUCCESS) return status;
+    // An odd last byte (a value that is not text) counts as a whole unit.
+    const uint32_t units = (bytes + 1) / sizeof(char16_t);
     // A value stored without its terminating NUL gets one when there is room,
     // so that every caller sees the same shape whatever wrote the value.
-    if (bytes < size && (bytes == 0 || buffer[bytes - 1] != '\0')) buffer[bytes] = '\0';
-    size = bytes;
+    if (units < size && (units == 0 || buffer[units - 1] != u'\0')) buffer[units] = u'\0';
+    size = units;
     return status;
   }
 
-  long SetValue(KeyHandle key, const std::string& valueName, std::string_view data) override {
-    return RegSetValueExA(ToHkey(key), valueName.c_str(), 0, REG_SZ,
+  long SetValue(KeyHandle key, const std::string& valueName, std::u16string_view data) override {
+    const std::u16string name = FromNarrow(valueName);
+    return RegSetValueExW(ToHkey(key), reinterpret_cast<const wchar_t*>(name.c_str()), 0, REG_SZ,
                           reinterpret_cast<const BYTE*>(data.data()),
-                          static_cast<DWORD>(data.size()));
+                          static_cast<DWORD>(data.size() * sizeof(char16_t)));
   }
 
   long CloseKey(KeyHandle key) override { return RegCloseKey(ToHkey(key)); }

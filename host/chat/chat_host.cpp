@@ -10,6 +10,7 @@
 #include "host/chat/transfer.h"
 #include "host/common/drop_file.h"
 #include "host/common/notice_text.h"
+#include "host/common/settings_key.h"
 
 namespace zuvo::chat {
 namespace {
@@ -335,13 +336,18 @@ void ChatHost::SendReply(const std::u16string& reply) {
 }
 
 void ChatHost::SendDropFile(const std::u16string& path) {
+  // The plug-in checked the path as text; the host checks it beneath the
+  // shared folder (a regular file, no link on the way) now, to answer at
+  // once, and opens it the same way when its turn to be sent comes, sending
+  // what it opened then: files waiting their turn hold no open file each.
   std::string why;
   if (!MaySendDropFile(registry_, path, why)) {
     Say("Refused to send " + PrintableText(path) + ": " + why + ".");
     connection_.Send(AbortMessage(0, u"the file was not sent: " + Utf8ToUtf16(why)));
     return;
   }
-  if (connection_.SendFile(PathFromText(path), why) == 0) {
+  if (connection_.SendSharedFile(path, StoredSharedFolder(registry_),
+                                 TextFromPath(PathFromText(path).filename()), why) == 0) {
     Say("FAILED to send " + PrintableText(path) + ": " + why + ".");
     connection_.Send(AbortMessage(0, u"the file was not sent: " + Utf8ToUtf16(why)));
   }

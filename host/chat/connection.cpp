@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "base/text.h"
+#include "host/common/drop_file.h"
 
 namespace zuvo::chat {
 namespace fs = std::filesystem;
@@ -159,6 +160,33 @@ size_t Connection::peakUnsent() const {
 }
 
 uint32_t Connection::SendFile(const std::filesystem::path& path, std::string& why) {
+  Outgoing out;
+  out.name = TextFromPath(path.filename());
+  out.open = [path](std::string& openWhy) { return OutgoingFile::Open(path, openWhy); };
+  return Enqueue(std::move(out), why);
+}
+
+uint32_t Connection::SendFile(SharedFile& file, std::u16string name, std::string& why) {
+  Outgoing out;
+  out.name = name;
+  out.file = OutgoingFile::FromOpen(file, std::move(name));
+  return Enqueue(std::move(out), why);
+}
+
+uint32_t Connection::SendSharedFile(std::u16string path, std::u16string sharedFolder,
+                                    std::u16string name, std::string& why) {
+  Outgoing out;
+  out.name = name;
+  out.open = [path = std::move(path), share = std::move(sharedFolder),
+              name = std::move(name)](std::string& openWhy) -> std::unique_ptr<OutgoingFile> {
+    SharedFile file;
+    if (!OpenInsideSharedFolder(path, share, file, openWhy)) return nullptr;
+    return OutgoingFile::FromOpen(file, name);
+  };
+  return Enqueue(std::move(out), why);
+}
+
+uint32_t Connection::Enqueue(Outgoing out, std::string& why) {
   uint32_t id;
   {
     std::lock_guard lock(mutex_);
@@ -172,9 +200,7 @@ uint32_t Connection::SendFile(const std::filesystem::path& path, std::string& wh
     }
     id = nextId_++;
     sending_.insert(id);
-    Outgoing out;
     out.id = id;
-    out.path = path;
     outgoing_.push_back(std::move(out));
   }
   wake_.notify_one();
@@ -310,13 +336,14 @@ void Connection::WriteLoop() {
 bool Connection::TransferStep(Outgoing& out) {
   std::string why;
   if (!out.file) {
-    out.file = OutgoingFile::Open(out.path, why);
+    out.file = out.open(why);
+    out.open = nullptr;
     if (!out.file) {
       out.failed = true;
       Event e;
       e.type = Event::Type::kOutgoingFailed;
       e.id = out.id;
-      e.name = TextFromPath(out.path.filename());
+      e.name = out.name;
       e.why = why;
       Post(std::move(e));
       Write(EncodeMessage(AbortMessage(out.id, u"the file was not sent: " + Utf8ToUtf16(why))));

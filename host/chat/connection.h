@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <deque>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -123,6 +124,13 @@ class Connection {
   // Queues the file at |path|, opened when its turn comes; its transfer
   // id, or 0 with |why| when too many files are waiting already.
   uint32_t SendFile(const std::filesystem::path& path, std::string& why);
+  // As SendFile, from a file already open and checked, sent as |name|.
+  uint32_t SendFile(SharedFile& file, std::u16string name, std::string& why);
+  // As SendFile, for the file at |path| inside |sharedFolder|: opened
+  // beneath the shared folder when its turn comes (a file that by then
+  // lies elsewhere, or is gone, fails then), sent as |name|.
+  uint32_t SendSharedFile(std::u16string path, std::u16string sharedFolder, std::u16string name,
+                          std::string& why);
 
   // The local user asked the contact for the file at |path|. One offer of a
   // file by that name is taken, after the contact's plug-in answered
@@ -148,8 +156,10 @@ class Connection {
  private:
   struct Outgoing {
     uint32_t id = 0;
-    std::filesystem::path path;
-    std::unique_ptr<OutgoingFile> file;  // open from its turn on
+    std::u16string name;
+    // Opens the file when its turn comes; |file| is open from then on.
+    std::function<std::unique_ptr<OutgoingFile>(std::string& why)> open;
+    std::unique_ptr<OutgoingFile> file;
     bool hashed = false;
     bool offered = false;
     bool failed = false;
@@ -163,6 +173,8 @@ class Connection {
   bool OnMessage(Message& message, std::string& why);
   bool Write(const std::string& bytes);
   void Queue(std::string bytes);
+  // Queues |out| for sending; 0 with |why| when too many files wait.
+  uint32_t Enqueue(Outgoing out, std::string& why);
   // Waits until the host and the contact have caught up; false on close.
   bool WaitForRoom();
   // A file request answered by |text| ("Accepted Request, Sending File ...").

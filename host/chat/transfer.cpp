@@ -216,6 +216,14 @@ std::unique_ptr<OutgoingFile> OutgoingFile::Open(const fs::path& path, std::stri
   return out;
 }
 
+std::unique_ptr<OutgoingFile> OutgoingFile::FromOpen(SharedFile& file, std::u16string name) {
+  std::unique_ptr<OutgoingFile> out(new OutgoingFile());
+  out->size_ = file.size();
+  out->file_ = file.release();
+  out->name_ = std::move(name);
+  return out;
+}
+
 OutgoingFile::~OutgoingFile() {
   if (file_) std::fclose(file_);
 }

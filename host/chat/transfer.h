@@ -13,6 +13,7 @@
 #include <memory>
 #include <string>
 
+#include "files/shared_file.h"
 #include "host/chat/checksum.h"
 #include "host/common/path_text.h"
 
@@ -70,6 +71,8 @@ class OutgoingFile {
   // Opens |path| for reading; nullptr with |why| when it is not a readable
   // regular file.
   static std::unique_ptr<OutgoingFile> Open(const std::filesystem::path& path, std::string& why);
+  // Takes over |file|, already open and checked, to be sent as |name|.
+  static std::unique_ptr<OutgoingFile> FromOpen(SharedFile& file, std::u16string name);
   ~OutgoingFile();
   OutgoingFile(const OutgoingFile&) = delete;
   OutgoingFile& operator=(const OutgoingFile&) = delete;

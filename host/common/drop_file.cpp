@@ -2,6 +2,9 @@
 
 #include "base/text.h"
 #include "core/beta.h"
+#include "files/file_system.h"
+#include "files/path_resolver.h"
+#include "host/common/idle_event_pump.h"
 #include "host/common/path_text.h"
 #include "host/common/settings_key.h"
 #include "settings/registry.h"
@@ -27,45 +30,53 @@ ReplyParts SplitDropFiles(const std::u16string& reply) {
   return parts;
 }
 
-bool InsideSharedFolder(const fs::path& path, const fs::path& sharedFolder, std::string& why) {
-  std::error_code ec;
+bool OpenInsideSharedFolder(std::u16string_view path, std::u16string_view sharedFolder,
+                            SharedFile& file, std::string& why) {
   if (sharedFolder.empty()) {
     why = "no shared folder is set";
     return false;
   }
-  const fs::path root = fs::canonical(sharedFolder, ec);
-  if (ec || !fs::is_directory(root, ec)) {
-    why = "the shared folder is not an existing folder";
-    return false;
-  }
-  const fs::path target = fs::canonical(path, ec);
-  if (ec) {
-    why = "no such file";
-    return false;
-  }
-  auto t = target.begin();
-  for (auto r = root.begin(); r != root.end(); ++r, ++t) {
-    if (r->empty()) continue;  // the empty last element of a root ending in "/"
-    if (t == target.end() || *r != *t) {
+  const std::unique_ptr<FileSystem> fileSystem = CreatePlatformFileSystem();
+  const std::unique_ptr<PathResolver> resolver = CreatePlatformPathResolver();
+  IdleEventPump pump;
+  DirRecurse files(*fileSystem, pump, NativePathStyle());
+  const PathAccess access(*resolver, NativePathStyle());
+  switch (OpenSharedFile(files, access, sharedFolder, path, file)) {
+    case FsStatus::kOk:
+      return true;
+    case FsStatus::kBadPath:
       why = "it is outside the shared folder";
       return false;
-    }
+    case FsStatus::kNotFound:
+      why = "no such file (or not a file), or the shared folder is not an existing folder";
+      return false;
+    case FsStatus::kAccessDenied:
+      why = "permission denied";
+      return false;
+    default:
+      why = "it cannot be read";
+      return false;
   }
-  if (!fs::is_regular_file(target, ec)) {
-    why = "it is not a file";
+}
+
+bool InsideSharedFolder(const fs::path& path, const fs::path& sharedFolder, std::string& why) {
+  SharedFile file;
+  return OpenInsideSharedFolder(TextFromPath(path), TextFromPath(sharedFolder), file, why);
+}
+
+bool OpenDropFile(RegistryBackend& registry, std::u16string_view path, SharedFile& file,
+                  std::string& why) {
+  const std::u16string share = StoredSharedFolder(registry);
+  if (share == kRegistryReadFailed || !OpenInsideSharedFolder(path, share, file, why)) {
+    if (why.empty()) why = "no shared folder is set";
     return false;
   }
   return true;
 }
 
 bool MaySendDropFile(RegistryBackend& registry, const std::u16string& path, std::string& why) {
-  const std::u16string share = StoredSharedFolder(registry);
-  if (share == kRegistryReadFailed ||
-      !InsideSharedFolder(PathFromText(path), PathFromText(share), why)) {
-    if (why.empty()) why = "no shared folder is set";
-    return false;
-  }
-  return true;
+  SharedFile file;
+  return OpenDropFile(registry, path, file, why);
 }
 
 }  // namespace zuvo

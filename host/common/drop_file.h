@@ -1,13 +1,15 @@
 // The plug-in's "#/dropfile " lines: in a reply, a line that starts with the
 // command names a file the host is to send instead of text for the contact.
-// The plug-in checks the path as text; the host sends only a regular file
-// that, with ".." and links resolved, lies in the stored shared folder.
+// The plug-in checks the path as text; the host opens the file beneath the
+// stored shared folder (a regular file, no link on the way) and sends what it
+// opened, never the path opened again.
 #pragma once
 
 #include <filesystem>
 #include <string>
 #include <vector>
 
+#include "files/shared_file.h"
 #include "settings/registry_backend.h"
 
 namespace zuvo {
@@ -20,13 +22,21 @@ struct ReplyParts {
 // Splits |reply| at LF into the text for the contact and the files to send.
 ReplyParts SplitDropFiles(const std::u16string& reply);
 
-// Whether |path| names a regular file inside |sharedFolder|, after both are
-// resolved (".." and links); |why| says why not.
+// Opens |path| for sending when it names a regular file inside
+// |sharedFolder| (files/shared_file.h: judged by the access rules, opened
+// beneath the shared folder, no link on the way); |why| says why not.
+bool OpenInsideSharedFolder(std::u16string_view path, std::u16string_view sharedFolder,
+                            SharedFile& file, std::string& why);
+// The same check, the file closed again.
 bool InsideSharedFolder(const std::filesystem::path& path,
                         const std::filesystem::path& sharedFolder, std::string& why);
 
-// Whether the host may send |path|: a regular file inside the shared folder
-// stored in |registry|. |why| says why not.
+// Opens |path| for sending when it is a regular file inside the shared
+// folder stored in |registry|. |why| says why not.
+bool OpenDropFile(RegistryBackend& registry, std::u16string_view path, SharedFile& file,
+                  std::string& why);
+// The same check, the file closed again: for a host whose transport opens
+// the file by its name.
 bool MaySendDropFile(RegistryBackend& registry, const std::u16string& path, std::string& why);
 
 }  // namespace zuvo

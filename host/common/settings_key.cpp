@@ -32,8 +32,8 @@ long StoreSettingsText(RegistryBackend& registry, const std::string& name,
   long status =
       registry.OpenKey(kHkeyLocalMachine, SettingsSubKey(registry), KeyAccess::kWrite, key);
   if (status != reg::kSuccess) return status;
-  std::string data = registry.ToNarrow(Utf8ToUtf16(value));
-  data.push_back('\0');
+  std::u16string data = Utf8ToUtf16(value);
+  data.push_back(u'\0');
   status = registry.SetValue(key, registry.ToNarrow(Utf8ToUtf16(name)), data);
   registry.CloseKey(key);
   return status;

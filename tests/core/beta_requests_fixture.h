@@ -48,6 +48,10 @@ class FaultyFileSystem : public FileSystem {
     if (!failBelow.empty() && relative == failBelow) return failure;
     return inner_->OpenFolderBelow(base, relative, out);
   }
+  FsStatus OpenFileBelow(const FolderHandle& base, std::u16string_view relative, std::FILE*& out,
+                         uint64_t& size) override {
+    return inner_->OpenFileBelow(base, relative, out, size);
+  }
   FsStatus ReadFolder(const FolderHandle& folder, FolderContents& out) override {
     return inner_->ReadFolder(folder, out);
   }

@@ -96,6 +96,21 @@ TEST_F(ListingRequests, AFailingFolderOrSearchEndsTheCallWithWhatWasBuilt) {
     EXPECT_EQ(Ask(u"rfldr", u"sub2"), kOffering);
     SetSubFolders(u"1");
     EXPECT_EQ(Ask(u"rlist", u"*.txt"), Offer({u"a.txt", u"sub1/d.txt"}));
+    SetSubFolders(u"0");
+  }
+  // Out of memory or descriptors, a listing would lose part of the tree: the
+  // call fails instead of answering with what it has.
+  for (FsStatus failure : {FsStatus::kNoResources, FsStatus::kNoMemory}) {
+    fileSystem_->failure = failure;
+    for (const char16_t* code : {u"rfldr", u"rlist"}) {
+      SetSubFolders(code == std::u16string(u"rlist") ? u"1" : u"0");
+      std::u16string reply = u"untouched";
+      bool result = true;
+      const CallStatus status = CallContract(
+          [&] { return plugin().ReceiveNotify(code, u"sub2", u"c", nullptr, reply); }, result);
+      EXPECT_EQ(status.code, failure == FsStatus::kNoMemory ? hr::kOutOfMemory : hr::kTooManyFiles);
+      EXPECT_EQ(reply, kOffering);
+    }
   }
   fileSystem_->failFolder.clear();
   fileSystem_->failBelow.clear();
@@ -141,12 +156,26 @@ TEST_F(ListingRequests, NamesThatWouldForgeAHostCommandAreNeverOffered) {
   MakeFile("share/evil\n#/dropfile " + (root_ / "secret" / "s.txt").string());
   MakeFile("share/cr\rline.txt");
   MakeDir("share/dir\nx");
+  // DEL, NEL (a C1 control), the line and paragraph separators.
+  for (const char* name :
+       {"del\x7f.txt", "nel\xc2\x85.txt", "ls\xe2\x80\xa8.txt", "ps\xe2\x80\xa9.txt"}) {
+    MakeFile(std::string("share/") + name);
+  }
+  MakeFile(
+      "share/sep\xe2\x80\xa8"
+      "dir/g.txt");
   SetSubFolders(u"1");
   const std::u16string all =
       Offer({u"a.txt", u"b.doc", u"sub1/d.txt", u"sub2/e.txt", u"sub2/deep/f.txt"});
   EXPECT_EQ(Ask(u"rlist", u"*.*"), all);
   EXPECT_EQ(Ask(u"rflds", u""), Offer({u"sub1", u"sub2"}));
   EXPECT_EQ(Ask(u"rsrch", u"cr\rline.txt"), kOffering + u"\r");
+  EXPECT_EQ(Ask(u"rsrch", u"g.txt"), kOffering + u"\r");
+  // A path holding one is not echoed next to the host's command.
+  for (const char16_t* name : {u"/del\u007f.txt", u"/nel\u0085.txt", u"/ls\u2028.txt"}) {
+    EXPECT_EQ(Ask(u"rfile", Share() + name),
+              u"That file is not in the shared folder, you do not have access to it");
+  }
 }
 
 }  // namespace

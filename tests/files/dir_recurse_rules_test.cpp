@@ -153,6 +153,7 @@ TEST_F(RulesTest, ListSubFoldersPassesErrorsOn) {
       {FsStatus::kIoError, FsStatus::kOk, hr::kDeviceIOError, 0},
       {FsStatus::kOk, FsStatus::kIoError, hr::kDeviceIOError, 2},
       {FsStatus::kOk, FsStatus::kNoMemory, hr::kOutOfMemory, 2},
+      {FsStatus::kNoResources, FsStatus::kOk, hr::kTooManyFiles, 0},
   };
   fs_.folders[u"C:\\t\\"].entries = {{u"x", kFolder}, {u"f", kFile}, {u"y", kFolder}};
   for (const Case& c : table) {

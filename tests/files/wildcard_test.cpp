@@ -44,6 +44,14 @@ TEST(Wildcard, MatchTable) {
       {u"*.txt ", u"a.txt", false},
       {u"\u00C9t\u00E9.*", u"\u00E9T\u00C9.doc", true},  // Latin-1 letters fold
       {u"\u0416*", u"\u0436ук", true},                   // Cyrillic
+      // The file-name rule: I with dot above, dotless i, the Kelvin sign and
+      // long s are letters of their own; other scripts' pairs fold.
+      {u"\u0130\u0131\u212A\u017F", u"\u0130\u0131\u212A\u017F", true},
+      {u"i*", u"\u0130", false},
+      {u"I*", u"\u0131", false},
+      {u"k*", u"\u212A", false},
+      {u"s*", u"\u017F", false},
+      {u"\u00FF\uFF41\u24D0\u10D0\u01C6", u"\u0178\uFF21\u24B6\u1C90\u01C4", true},
       {u"*.jpg", u"photo.jpeg", false},
       {u"[ab]*", u"[ab]x", true},  // no character classes
       {u"[ab]*", u"ax", false},
@@ -72,15 +80,13 @@ TEST(Wildcard, SplitPatternList) {
       {u"", {{u"", K::kAll}}},
       {u"*.txt;", {{u"*.txt", K::kSuffix}, {u"", K::kAll}}},
       {u"*.t?t;a*", {{u"*.t?t", K::kPattern}, {u"a*", K::kPattern}}},
-      {u";;", {{u"", K::kAll}, {u"", K::kAll}, {u"", K::kAll}}},
+      // Repeats, up to letter case, and every form of "all" count once.
+      {u";;", {{u"", K::kAll}}},
+      {u"*.txt;*;*.TXT;;a?;*.*;A?",
+       {{u"*.txt", K::kSuffix}, {u"*", K::kAll}, {u"a?", K::kPattern}}},
       {u" *.txt ; *", {{u" *.txt ", K::kPattern}, {u" *", K::kPattern}}},
       {u"../*;..\\*;C:*;a/b;..;*",
-       {{u"../*", K::kNothing},
-        {u"..\\*", K::kNothing},
-        {u"C:*", K::kNothing},
-        {u"a/b", K::kNothing},
-        {u"..", K::kNothing},
-        {u"*", K::kAll}}},
+       {{u"../*", K::kNothing}, {u"*", K::kAll}}},  // all match nothing: one piece
   };
   for (const Case& c : table) {
     SCOPED_TRACE(Utf16ToUtf8(c.list));
@@ -94,6 +100,17 @@ TEST(Wildcard, SplitPatternList) {
   // A piece that matches nothing matches nothing, whatever the name.
   EXPECT_FALSE(SplitPatternList(u"..")[0].Matches(u".."));
   EXPECT_TRUE(SplitPatternList(u"")[0].Matches(u"any"));
+
+  // The bounds count distinct pieces and their characters, not the text.
+  std::u16string pieces;
+  for (size_t i = 0; i < kMaxPatternPieces; ++i) pieces += (i ? u";*." : u"*.") + DecimalText(i);
+  EXPECT_TRUE(PatternListWithinBounds(pieces + u";" + pieces));
+  EXPECT_FALSE(PatternListWithinBounds(pieces + u";*.x"));
+  EXPECT_EQ(SplitPatternList(pieces + u";*.x").size(), kMaxPatternPieces);
+  EXPECT_TRUE(PatternListWithinBounds(std::u16string(kMaxPatternChars, u'?')));
+  EXPECT_FALSE(PatternListWithinBounds(std::u16string(kMaxPatternChars + 1, u'?')));
+  EXPECT_FALSE(PatternListWithinBounds(std::u16string(kMaxPatternChars / 2, u'?') + u";" +
+                                       std::u16string(kMaxPatternChars / 2 + 1, u'*')));
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-// The file-backed registry stand-in: exact bytes survive the text file,
+// The file-backed registry stand-in: exact texts survive the text file,
 // keys are never created by opening them, other processes' writes are seen
 // and kept, a killed writer leaves a readable store, and a store that does
 // not parse is reported and left alone.
@@ -11,6 +11,7 @@
 
 #include <random>
 
+#include "base/text.h"
 #include "settings/registry.h"
 #include "support/settings_test_support.h"
 
@@ -23,29 +24,34 @@ using testing::TempDir;
 using testing::TestRegistry;
 using testing::WriteFileBytes;
 
+// Values as UTF-8, read and written as UTF-16 through the seam.
 std::optional<std::string> Get(RegistryBackend& backend, const std::string& subKey,
                                const std::string& name) {
   KeyHandle key = 0;
   if (backend.OpenKey(kHkeyLocalMachine, subKey, KeyAccess::kRead, key) != reg::kSuccess) {
     return std::nullopt;
   }
-  std::string buffer(1024, '\x7f');
+  std::u16string buffer(1024, u'\x7f');
   uint32_t size = static_cast<uint32_t>(buffer.size());
   const long status = backend.QueryValue(key, name, buffer.data(), size);
   backend.CloseKey(key);
   if (status != reg::kSuccess) return std::nullopt;
   buffer.resize(size);
-  return buffer;
+  return Utf16ToUtf8(buffer);
 }
 
 long Put(RegistryBackend& backend, const std::string& subKey, const std::string& name,
-         const std::string& data) {
+         std::u16string_view data) {
   KeyHandle key = 0;
   long status = backend.OpenKey(kHkeyLocalMachine, subKey, KeyAccess::kWrite, key);
   if (status != reg::kSuccess) return status;
   status = backend.SetValue(key, name, data);
   backend.CloseKey(key);
   return status;
+}
+long Put(RegistryBackend& backend, const std::string& subKey, const std::string& name,
+         const std::string& utf8) {
+  return Put(backend, subKey, name, std::u16string_view(Utf8ToUtf16(utf8)));
 }
 
 size_t TemporaryFiles(const std::string& dir) {
@@ -57,7 +63,7 @@ size_t TemporaryFiles(const std::string& dir) {
   return count;
 }
 
-TEST(RegistryStore, RoundTripsAnyBytesAndNames) {
+TEST(RegistryStore, RoundTripsAnyTextAndNames) {
   const std::pair<std::string, std::string> values[] = {
       {"Start On", std::string("1\0", 2)},
       {"empty with NUL", std::string("\0", 1)},
@@ -67,7 +73,6 @@ TEST(RegistryStore, RoundTripsAnyBytesAndNames) {
       {"two NULs", std::string("ab\0\0", 4)},
       {"controls", std::string("\n\r\t\x7f\0", 5)},
       {"escapes", std::string("q\"b\\s [x] @=\0", 13)},
-      {"not UTF-8", "\xff\xfe\xc3"},
       {"UTF-8", std::string("\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80\0", 10)},
       {"long", std::string(300, 'L') + '\0'},
       {"", std::string("default\0", 8)},
@@ -92,6 +97,13 @@ TEST(RegistryStore, RoundTripsAnyBytesAndNames) {
   EXPECT_NE(text.find("\"no NUL\"=hex(1):61,62,63\n"), std::string::npos);
   EXPECT_NE(text.find("@=\"default\"\n"), std::string::npos);
   EXPECT_NE(text.find("\"escapes\"=\"q\\\"b\\\\s [x] @=\"\n"), std::string::npos);
+
+  // A text that UTF-8 cannot carry is refused and the old value kept.
+  const std::u16string loneSurrogate = {u'C', u':', 0xD800, 0};
+  EXPECT_EQ(Put(*reopened, SettingsSubKey(), "Start On", loneSurrogate),
+            reg::kNoUnicodeTranslation);
+  EXPECT_EQ(ReadFileBytes(t.storePath()), text);
+  EXPECT_EQ(Get(*reopened, SettingsSubKey(), "Start On"), std::string("1\0", 2));
 }
 
 TEST(RegistryStore, QueryAddsNulOnlyWhenMissingAndThereIsRoom) {
@@ -106,22 +118,22 @@ TEST(RegistryStore, QueryAddsNulOnlyWhenMissingAndThereIsRoom) {
     const char* name;
     uint32_t capacity;
     long status;
-    std::string bytes;  // the buffer afterwards (capacity bytes)
+    std::u16string units;  // the buffer afterwards (capacity units)
     uint32_t size;
   };
   const Case cases[] = {
-      {"bare", 5, reg::kSuccess, std::string("abc\0-", 5), 3},
-      {"bare", 3, reg::kSuccess, "abc", 3},
-      {"bare", 2, reg::kMoreData, "--", 3},
-      {"terminated", 4, reg::kSuccess, std::string("abc\0", 4), 4},
-      {"terminated", 3, reg::kMoreData, "---", 4},
+      {"bare", 5, reg::kSuccess, std::u16string(u"abc\0-", 5), 3},
+      {"bare", 3, reg::kSuccess, u"abc", 3},
+      {"bare", 2, reg::kMoreData, u"--", 3},
+      {"terminated", 4, reg::kSuccess, std::u16string(u"abc\0", 4), 4},
+      {"terminated", 3, reg::kMoreData, u"---", 4},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.name) + " in " + std::to_string(c.capacity));
-    std::string buffer(c.capacity, '-');
+    std::u16string buffer(c.capacity, u'-');
     uint32_t size = c.capacity;
     EXPECT_EQ(t.file->QueryValue(key, c.name, buffer.data(), size), c.status);
-    EXPECT_EQ(buffer, c.bytes);
+    EXPECT_EQ(buffer, c.units);
     EXPECT_EQ(size, c.size);
   }
   EXPECT_EQ(t.file->CloseKey(key), reg::kSuccess);
@@ -139,7 +151,7 @@ TEST(RegistryStore, KeysExistOnlyWhenCreatedAndCompareWithoutCase) {
   // A root key alone always opens; an unknown root never does.
   ASSERT_EQ(b.OpenKey(kHkeyLocalMachine, "", KeyAccess::kRead, key), reg::kSuccess);
   // A key opened for reading takes no writes.
-  EXPECT_EQ(b.SetValue(key, "x", "y"), reg::kAccessDenied);
+  EXPECT_EQ(b.SetValue(key, "x", u"y"), reg::kAccessDenied);
   b.CloseKey(key);
   EXPECT_EQ(b.OpenKey(0x80000010, "", KeyAccess::kRead, key), reg::kInvalidHandle);
 
@@ -155,8 +167,8 @@ TEST(RegistryStore, KeysExistOnlyWhenCreatedAndCompareWithoutCase) {
   }
   EXPECT_EQ(b.OpenKey(kHkeyCurrentUser, "SOFTWARE", KeyAccess::kRead, key), reg::kFileNotFound);
 
-  ASSERT_EQ(Put(b, "SOFTWARE\\Dravoux", "Start On", std::string("1\0", 2)), reg::kSuccess);
-  ASSERT_EQ(Put(b, "software\\dravoux", "START ON", std::string("0\0", 2)), reg::kSuccess);
+  ASSERT_EQ(Put(b, "SOFTWARE\\Dravoux", "Start On", std::u16string(u"1\0", 2)), reg::kSuccess);
+  ASSERT_EQ(Put(b, "software\\dravoux", "START ON", std::u16string(u"0\0", 2)), reg::kSuccess);
   EXPECT_EQ(Get(b, "SOFTWARE\\DRAVOUX", "start on"), std::string("0\0", 2));
   // The first spelling of a name is the one kept.
   EXPECT_NE(ReadFileBytes(t.storePath())
@@ -187,10 +199,10 @@ TEST(RegistryStore, ReadsHandWrittenExports) {
   EXPECT_EQ(Get(*b, "SOFTWARE\\A", ""), std::string("ab\0", 3));
   KeyHandle key = 0;
   ASSERT_EQ(b->OpenKey(kHkeyCurrentUser, "", KeyAccess::kRead, key), reg::kSuccess);
-  char buffer[32];
-  uint32_t size = sizeof buffer;
+  char16_t buffer[32];
+  uint32_t size = std::size(buffer);
   EXPECT_EQ(b->QueryValue(key, "r", buffer, size), reg::kSuccess);
-  EXPECT_EQ(std::string(buffer, size), std::string("root value\0", 11));
+  EXPECT_EQ(std::u16string(buffer, size), std::u16string(u"root value\0", 11));
   b->CloseKey(key);
   // Reading never rewrites the file.
   EXPECT_EQ(ReadFileBytes(path), original);

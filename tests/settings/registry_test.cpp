@@ -129,6 +129,7 @@ TEST(RegistryWriteValue, StoresTextWithItsNulAndReadsItBackWhole) {
       std::u16string(84, u'\u20ac'),
       u"\U0001F600 smile",
       u"line\nbreak\r\"quoted\"\\",
+      u"C:\\\u65e5\u672c\u8a9e",
   };
   for (const std::u16string& value : values) {
     SCOPED_TRACE(Utf16ToUtf8(value));
@@ -137,12 +138,31 @@ TEST(RegistryWriteValue, StoresTextWithItsNulAndReadsItBackWhole) {
     EXPECT_EQ(t.registry.ReadValue(kSettingsKeyPath, u"Shared Folder"), value);
     EXPECT_EQ(t.backend.openKeys, 0);
   }
-  // Too long for the read buffer: stored, but reads as a failure.
-  t.registry.WriteValue(kSettingsKeyPath, u"Shared Folder", std::u16string(255, u'z'));
-  EXPECT_EQ(t.registry.ReadValue(kSettingsKeyPath, u"Shared Folder"), u"Error");
   // Leading blanks are lost on the way back.
   t.registry.WriteValue(kSettingsKeyPath, u"Shared Folder", u"  abc  ");
   EXPECT_EQ(t.registry.ReadValue(kSettingsKeyPath, u"Shared Folder"), u"abc  ");
+  EXPECT_TRUE(t.messageBox.shown.empty());
+}
+
+TEST(RegistryWriteValue, NeverStoresAnotherText) {
+  // Texts a read could not give back, or the store cannot hold: nothing is
+  // stored, the old value stays, and the message names value and text.
+  const std::u16string texts[] = {
+      std::u16string(255, u'z'),                    // too long for the read buffer
+      std::u16string(u"C:\\x") + char16_t(0xDC00),  // a lone surrogate (the POSIX store)
+  };
+  for (const std::u16string& text : texts) {
+    SCOPED_TRACE(Utf16ToUtf8(text));
+    TestRegistry t;
+    t.CreateSettingsKey();
+    t.registry.WriteValue(kSettingsKeyPath, u"Shared Folder", u"C:\\old");
+    t.registry.WriteValue(kSettingsKeyPath, u"Shared Folder", text);
+    EXPECT_EQ(t.registry.ReadValue(kSettingsKeyPath, u"Shared Folder"), u"C:\\old");
+    EXPECT_EQ(t.backend.openKeys, 0);
+    ASSERT_EQ(t.messageBox.shown.size(), 1u);
+    EXPECT_EQ(t.messageBox.shown[0].text,
+              u"\"Shared Folder\" cannot be stored exactly, so it was not changed:\n\n" + text);
+  }
 }
 
 TEST(RegistryWriteValue, NeverCreatesKeysAndFailsSilently) {

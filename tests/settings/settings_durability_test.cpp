@@ -134,7 +134,7 @@ TEST(SettingsDurability, FullDiskLeavesTheOldFileIntact) {
         const std::string subKey = testing::SettingsSubKey();
         if (store->OpenKey(kHkeyLocalMachine, subKey, KeyAccess::kWrite, key) != reg::kSuccess)
           ::_exit(3);
-        const long written = store->SetValue(key, "Shared Folder", store->ToNarrow(big));
+        const long written = store->SetValue(key, "Shared Folder", big);
         store->CloseKey(key);
         ::_exit(written == reg::kSuccess ? 4 : 0);
       } catch (...) {

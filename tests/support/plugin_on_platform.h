@@ -19,6 +19,7 @@ namespace zuvo {
 // Sets the plug-in object's state as the other operations would.
 struct BetaTestPeer {
   static BetaState& State(beta& plugin) { return plugin.state_; }
+  static void SetMaxReplyChars(beta& plugin, size_t chars) { plugin.maxReplyChars_ = chars; }
 };
 
 class NullMessageBox : public MessageBoxSeam {

@@ -28,14 +28,14 @@ long RecordingBackend::OpenKey(RootKey root, const std::string& subKey, KeyAcces
   return status;
 }
 
-long RecordingBackend::QueryValue(KeyHandle key, const std::string& valueName, char* buffer,
+long RecordingBackend::QueryValue(KeyHandle key, const std::string& valueName, char16_t* buffer,
                                   uint32_t& size) {
   ++calls;
   return inner_.QueryValue(key, valueName, buffer, size);
 }
 
 long RecordingBackend::SetValue(KeyHandle key, const std::string& valueName,
-                                std::string_view data) {
+                                std::u16string_view data) {
   ++calls;
   return inner_.SetValue(key, valueName, data);
 }
@@ -81,7 +81,7 @@ void TestRegistry::PutRaw(const std::string& name, const std::string& bytes) {
   KeyHandle key = 0;
   ASSERT_EQ(file->OpenKey(kHkeyLocalMachine, SettingsSubKey(), KeyAccess::kWrite, key),
             reg::kSuccess);
-  EXPECT_EQ(file->SetValue(key, name, bytes), reg::kSuccess);
+  EXPECT_EQ(file->SetValue(key, name, Utf8ToUtf16(bytes)), reg::kSuccess);
   file->CloseKey(key);
 }
 
@@ -90,13 +90,13 @@ std::optional<std::string> TestRegistry::GetRaw(const std::string& name) {
   if (file->OpenKey(kHkeyLocalMachine, SettingsSubKey(), KeyAccess::kRead, key) != reg::kSuccess) {
     return std::nullopt;
   }
-  std::string buffer(4096, '\x7f');
+  std::u16string buffer(4096, u'\x7f');
   uint32_t size = static_cast<uint32_t>(buffer.size());
   const long status = file->QueryValue(key, name, buffer.data(), size);
   file->CloseKey(key);
   if (status != reg::kSuccess) return std::nullopt;
   buffer.resize(size);
-  return buffer;
+  return Utf16ToUtf8(buffer);
 }
 
 }  // namespace zuvo::testing

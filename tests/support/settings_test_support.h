@@ -50,9 +50,9 @@ class RecordingBackend : public RegistryBackend {
  public:
   explicit RecordingBackend(RegistryBackend& inner) : inner_(inner) {}
   long OpenKey(RootKey root, const std::string& subKey, KeyAccess access, KeyHandle& key) override;
-  long QueryValue(KeyHandle key, const std::string& valueName, char* buffer,
+  long QueryValue(KeyHandle key, const std::string& valueName, char16_t* buffer,
                   uint32_t& size) override;
-  long SetValue(KeyHandle key, const std::string& valueName, std::string_view data) override;
+  long SetValue(KeyHandle key, const std::string& valueName, std::u16string_view data) override;
   long CloseKey(KeyHandle key) override;
   long CreateKey(RootKey root, const std::string& subKey) override;
   std::string ToNarrow(std::u16string_view text) const override { return inner_.ToNarrow(text); }
@@ -81,9 +81,11 @@ class TestRegistry {
 
   // Creates the plug-in's settings key, as the host add-on does.
   void CreateSettingsKey();
-  // Stores |bytes| exactly under the settings key (which must exist).
+  // Stores the text whose UTF-8 form is |bytes| exactly under the settings
+  // key (which must exist).
   void PutRaw(const std::string& name, const std::string& bytes);
-  // The exact bytes stored under the settings key, if the value exists.
+  // The UTF-8 form of the exact text stored under the settings key, if the
+  // value exists.
   std::optional<std::string> GetRaw(const std::string& name);
 
   TempDir dir;

@@ -3,7 +3,7 @@
 // library, calls the operations through the vtable and by name through
 // IDispatch, and checks the exports, the version block and the error path.
 //
-// Usage: com_client [--expect-unregistered | --per-user]
+// Usage: com_client [--expect-unregistered | --per-user | --hung-window]
 #include <windows.h>
 // (windows.h first: the OLE headers need its types)
 #include <initguid.h>
@@ -553,8 +553,46 @@ LRESULT CALLBACK ToastWindowProc(HWND window, UINT message, WPARAM wParam, LPARA
   return DefWindowProcW(window, message, wParam, lParam);
 }
 
+// Another program's top-level window whose thread never reads its messages
+// (com_client --hung-window): it signals the named event once the window
+// exists and gives up after a while, so a toast that waited for it would be
+// slow, not endless.
+constexpr wchar_t kHungWindowReady[] = L"ZuvoHungWindowReady";
+constexpr DWORD kHungWindowLifeMs = 20000;
+
+int RunHungWindow() {
+  HANDLE ready = OpenEventW(EVENT_MODIFY_STATE, FALSE, kHungWindowReady);
+  HWND window = CreateWindowExW(0, L"STATIC", L"hung window", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0,
+                                0, 100, 100, nullptr, nullptr, nullptr, nullptr);
+  if (!window || !ready) return 1;
+  SetEvent(ready);
+  Sleep(kHungWindowLifeMs);
+  return 0;
+}
+
+// Starts the hung window's process; its handle, or nullptr.
+HANDLE StartHungWindow() {
+  HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, kHungWindowReady);
+  wchar_t self[MAX_PATH] = {};
+  GetModuleFileNameW(nullptr, self, MAX_PATH);
+  std::wstring command = L"\"" + std::wstring(self) + L"\" --hung-window";
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process = {};
+  const bool started = CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                                      nullptr, &startup, &process);
+  const bool isReady = started && WaitForSingleObject(ready, 10000) == WAIT_OBJECT_0;
+  CloseHandle(ready);
+  if (!started) return nullptr;
+  CloseHandle(process.hThread);
+  CHECK(isReady);
+  return process.hProcess;
+}
+
 void TestToasts() {
   wine_check::Context context("toasts");
+  HANDLE hung = StartHungWindow();
+  CHECK(hung != nullptr);
   g_toastMessage = RegisterWindowMessageW(L"Parlix_DisplayToast");
   CHECK(g_toastMessage >= 0xC000);
   WNDCLASSW windowClass = {};
@@ -589,8 +627,11 @@ void TestToasts() {
     g_toasts.clear();
     Bstr text(entry.command), argument(L""), reply(L"x");
     VARIANT_BOOL handled = VARIANT_FALSE;
+    const ULONGLONG start = GetTickCount64();
     CHECK_HR(S_OK,
              plugin->ParseCommand(text.get(), argument.get(), nullptr, reply.address(), &handled));
+    // The other program's hung window does not hold the toast.
+    CHECK(GetTickCount64() - start < kHungWindowLifeMs / 4);
     CHECK_EQ_INT(VARIANT_TRUE, handled);
     CHECK_EQ_WSTR(L"", reply.text());
     // Delivered synchronously: the toast is there when the call returns.
@@ -604,6 +645,13 @@ void TestToasts() {
     CHECK_EQ_INT(1, toast.lParam);
   }
   DestroyWindow(window);
+  if (hung) {
+    // Still alive: it was there, hung, for every toast.
+    CHECK_EQ_INT(WAIT_TIMEOUT, WaitForSingleObject(hung, 0));
+    TerminateProcess(hung, 0);
+    WaitForSingleObject(hung, 5000);
+    CloseHandle(hung);
+  }
 }
 
 // ---------------------------------------------------------------------------
@@ -759,6 +807,7 @@ void TestPerUser() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc > 1 && std::string(argv[1]) == "--hung-window") return RunHungWindow();
   CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
   if (argc > 1 && std::string(argv[1]) == "--expect-unregistered") {
     TestUnregistered();

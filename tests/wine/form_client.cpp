@@ -4,7 +4,10 @@
 // and compared with the design, a screenshot is saved, and Apply, Cancel,
 // the folder browser and the close box are exercised against the registry.
 //
-// Usage: form_client [screenshot.bmp]
+// The folder applied lies outside the ANSI code page; "--restarted" then
+// checks, in a new process, that the window shows it again.
+//
+// Usage: form_client [screenshot.bmp] | form_client --restarted
 #include <windows.h>
 // (windows.h first: the OLE headers need its types)
 #include <initguid.h>
@@ -24,6 +27,9 @@ namespace {
 
 constexpr wchar_t kCaption[] = L"Zuvo File Sharing - Preferences";
 constexpr wchar_t kKey[] = L"SOFTWARE\\Dravoux\\Parlix2\\RegisteredPlugins\\ZuvoFiles";
+// Japanese, Greek and Cyrillic: no ANSI code page holds all three.
+constexpr wchar_t kApplied[] =
+    L"C:\\Applied \u65e5\u672c\u8a9e \u0395\u03bb\u03bb\u03ac\u03b4\u03b1 \u0416";
 
 // The design, in twips, and where each control lives; kept apart from the
 // server's own table on purpose.
@@ -254,7 +260,8 @@ bool Gone(HWND form) { return !IsWindow(form) || !IsWindowVisible(form); }
 }  // namespace
 
 int main(int argc, char** argv) {
-  const char* screenshot = argc > 1 ? argv[1] : nullptr;
+  const bool restarted = argc > 1 && std::string(argv[1]) == "--restarted";
+  const char* screenshot = argc > 1 && !restarted ? argv[1] : nullptr;
   CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
   g_uiThread = GetCurrentThreadId();
   _beta* plugin = nullptr;
@@ -283,6 +290,18 @@ int main(int argc, char** argv) {
     driver.join();
   };
 
+  if (restarted) {  // A new process shows the folder applied before.
+    wine_check::Context context("restarted");
+    showOptions([&](HWND form) {
+      CHECK_EQ_WSTR(kApplied, Text(Control(form, kText1)));
+      Click(Control(form, kCancel));
+      CHECK(WaitFor([&] { return Gone(form); }));
+    });
+    CHECK_EQ_WSTR(kApplied, Stored(L"Shared Folder"));
+    plugin->Release();
+    CoUninitialize();
+    return wine_check::Finish("form_client");
+  }
   {  // Apply stores what the window shows.
     wine_check::Context context("apply");
     showOptions([&](HWND form) {
@@ -292,20 +311,23 @@ int main(int argc, char** argv) {
       CHECK_EQ_INT(BST_CHECKED, SendMessageW(Control(form, kCheck2), BM_GETCHECK, 0, 0));
       if (screenshot) SaveScreenshot(form, screenshot);
       CheckFocusOrder(form);
-      SendMessageW(Control(form, kText1), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"C:\\Applied"));
+      BOOL lossy = FALSE;
+      WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, kApplied, -1, nullptr, 0, nullptr, &lossy);
+      CHECK(lossy);  // the ANSI code page cannot carry the folder
+      SendMessageW(Control(form, kText1), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(kApplied));
       Click(Control(form, kCheck1));
       WaitFor([&] { return SendMessageW(Control(form, kCheck1), BM_GETCHECK, 0, 0) != 0; });
       Click(Control(form, kApply));
       CHECK(WaitFor([&] { return Gone(form); }));
     });
-    CHECK_EQ_WSTR(L"C:\\Applied", Stored(L"Shared Folder"));
+    CHECK_EQ_WSTR(kApplied, Stored(L"Shared Folder"));
     CHECK_EQ_WSTR(L"1", Stored(L"Start On"));
     CHECK_EQ_WSTR(L"1", Stored(L"Sub Folders"));
   }
   {  // Cancel discards an edit and a cancelled browse changes nothing.
     wine_check::Context context("cancel");
     showOptions([&](HWND form) {
-      CHECK_EQ_WSTR(L"C:\\Applied", Text(Control(form, kText1)));
+      CHECK_EQ_WSTR(kApplied, Text(Control(form, kText1)));
       CHECK_EQ_INT(BST_CHECKED, SendMessageW(Control(form, kCheck1), BM_GETCHECK, 0, 0));
       SendMessageW(Control(form, kText1), WM_SETTEXT, 0,
                    reinterpret_cast<LPARAM>(L"C:\\Discarded"));
@@ -313,17 +335,17 @@ int main(int argc, char** argv) {
       Click(Control(form, kCancel));
       CHECK(WaitFor([&] { return Gone(form); }));
     });
-    CHECK_EQ_WSTR(L"C:\\Applied", Stored(L"Shared Folder"));
+    CHECK_EQ_WSTR(kApplied, Stored(L"Shared Folder"));
   }
   {  // The close box unloads the form without storing.
     wine_check::Context context("close");
     showOptions([&](HWND form) {
-      CHECK_EQ_WSTR(L"C:\\Applied", Text(Control(form, kText1)));
+      CHECK_EQ_WSTR(kApplied, Text(Control(form, kText1)));
       SendMessageW(Control(form, kText1), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"C:\\Closed"));
       PostMessageW(form, WM_SYSCOMMAND, SC_CLOSE, 0);
       CHECK(WaitFor([&] { return Gone(form); }));
     });
-    CHECK_EQ_WSTR(L"C:\\Applied", Stored(L"Shared Folder"));
+    CHECK_EQ_WSTR(kApplied, Stored(L"Shared Folder"));
   }
   plugin->Release();
   CoUninitialize();

@@ -1,8 +1,8 @@
 // The Registry module on the Windows registry, run under Wine. The test
 // script prepares the settings key with `reg add` before "--read" and
 // checks what "--write" stored with `reg query` afterwards; this program
-// also reads the values back through the wide API, which the module does
-// not use, to see the bytes as stored.
+// also reads the values back through the system's own calls, wide and
+// narrow, to see the text as stored and as older narrow readers see it.
 //
 // Usage: registry_client --read | --write
 #include <windows.h>
@@ -58,7 +58,7 @@ void TestRead(zuvo::Registry& registry) {
       {u"Padded", L"abc  "},  // leading blanks go, trailing ones stay
       {u"Empty", L""},
       {u"Long254", long254},
-      {u"Long255", L"Error"},  // does not fit the 255-byte buffer
+      {u"Long255", L"Error"},  // does not fit the 255-unit buffer
       {u"Missing", L"Error"},
   };
   for (const auto& entry : cases) {
@@ -81,16 +81,33 @@ void TestWrite(zuvo::Registry& registry) {
   CHECK_EQ_WSTR(L"D:\\New Share", Wide(registry.ReadValue(kKey, u"Shared Folder")));
   CHECK_EQ_WSTR(L"", Wide(registry.ReadValue(kKey, u"Sub Folders")));
 
-  // Text goes through the ANSI code page. A character it holds round-trips;
-  // one it lacks becomes "?", never a look-alike such as the backslash that
-  // a best-fit mapping would make of a full-width reverse solidus.
-  if (GetACP() == 1252) {
-    registry.WriteValue(kKey, u"Latin", u"caf\u00e9");
-    CHECK_EQ_WSTR(L"caf\u00e9", StoredValue(L"Latin"));
-    CHECK_EQ_WSTR(L"caf\u00e9", Wide(registry.ReadValue(kKey, u"Latin")));
+  // A narrow reader (an older version) sees a text its code page carries.
+  char narrow[64] = {};
+  DWORD narrowSize = sizeof narrow;
+  CHECK(RegGetValueA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Dravoux\\Parlix2\\RegisteredPlugins\\ZuvoFiles",
+                     "Shared Folder", RRF_RT_REG_SZ, nullptr, narrow,
+                     &narrowSize) == ERROR_SUCCESS);
+  CHECK(std::string(narrow) == "D:\\New Share");
+
+  // Text is stored as it is, in or outside the ANSI code page, never as a
+  // look-alike (such as the backslash a best-fit mapping would make of a
+  // full-width reverse solidus).
+  const std::u16string texts[] = {u"caf\u00e9", u"a\uff3cb", u"C:\\\u65e5\u672c\u8a9e",
+                                  u"\U0001F600", std::u16string(u"lone ") + char16_t(0xD800)};
+  for (const std::u16string& text : texts) {
+    registry.WriteValue(kKey, u"Unicode", text);
+    CHECK_EQ_WSTR(Wide(text), StoredValue(L"Unicode"));
+    CHECK_EQ_WSTR(Wide(text), Wide(registry.ReadValue(kKey, u"Unicode")));
   }
-  registry.WriteValue(kKey, u"Unmapped", u"a\uff3cb");
-  CHECK_EQ_WSTR(L"a?b", StoredValue(L"Unmapped"));
+  // A value an older version stored through the narrow call reads the same.
+  if (GetACP() == 1252) {
+    HKEY key = nullptr;
+    RegOpenKeyExW(HKEY_LOCAL_MACHINE, kWideKey, 0, KEY_WRITE, &key);
+    CHECK(RegSetValueExA(key, "Narrow", 0, REG_SZ, reinterpret_cast<const BYTE*>("caf\xe9"), 5) ==
+          ERROR_SUCCESS);
+    RegCloseKey(key);
+    CHECK_EQ_WSTR(L"caf\u00e9", Wide(registry.ReadValue(kKey, u"Narrow")));
+  }
 
   // The module never creates a key.
   registry.WriteValue(std::u16string(kKey) + u"\\Child", u"x", u"y");
