@@ -8,6 +8,7 @@
 #include <functional>
 #include <thread>
 
+#include "base/text.h"
 #include "host/chat/chat_host.h"
 #include "host/chat/transfer.h"
 #include "host/common/drop_file.h"
@@ -88,10 +89,18 @@ Event Incoming(const std::u16string& text) {
   return e;
 }
 
-// Collects the contact's events until |type| arrives or a short while passes.
-std::vector<Event> Drain(EventQueue& q, std::chrono::milliseconds quiet = 500ms) {
+// What the contact received before a marker text that the host's connection
+// sends now, after everything the host queued so far: texts arrive in order.
+std::vector<Event> UntilMarker(Connection& host, EventQueue& q) {
+  static unsigned n = 0;
+  const std::u16string marker = u"marker " + DecimalText(++n);
+  host.SendText(marker);
   std::vector<Event> out;
-  while (std::optional<Event> e = q.Pop(quiet)) out.push_back(*e);
+  while (std::optional<Event> e = q.Pop(10s)) {
+    if (e->type == Event::Type::kMessage && e->message.text == marker) return out;
+    out.push_back(*e);
+  }
+  ADD_FAILURE() << "the marker did not arrive";
   return out;
 }
 
@@ -133,7 +142,7 @@ TEST(ChatHostDropFile, SendsOnlyWhatItsOwnPluginNamedInsideTheShare) {
   ASSERT_TRUE(host.Start());
   const std::u16string s = TextFromPath(share) + u"/";
   contact.ExpectFile(s + u"ok.txt");
-  ASSERT_EQ(Drain(contactEvents, 300ms).size(), 1u);  // the host's hello
+  ASSERT_EQ(UntilMarker(connection, contactEvents).size(), 1u);  // the host's hello
 
   {
     SCOPED_TRACE("a reply whose path smuggles a second command line");
@@ -143,7 +152,12 @@ TEST(ChatHostDropFile, SendsOnlyWhatItsOwnPluginNamedInsideTheShare) {
                            TextFromPath(dir.path()) + u"/share2/next.txt\n#/dropfile " + s +
                            u"missing.txt";
     EXPECT_TRUE(host.Handle(Incoming(u"\x12rfile" + s + u"ok.txt")));
-    const std::vector<Event> seen = Drain(contactEvents);
+    std::vector<Event> seen;
+    while (Count(seen, Event::Type::kIncomingDone) < 6) {
+      std::optional<Event> e = contactEvents.Pop(10s);
+      if (!e) break;
+      seen.push_back(*e);
+    }
     // The contact gets the text without the host's command lines, ok.txt,
     // and one notice for each file that was not sent.
     ASSERT_GE(seen.size(), 1u);
@@ -170,7 +184,7 @@ TEST(ChatHostDropFile, SendsOnlyWhatItsOwnPluginNamedInsideTheShare) {
   {
     SCOPED_TRACE("a command line in the contact's own text is only shown");
     EXPECT_TRUE(host.Handle(Incoming(u"look:\n#/dropfile " + s + u"ok.txt")));
-    const std::vector<Event> seen = Drain(contactEvents, 300ms);
+    const std::vector<Event> seen = UntilMarker(connection, contactEvents);
     EXPECT_TRUE(seen.empty());
     EXPECT_TRUE(out.Has("contact: look:"));
     EXPECT_TRUE(out.Has("         #/dropfile " + share.string() + "/ok.txt"));
@@ -185,7 +199,7 @@ TEST(ChatHostDropFile, SendsOnlyWhatItsOwnPluginNamedInsideTheShare) {
     EXPECT_TRUE(host.Handle(typed));
     ASSERT_EQ(driver.plugin_.notified.size(), 1u);  // the echo
     EXPECT_EQ(driver.plugin_.notified[0], u"rfile|" + s + u"ok.txt");
-    const std::vector<Event> seen = Drain(contactEvents, 300ms);
+    const std::vector<Event> seen = UntilMarker(connection, contactEvents);
     ASSERT_EQ(seen.size(), 1u);  // only the request itself
     EXPECT_EQ(seen[0].message.text, u"\x12rfile" + s + u"ok.txt");
     EXPECT_TRUE(out.Has("answered its own request; not sent"));
