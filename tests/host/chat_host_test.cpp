@@ -243,8 +243,11 @@ void FloodWithoutReading(const fs::path& share, const std::u16string& reply, siz
   std::thread peer([&] { contact->SendAll(requests.data(), requests.size()); });
   for (int i = 0; i < 4000 && !held(connection, driver); ++i) std::this_thread::sleep_for(5ms);
   whileFlooded(connection);
+  // The contact goes away without reading: its unread data resets the
+  // connection, which ends the host's stalled sending.
   contact->Shutdown();
   peer.join();
+  contact.reset();
   run.join();
 }
 
