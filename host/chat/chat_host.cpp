@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <deque>
 
 #include "base/plugin_error.h"
 #include "base/text.h"
@@ -9,6 +10,7 @@
 #include "host/chat/transfer.h"
 #include "host/common/drop_file.h"
 #include "host/common/notice_text.h"
+#include "host/common/settings_key.h"
 
 namespace zuvo::chat {
 namespace {
@@ -17,6 +19,11 @@ std::string Hex(int32_t code) {
   char buf[16];
   std::snprintf(buf, sizeof buf, "0x%08X", static_cast<unsigned>(code));
   return buf;
+}
+
+// The part of |text| shown: at most |units| code units.
+std::u16string_view ShownPart(const std::u16string& text, size_t units) {
+  return std::u16string_view(text).substr(0, units);
 }
 
 }  // namespace
@@ -65,9 +72,33 @@ bool ChatHost::Start() {
 }
 
 int ChatHost::Run() {
+  // While the contact does not read the answers already queued, its further
+  // messages wait (counted by the queue, so the connection reads no more)
+  // and the user's own lines and the transfers go on.
+  std::deque<Event> deferred;
+  auto handleDeferred = [&] {
+    Event e = std::move(deferred.front());
+    deferred.pop_front();
+    events_.Release(e);
+    return Handle(e);
+  };
   for (;;) {
-    std::optional<Event> e = events_.Pop(std::chrono::seconds(1));
-    if (e && !Handle(*e)) return exitCode_;
+    if (!deferred.empty() && !connection_.outputFull()) {
+      if (!handleDeferred()) return exitCode_;
+      continue;
+    }
+    std::optional<Event> e = events_.Pop(deferred.empty() ? std::chrono::milliseconds(1000)
+                                                          : std::chrono::milliseconds(50));
+    if (!e) continue;
+    if (e->type == Event::Type::kMessage && (!deferred.empty() || connection_.outputFull())) {
+      events_.Hold(*e);
+      deferred.push_back(std::move(*e));
+      continue;
+    }
+    if (e->type == Event::Type::kClosed) {
+      while (!deferred.empty()) handleDeferred();
+    }
+    if (!Handle(*e)) return exitCode_;
   }
 }
 
@@ -243,7 +274,7 @@ void ChatHost::OnTyped(const std::u16string& line) {
   Say("-> request sent to " + PrintableText(contactName_) + ": " + PrintableText(code) +
       (rest.empty() ? "" : " " + PrintableText(rest)));
   // The file asked for may arrive from now on.
-  if (EqualsIgnoreCase(code, u"rfile")) connection_.ExpectFile();
+  if (EqualsIgnoreCase(code, u"rfile")) connection_.ExpectFile(rest);
   connection_.SendText(sResult);
   // The add-on hands a notification to both plug-ins of the conversation;
   // the sender's own copy is what its plug-in takes as the echo.
@@ -263,7 +294,7 @@ void ChatHost::OnNotification(const std::u16string& text, bool echo) {
   const std::u16string arg = text.size() > 6 ? text.substr(6) : u"";
   if (!echo) {
     Say(PrintableText(contactName_) + " asks: " + PrintableText(code) +
-        (arg.empty() ? "" : " " + PrintableText(arg)));
+        (arg.empty() ? "" : " " + PrintableText(ShownPart(arg, kShownUnits))));
   }
   std::u16string reply;
   bool result = false;
@@ -305,28 +336,59 @@ void ChatHost::SendReply(const std::u16string& reply) {
 }
 
 void ChatHost::SendDropFile(const std::u16string& path) {
-  // The plug-in checked the path as text; the host opens it beneath the
-  // shared folder (a regular file, no link on the way) and sends what it
-  // opened, never the path opened again.
+  // The plug-in checked the path as text; the host checks it beneath the
+  // shared folder (a regular file, no link on the way) now, to answer at
+  // once, and opens it the same way when its turn to be sent comes, sending
+  // what it opened then: files waiting their turn hold no open file each.
   std::string why;
-  SharedFile file;
-  if (!OpenDropFile(registry_, path, file, why)) {
+  if (!MaySendDropFile(registry_, path, why)) {
     Say("Refused to send " + PrintableText(path) + ": " + why + ".");
     connection_.Send(AbortMessage(0, u"the file was not sent: " + Utf8ToUtf16(why)));
     return;
   }
-  if (connection_.SendFile(file, TextFromPath(PathFromText(path).filename()), why) == 0) {
+  if (connection_.SendSharedFile(path, StoredSharedFolder(registry_),
+                                 TextFromPath(PathFromText(path).filename()), why) == 0) {
     Say("FAILED to send " + PrintableText(path) + ": " + why + ".");
     connection_.Send(AbortMessage(0, u"the file was not sent: " + Utf8ToUtf16(why)));
   }
 }
 
 void ChatHost::ShowContactText(const std::u16string& text) {
-  const std::vector<std::u16string> lines = SplitLines(text);
+  // What one text may cost to show is bounded: its first kShownLines lines
+  // and kShownUnits characters, then one line telling what was left out.
   const std::string who = PrintableText(contactName_) + ": ";
   const std::string indent(TextColumns(who), ' ');
-  std::vector<std::string> shown{who + PrintableText(lines[0])};
-  for (size_t i = 1; i < lines.size(); ++i) shown.push_back(indent + PrintableText(lines[i]));
+  std::vector<std::string> shown;
+  size_t pos = 0, budget = kShownUnits;
+  bool whole = false;
+  while (shown.size() < kShownLines && budget > 0) {
+    // Lines end at CR, LF or CR LF, as everywhere else in the chat.
+    const size_t brk = text.find_first_of(u"\r\n", pos);
+    const size_t end = brk == std::u16string::npos ? text.size() : brk;
+    const size_t take = std::min(end - pos, budget);
+    budget -= take;
+    shown.push_back((shown.empty() ? who : indent) + PrintableText(text.substr(pos, take)));
+    if (take < end - pos) {
+      pos += take;
+      break;
+    }
+    if (brk == std::u16string::npos) {
+      whole = true;
+      break;
+    }
+    pos = brk + (text[brk] == u'\r' && brk + 1 < text.size() && text[brk + 1] == u'\n' ? 2 : 1);
+  }
+  if (!whole) {
+    size_t moreLines = 1;
+    for (size_t i = pos; i < text.size(); ++i) {
+      if (text[i] == u'\n' ||
+          (text[i] == u'\r' && (i + 1 == text.size() || text[i + 1] != u'\n'))) {
+        ++moreLines;
+      }
+    }
+    shown.push_back(indent + "(" + std::to_string(text.size() - pos) + " more characters in " +
+                    std::to_string(moreLines) + " more lines not shown)");
+  }
   output_.Lines(shown);
 }
 

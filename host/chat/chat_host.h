@@ -28,6 +28,10 @@ struct CommandInfo {
   std::u16string help;   // "File Path", empty when the row has none
 };
 
+// The most of one contact's text that is shown.
+inline constexpr size_t kShownLines = 200;
+inline constexpr size_t kShownUnits = 16 * 1024;
+
 class ChatHost {
  public:
   ChatHost(PluginDriver& plugin, RegistryBackend& registry, Connection& connection,

@@ -1,11 +1,24 @@
 #include "host/chat/connection.h"
 
+#include <algorithm>
 #include <vector>
 
 #include "base/text.h"
+#include "host/common/drop_file.h"
 
 namespace zuvo::chat {
+namespace fs = std::filesystem;
 namespace {
+
+constexpr std::u16string_view kAcceptedFile = u"Accepted Request, Sending File ";
+// File requests remembered at once; the oldest goes first.
+constexpr size_t kMaxExpected = 64;
+
+// The last component of a path in either platform's form.
+std::u16string LastComponent(std::u16string_view path) {
+  const size_t cut = path.find_last_of(u"/\\");
+  return std::u16string(cut == std::u16string_view::npos ? path : path.substr(cut + 1));
+}
 
 // At most this many files arrive at the same time.
 constexpr size_t kMaxIncoming = 8;
@@ -17,9 +30,21 @@ unsigned Percent(uint64_t done, uint64_t total) {
 
 }  // namespace
 
+size_t EventQueue::Cost(const Event& e) {
+  return sizeof(Event) + 2 * (e.message.text.size() + e.name.size() + e.text.size()) +
+         e.message.data.size() + e.why.size() +
+         e.path.native().size() * sizeof(fs::path::value_type);
+}
+
+void EventQueue::Add(size_t cost) {
+  bytes_ += cost;
+  peak_ = std::max(peak_, bytes_);
+}
+
 void EventQueue::Push(Event event) {
   {
     std::lock_guard lock(mutex_);
+    Add(Cost(event));
     events_.push_back(std::move(event));
   }
   ready_.notify_one();
@@ -30,6 +55,8 @@ std::optional<Event> EventQueue::Pop(std::chrono::milliseconds timeout) {
   if (!ready_.wait_for(lock, timeout, [&] { return !events_.empty(); })) return std::nullopt;
   Event e = std::move(events_.front());
   events_.pop_front();
+  bytes_ -= Cost(e);
+  room_.notify_all();
   return e;
 }
 
@@ -38,16 +65,59 @@ std::optional<Event> EventQueue::TryPop() {
   if (events_.empty()) return std::nullopt;
   Event e = std::move(events_.front());
   events_.pop_front();
+  bytes_ -= Cost(e);
+  room_.notify_all();
   return e;
 }
 
 void EventQueue::PushFront(std::vector<Event> events) {
   {
     std::lock_guard lock(mutex_);
+    for (const Event& e : events) Add(Cost(e));
     events_.insert(events_.begin(), std::make_move_iterator(events.begin()),
                    std::make_move_iterator(events.end()));
   }
   ready_.notify_one();
+}
+
+void EventQueue::Hold(const Event& event) {
+  std::lock_guard lock(mutex_);
+  Add(Cost(event));
+  ++held_;
+}
+
+void EventQueue::Release(const Event& event) {
+  {
+    std::lock_guard lock(mutex_);
+    bytes_ -= Cost(event);
+    --held_;
+  }
+  room_.notify_all();
+}
+
+bool EventQueue::WaitForRoom(size_t maxEvents, size_t maxBytes, const std::atomic<bool>& stop) {
+  std::unique_lock lock(mutex_);
+  while (events_.size() + held_ >= maxEvents || bytes_ >= maxBytes) {
+    if (stop.load()) return false;
+    // |stop| has no way to wake this wait: look again now and then.
+    room_.wait_for(lock, std::chrono::milliseconds(50));
+  }
+  return !stop.load();
+}
+
+bool EventQueue::HasRoom(size_t maxEvents, size_t maxBytes) const {
+  std::lock_guard lock(mutex_);
+  return events_.size() + held_ < maxEvents && bytes_ < maxBytes;
+}
+
+size_t EventQueue::queuedBytes() const {
+  std::lock_guard lock(mutex_);
+  return bytes_;
+}
+
+size_t EventQueue::peakBytes() const {
+  std::lock_guard lock(mutex_);
+  return peak_;
 }
 
 Connection::Connection(std::unique_ptr<StreamSocket> socket, EventQueue& events,
@@ -64,34 +134,59 @@ void Connection::Start() {
   writer_ = std::thread([this] { WriteLoop(); });
 }
 
-void Connection::SendText(std::u16string_view text) {
+void Connection::Queue(std::string bytes) {
   {
     std::lock_guard lock(mutex_);
     if (closing_) return;
-    control_.push_back(EncodeText(text));
+    unsent_ += bytes.size();
+    peakUnsent_ = std::max(peakUnsent_, unsent_);
+    control_.push_back(std::move(bytes));
   }
   wake_.notify_one();
 }
 
-void Connection::Send(const Message& message) {
-  {
-    std::lock_guard lock(mutex_);
-    if (closing_) return;
-    control_.push_back(EncodeMessage(message));
-  }
-  wake_.notify_one();
+void Connection::SendText(std::u16string_view text) { Queue(EncodeText(text)); }
+
+void Connection::Send(const Message& message) { Queue(EncodeMessage(message)); }
+
+size_t Connection::unsent() const {
+  std::lock_guard lock(mutex_);
+  return unsent_;
 }
 
-uint32_t Connection::SendFile(SharedFile& file, std::u16string name, std::string& why) {
-  return Queue(OutgoingFile::FromOpen(file, std::move(name)), why);
+size_t Connection::peakUnsent() const {
+  std::lock_guard lock(mutex_);
+  return peakUnsent_;
 }
 
 uint32_t Connection::SendFile(const std::filesystem::path& path, std::string& why) {
-  return Queue(OutgoingFile::Open(path, why), why);
+  Outgoing out;
+  out.name = TextFromPath(path.filename());
+  out.open = [path](std::string& openWhy) { return OutgoingFile::Open(path, openWhy); };
+  return Enqueue(std::move(out), why);
 }
 
-uint32_t Connection::Queue(std::unique_ptr<OutgoingFile> file, std::string& why) {
-  if (!file) return 0;
+uint32_t Connection::SendFile(SharedFile& file, std::u16string name, std::string& why) {
+  Outgoing out;
+  out.name = name;
+  out.file = OutgoingFile::FromOpen(file, std::move(name));
+  return Enqueue(std::move(out), why);
+}
+
+uint32_t Connection::SendSharedFile(std::u16string path, std::u16string sharedFolder,
+                                    std::u16string name, std::string& why) {
+  Outgoing out;
+  out.name = name;
+  out.open = [path = std::move(path), share = std::move(sharedFolder),
+              name = std::move(name)](std::string& openWhy) -> std::unique_ptr<OutgoingFile> {
+    SharedFile file;
+    if (!OpenInsideSharedFolder(path, share, file, openWhy)) return nullptr;
+    return OutgoingFile::FromOpen(file, name);
+  };
+  return Enqueue(std::move(out), why);
+}
+
+uint32_t Connection::Enqueue(Outgoing out, std::string& why) {
   uint32_t id;
   {
     std::lock_guard lock(mutex_);
@@ -99,15 +194,74 @@ uint32_t Connection::Queue(std::unique_ptr<OutgoingFile> file, std::string& why)
       why = "the conversation has ended";
       return 0;
     }
+    if (outgoing_.size() >= kMaxOpenOutgoing + kMaxWaitingFiles) {
+      why = "too many files are waiting to be sent";
+      return 0;
+    }
     id = nextId_++;
     sending_.insert(id);
-    Outgoing out;
     out.id = id;
-    out.file = std::move(file);
     outgoing_.push_back(std::move(out));
   }
   wake_.notify_one();
   return id;
+}
+
+void Connection::ExpectFile(std::u16string_view path) {
+  std::lock_guard lock(expectedMutex_);
+  if (expected_.size() >= kMaxExpected) expected_.pop_front();
+  Expected e;
+  e.path = path;
+  e.name = LastComponent(path);
+  e.deadline = std::chrono::steady_clock::now() + offerWait_;
+  expected_.push_back(std::move(e));
+}
+
+void Connection::NoteAccepted(const std::u16string& text) {
+  // Only the first line counts: "Accepted Request, Sending File P...".
+  const std::u16string_view line = std::u16string_view(text).substr(0, text.find(u'\n'));
+  if (line.size() < kAcceptedFile.size() + 3 ||
+      line.substr(0, kAcceptedFile.size()) != kAcceptedFile ||
+      line.substr(line.size() - 3) != u"...") {
+    return;
+  }
+  const std::u16string_view path =
+      line.substr(kAcceptedFile.size(), line.size() - kAcceptedFile.size() - 3);
+  std::lock_guard lock(expectedMutex_);
+  for (Expected& e : expected_) {
+    if (!e.accepted && e.path == path) {
+      e.accepted = true;
+      e.deadline = std::chrono::steady_clock::now() + offerWait_;
+      return;
+    }
+  }
+}
+
+bool Connection::TakeExpected(const std::u16string& name, std::string& why) {
+  const auto now = std::chrono::steady_clock::now();
+  std::lock_guard lock(expectedMutex_);
+  std::erase_if(expected_, [&](const Expected& e) { return e.deadline < now; });
+  bool asked = false;
+  for (auto it = expected_.begin(); it != expected_.end(); ++it) {
+    if (!EqualsIgnoreCase(it->name, name)) continue;
+    asked = true;
+    if (!it->accepted) continue;
+    expected_.erase(it);
+    return true;
+  }
+  why = asked ? "the contact did not accept that request" : "no file of that name was requested";
+  return false;
+}
+
+bool Connection::WaitForRoom() {
+  if (!events_.HasRoom(kMaxQueuedEvents, kMaxQueuedBytes) || outputFull()) readerWaiting_ = true;
+  if (!events_.WaitForRoom(kMaxQueuedEvents, kMaxQueuedBytes, stopping_)) return false;
+  std::unique_lock lock(mutex_);
+  while (unsent_ > kMaxUnsentBytes && !closing_) {
+    if (stopping_.load()) return false;
+    drained_.wait_for(lock, std::chrono::milliseconds(50));
+  }
+  return !stopping_.load();
 }
 
 void Connection::Close(bool bye) {
@@ -119,13 +273,17 @@ void Connection::Close(bool bye) {
       socket_->Shutdown();
       return;
     }
-    if (bye && !closing_) control_.push_back(EncodeMessage(ByeMessage()));
+    if (bye && !closing_) {
+      control_.push_back(EncodeMessage(ByeMessage()));
+      unsent_ += control_.back().size();
+    }
     closing_ = true;
     wake_.notify_one();
     // Give the writer a moment to send what is queued; a contact that
     // stopped reading must not hold the chat open.
     wake_.wait_for(lock, std::chrono::seconds(3), [&] { return writerDone_; });
   }
+  stopping_ = true;  // a reader waiting for room gives up
   socket_->Shutdown();
   writer_.join();
   reader_.join();
@@ -146,7 +304,11 @@ void Connection::WriteLoop() {
       std::string bytes = std::move(control_.front());
       control_.pop_front();
       lock.unlock();
-      if (!Write(bytes)) break;
+      const bool written = Write(bytes);
+      lock.lock();
+      unsent_ -= bytes.size();
+      drained_.notify_all();
+      if (!written) break;
       continue;
     }
     if (closing_) break;
@@ -157,7 +319,10 @@ void Connection::WriteLoop() {
     const bool more = !cancelled && TransferStep(out);
     lock.lock();
     if (more) {
-      outgoing_.push_back(std::move(out));  // round robin with other transfers
+      // Round robin among the open transfers; the files waiting behind
+      // them stay closed until one ends.
+      const size_t open = std::min(outgoing_.size(), kMaxOpenOutgoing - 1);
+      outgoing_.insert(outgoing_.begin() + static_cast<ptrdiff_t>(open), std::move(out));
     } else if (cancelled || out.failed) {
       sending_.erase(out.id);  // otherwise it waits for the receiver's verdict
     }
@@ -169,8 +334,23 @@ void Connection::WriteLoop() {
 }
 
 bool Connection::TransferStep(Outgoing& out) {
-  OutgoingFile& file = *out.file;
   std::string why;
+  if (!out.file) {
+    out.file = out.open(why);
+    out.open = nullptr;
+    if (!out.file) {
+      out.failed = true;
+      Event e;
+      e.type = Event::Type::kOutgoingFailed;
+      e.id = out.id;
+      e.name = out.name;
+      e.why = why;
+      Post(std::move(e));
+      Write(EncodeMessage(AbortMessage(out.id, u"the file was not sent: " + Utf8ToUtf16(why))));
+      return false;
+    }
+  }
+  OutgoingFile& file = *out.file;
   auto fail = [&] {
     out.failed = true;
     Event e;
@@ -242,6 +422,14 @@ void Connection::ReadLoop() {
     decoder.Feed(buffer.data(), static_cast<size_t>(n));
     Frame frame;
     for (;;) {
+      // Nothing more is taken from the contact while the host has not
+      // caught up or the contact is not reading what it asked for.
+      const bool room = WaitForRoom();
+      readerWaiting_ = false;
+      if (!room) {
+        running = false;
+        break;
+      }
       const FrameDecoder::Status status = decoder.Next(frame);
       if (status == FrameDecoder::Status::kNeedMore) break;
       if (status == FrameDecoder::Status::kBad) {
@@ -301,6 +489,7 @@ bool Connection::OnMessage(Message& m, std::string& why) {
         textPieces_.clear();
       }
       if (m.kind == Kind::kTextPart) return true;
+      if (!textTooLong_) NoteAccepted(textPieces_);
       Event e;
       e.type = Event::Type::kMessage;
       e.message = std::move(m);
@@ -325,13 +514,9 @@ bool Connection::OnMessage(Message& m, std::string& why) {
       e.id = m.id;
       e.name = m.text;
       e.total = m.size;
-      int expected = expectedFiles_.load();
-      while (expected > 0 && !expectedFiles_.compare_exchange_weak(expected, expected - 1)) {
-      }
       std::string openWhy;
       std::unique_ptr<IncomingFile> file;
-      if (expected <= 0) {
-        openWhy = "no file was requested";
+      if (!TakeExpected(m.text, openWhy)) {
       } else if (incoming_.size() >= kMaxIncoming) {
         openWhy = "too many files at once";
       } else {
@@ -420,11 +605,9 @@ bool Connection::OnMessage(Message& m, std::string& why) {
         e.type = Event::Type::kOutgoingResult;
         e.ok = false;
       } else {
-        // A transfer that never began: the sender's host did not send the
-        // file asked for, so it is no longer expected.
-        int expected = expectedFiles_.load();
-        while (expected > 0 && !expectedFiles_.compare_exchange_weak(expected, expected - 1)) {
-        }
+        // A transfer that never began: the sender's host did not send a
+        // file. Which one it does not say; a request it had accepted stays
+        // open until its time is up.
         e.type = Event::Type::kIncomingDone;
         e.why = Utf16ToUtf8(m.text);
       }

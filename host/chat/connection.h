@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <deque>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -53,9 +54,14 @@ struct Event {
   std::filesystem::path path;
 };
 
-// A queue of events from any thread to the host's thread.
+// A queue of events from any thread to the host's thread. It counts what
+// its events hold, so a producer can wait for room instead of letting a
+// fast contact pile up work the host has not reached yet.
 class EventQueue {
  public:
+  // What an event holds in memory, as the queue counts it.
+  static size_t Cost(const Event& event);
+
   void Push(Event event);
   // Waits up to |timeout| for the next event.
   std::optional<Event> Pop(std::chrono::milliseconds timeout);
@@ -63,12 +69,43 @@ class EventQueue {
   std::optional<Event> TryPop();
   // Puts |events| back in front of the queue, in their order.
   void PushFront(std::vector<Event> events);
+  // Counts an event the consumer took but keeps aside, until Release.
+  void Hold(const Event& event);
+  void Release(const Event& event);
+
+  // Waits until the queue holds fewer than |maxEvents| events and
+  // |maxBytes| bytes, or |stop| is set; false when stopped.
+  bool WaitForRoom(size_t maxEvents, size_t maxBytes, const std::atomic<bool>& stop);
+  bool HasRoom(size_t maxEvents, size_t maxBytes) const;
+  size_t queuedBytes() const;
+  // The most the queue ever held, in bytes.
+  size_t peakBytes() const;
 
  private:
-  std::mutex mutex_;
+  void Add(size_t cost);
+
+  mutable std::mutex mutex_;
   std::condition_variable ready_;
+  std::condition_variable room_;
   std::deque<Event> events_;
+  size_t held_ = 0;  // events kept aside by the consumer
+  size_t bytes_ = 0;
+  size_t peak_ = 0;
 };
+
+// The bounds of one conversation. The reader takes no further message from
+// the contact while the host has kMaxQueuedEvents events or kMaxQueuedBytes
+// bytes of them still to handle, or while more than kMaxUnsentBytes of
+// output wait for the contact to read them.
+inline constexpr size_t kMaxQueuedEvents = 256;
+inline constexpr size_t kMaxQueuedBytes = 8u << 20;
+inline constexpr size_t kMaxUnsentBytes = 4u << 20;
+// Files being sent at once (each holds an open file); further files wait
+// as paths, at most kMaxWaitingFiles of them.
+inline constexpr size_t kMaxOpenOutgoing = 4;
+inline constexpr size_t kMaxWaitingFiles = 1024;
+// How long an accepted file request waits for the contact's offer.
+inline constexpr std::chrono::seconds kOfferWait{600};
 
 class Connection {
  public:
@@ -84,15 +121,32 @@ class Connection {
   void SendText(std::u16string_view text);
   void Send(const Message& message);
 
-  // Queues the file at |path|; its transfer id, or 0 with |why| when it
-  // cannot be opened (nothing is sent then).
+  // Queues the file at |path|, opened when its turn comes; its transfer
+  // id, or 0 with |why| when too many files are waiting already.
   uint32_t SendFile(const std::filesystem::path& path, std::string& why);
   // As SendFile, from a file already open and checked, sent as |name|.
   uint32_t SendFile(SharedFile& file, std::u16string name, std::string& why);
+  // As SendFile, for the file at |path| inside |sharedFolder|: opened
+  // beneath the shared folder when its turn comes (a file that by then
+  // lies elsewhere, or is gone, fails then), sent as |name|.
+  uint32_t SendSharedFile(std::u16string path, std::u16string sharedFolder, std::u16string name,
+                          std::string& why);
 
-  // Lets the contact send one more file (the local user asked for one).
-  // Offers beyond the files asked for are refused.
-  void ExpectFile() { expectedFiles_.fetch_add(1); }
+  // The local user asked the contact for the file at |path|. One offer of a
+  // file by that name is taken, after the contact's plug-in answered
+  // "Accepted Request, Sending File " + |path| + "..." and within
+  // |offerWait| of that; other offers are refused.
+  void ExpectFile(std::u16string_view path);
+  void SetOfferWait(std::chrono::milliseconds wait) { offerWait_ = wait; }
+
+  // Bytes queued for the contact and not yet handed to the socket.
+  size_t unsent() const;
+  // The most that was ever queued.
+  size_t peakUnsent() const;
+  bool outputFull() const { return unsent() > kMaxUnsentBytes; }
+  // Whether the reader has had to wait for room (the host or the contact
+  // was behind) since the last call.
+  bool readerWaited() { return readerWaiting_.exchange(false); }
 
   // Ends the conversation: with |bye|, says goodbye after the messages
   // already queued; transfers still running are cut off (the receiver
@@ -100,11 +154,11 @@ class Connection {
   void Close(bool bye);
 
  private:
-  // Queues |file| for sending; 0 with |why| when there is none.
-  uint32_t Queue(std::unique_ptr<OutgoingFile> file, std::string& why);
-
   struct Outgoing {
     uint32_t id = 0;
+    std::u16string name;
+    // Opens the file when its turn comes; |file| is open from then on.
+    std::function<std::unique_ptr<OutgoingFile>(std::string& why)> open;
     std::unique_ptr<OutgoingFile> file;
     bool hashed = false;
     bool offered = false;
@@ -118,6 +172,15 @@ class Connection {
   // connection with |why|.
   bool OnMessage(Message& message, std::string& why);
   bool Write(const std::string& bytes);
+  void Queue(std::string bytes);
+  // Queues |out| for sending; 0 with |why| when too many files wait.
+  uint32_t Enqueue(Outgoing out, std::string& why);
+  // Waits until the host and the contact have caught up; false on close.
+  bool WaitForRoom();
+  // A file request answered by |text| ("Accepted Request, Sending File ...").
+  void NoteAccepted(const std::u16string& text);
+  // Takes the request an offer of |name| answers; false with |why| if none.
+  bool TakeExpected(const std::u16string& name, std::string& why);
   // One step of |out|; false when the transfer is over (done or failed).
   bool TransferStep(Outgoing& out);
   void Post(Event event) { events_.Push(std::move(event)); }
@@ -131,16 +194,31 @@ class Connection {
   std::filesystem::path downloads_;
   std::thread reader_;
   std::thread writer_;
-  std::atomic<int> expectedFiles_{0};
   std::atomic<bool> byeReceived_{false};
+  std::atomic<bool> stopping_{false};
+  std::atomic<bool> readerWaiting_{false};
+
+  // The files asked for, under expectedMutex_.
+  struct Expected {
+    std::u16string path;
+    std::u16string name;
+    bool accepted = false;
+    std::chrono::steady_clock::time_point deadline;
+  };
+  std::mutex expectedMutex_;
+  std::deque<Expected> expected_;
+  std::chrono::milliseconds offerWait_ = kOfferWait;
 
   // Writer state, under mutex_.
-  std::mutex mutex_;
+  mutable std::mutex mutex_;
   std::condition_variable wake_;
+  std::condition_variable drained_;
   std::deque<std::string> control_;
-  std::deque<Outgoing> outgoing_;
-  std::set<uint32_t> sending_;    // transfers without the receiver's verdict yet
-  std::set<uint32_t> cancelled_;  // stopped by the receiver
+  size_t unsent_ = 0;
+  size_t peakUnsent_ = 0;
+  std::deque<Outgoing> outgoing_;  // the first kMaxOpenOutgoing are open
+  std::set<uint32_t> sending_;     // transfers without the receiver's verdict yet
+  std::set<uint32_t> cancelled_;   // stopped by the receiver
   uint32_t nextId_ = 1;
   bool closing_ = false;
   bool writerDone_ = false;

@@ -16,9 +16,33 @@ namespace {
 constexpr size_t kMaxNameUnits = 80;
 constexpr size_t kHashStep = 1 << 20;
 
+// Keep this much free in the downloads folder beyond an offered file.
+constexpr uint64_t kFreeSpaceMargin = 64ull << 20;
+
+// Characters no stored name keeps: those the two platforms forbid, every
+// control character (C0, DEL, C1) and the ones that forge a line or turn
+// the reading direction, so a name shows what it is ("txt.exe" cannot pass
+// for "exe.txt").
 bool ForbiddenInName(char16_t c) {
-  return c < 32 || c == 127 || c == u'/' || c == u'\\' || c == u':' || c == u'*' || c == u'?' ||
-         c == u'"' || c == u'<' || c == u'>' || c == u'|';
+  return c < 32 || (c >= 0x7F && c <= 0x9F) || c == 0x200E || c == 0x200F ||
+         (c >= 0x2028 && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069) || c == u'/' || c == u'\\' ||
+         c == u':' || c == u'*' || c == u'?' || c == u'"' || c == u'<' || c == u'>' || c == u'|';
+}
+
+// Whether Windows takes |name| for a device (CON, PRN, AUX, NUL, COM1-9,
+// LPT1-9), whatever follows its first dot and however it is written.
+bool IsDeviceName(std::u16string_view name) {
+  std::u16string_view stem = name.substr(0, name.find(u'.'));
+  while (!stem.empty() && stem.back() == u' ') stem.remove_suffix(1);
+  auto upper = [](char16_t c) { return c >= u'a' && c <= u'z' ? char16_t(c - 32) : c; };
+  std::u16string s;
+  for (char16_t c : stem) s.push_back(upper(c));
+  if (s == u"CON" || s == u"PRN" || s == u"AUX" || s == u"NUL") return true;
+  if (s.size() != 4 || (s.compare(0, 3, u"COM") != 0 && s.compare(0, 3, u"LPT") != 0)) {
+    return false;
+  }
+  const char16_t n = s[3];
+  return (n >= u'1' && n <= u'9') || n == 0xB9 || n == 0xB2 || n == 0xB3;
 }
 
 // Where the extension starts (the last "."), or npos for none; a leading
@@ -45,8 +69,11 @@ std::u16string SafeFileName(std::u16string_view offered) {
   if (cut != std::u16string_view::npos) offered.remove_prefix(cut + 1);
   std::u16string name;
   for (char16_t c : offered) name.push_back(ForbiddenInName(c) ? u'_' : c);
-  // Trailing dots and blanks vanish from names on Windows.
+  // Trailing dots and blanks vanish from names on Windows; a leading dot
+  // would hide the file.
   while (!name.empty() && (name.back() == u'.' || name.back() == u' ')) name.pop_back();
+  const size_t visible = name.find_first_not_of(u". ");
+  name.erase(0, visible == std::u16string::npos ? name.size() : visible);
   if (name.size() > kMaxNameUnits) {
     const size_t ext = ExtensionStart(name);
     std::u16string extension =
@@ -54,6 +81,7 @@ std::u16string SafeFileName(std::u16string_view offered) {
     name = name.substr(0, kMaxNameUnits - extension.size()) + extension;
   }
   if (name.empty()) name = u"download";
+  if (IsDeviceName(name)) name.insert(0, u"_");
   return name;
 }
 
@@ -68,6 +96,19 @@ std::u16string CandidateName(std::u16string_view name, unsigned n) {
 std::unique_ptr<IncomingFile> IncomingFile::Open(const fs::path& folder,
                                                  std::u16string_view offeredName, uint64_t size,
                                                  const Digest& sha256, std::string& why) {
+  // Refused before a byte is written: a file the folder cannot hold (with
+  // room to spare for everything else on that disk).
+  std::error_code ec;
+  const fs::space_info space = fs::space(folder, ec);
+  if (ec) {
+    why = "cannot tell the free space in " + folder.string() + ": " + ec.message();
+    return nullptr;
+  }
+  if (space.available < kFreeSpaceMargin || size > space.available - kFreeSpaceMargin) {
+    why = "the file (" + std::to_string(size) + " bytes) does not fit in the free space of " +
+          folder.string();
+    return nullptr;
+  }
   std::unique_ptr<IncomingFile> in(new IncomingFile());
   in->folder_ = folder;
   in->name_ = SafeFileName(offeredName);

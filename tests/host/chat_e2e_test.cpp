@@ -217,7 +217,10 @@ TEST(ChatEndToEnd, TwoUsersListSearchTransferRefuseAndToast) {
     const std::string answer = ann.WaitForAny(
         mark, {"Bob: That file is not in the shared folder", "host did not send a file"});
     EXPECT_FALSE(answer.empty());
-    std::this_thread::sleep_for(300ms);
+    // A file would come before the answer to a later request.
+    const size_t later = ann.Mark();
+    ann.Type("/xrlist");
+    ann.WaitFor(later, "Bob: Accepted Request, Offering...");
     EXPECT_FALSE(fs::exists(root / "a" / "downloads" / "secret.txt"));
   }
   {

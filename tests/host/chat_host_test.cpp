@@ -3,8 +3,12 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <fstream>
+#include <functional>
+#include <thread>
 
+#include "base/text.h"
 #include "host/chat/chat_host.h"
 #include "host/chat/transfer.h"
 #include "host/common/drop_file.h"
@@ -44,12 +48,14 @@ class ScriptedPlugin : public PXPluginDef {
   }
   bool ReceiveNotify(const std::u16string& code, const std::u16string& text, const std::u16string&,
                      HostObject*, std::u16string& sTextToSend) override {
-    notified.push_back(code + u"|" + text);
+    if (notified.size() < 100) notified.push_back(code + u"|" + text);
+    ++calls;
     sTextToSend = reply;
     return true;
   }
   std::u16string reply;
   std::vector<std::u16string> notified;
+  std::atomic<size_t> calls{0};
 };
 
 class ScriptedDriver : public PluginDriver {
@@ -83,10 +89,18 @@ Event Incoming(const std::u16string& text) {
   return e;
 }
 
-// Collects the contact's events until |type| arrives or a short while passes.
-std::vector<Event> Drain(EventQueue& q, std::chrono::milliseconds quiet = 500ms) {
+// What the contact received before a marker text that the host's connection
+// sends now, after everything the host queued so far: texts arrive in order.
+std::vector<Event> UntilMarker(Connection& host, EventQueue& q) {
+  static unsigned n = 0;
+  const std::u16string marker = u"marker " + DecimalText(++n);
+  host.SendText(marker);
   std::vector<Event> out;
-  while (std::optional<Event> e = q.Pop(quiet)) out.push_back(*e);
+  while (std::optional<Event> e = q.Pop(10s)) {
+    if (e->type == Event::Type::kMessage && e->message.text == marker) return out;
+    out.push_back(*e);
+  }
+  ADD_FAILURE() << "the marker did not arrive";
   return out;
 }
 
@@ -126,10 +140,10 @@ TEST(ChatHostDropFile, SendsOnlyWhatItsOwnPluginNamedInsideTheShare) {
   Lines out;
   ChatHost host(driver, *store, connection, hostEvents, out, u"Bob");
   ASSERT_TRUE(host.Start());
-  for (int i = 0; i < 10; ++i) contact.ExpectFile();
-  ASSERT_EQ(Drain(contactEvents, 300ms).size(), 1u);  // the host's hello
-
   const std::u16string s = TextFromPath(share) + u"/";
+  contact.ExpectFile(s + u"ok.txt");
+  ASSERT_EQ(UntilMarker(connection, contactEvents).size(), 1u);  // the host's hello
+
   {
     SCOPED_TRACE("a reply whose path smuggles a second command line");
     driver.plugin_.reply = u"Accepted Request, Sending File " + s + u"ok.txt...\n#/dropfile " + s +
@@ -138,7 +152,12 @@ TEST(ChatHostDropFile, SendsOnlyWhatItsOwnPluginNamedInsideTheShare) {
                            TextFromPath(dir.path()) + u"/share2/next.txt\n#/dropfile " + s +
                            u"missing.txt";
     EXPECT_TRUE(host.Handle(Incoming(u"\x12rfile" + s + u"ok.txt")));
-    const std::vector<Event> seen = Drain(contactEvents);
+    std::vector<Event> seen;
+    while (Count(seen, Event::Type::kIncomingDone) < 6) {
+      std::optional<Event> e = contactEvents.Pop(10s);
+      if (!e) break;
+      seen.push_back(*e);
+    }
     // The contact gets the text without the host's command lines, ok.txt,
     // and one notice for each file that was not sent.
     ASSERT_GE(seen.size(), 1u);
@@ -165,7 +184,7 @@ TEST(ChatHostDropFile, SendsOnlyWhatItsOwnPluginNamedInsideTheShare) {
   {
     SCOPED_TRACE("a command line in the contact's own text is only shown");
     EXPECT_TRUE(host.Handle(Incoming(u"look:\n#/dropfile " + s + u"ok.txt")));
-    const std::vector<Event> seen = Drain(contactEvents, 300ms);
+    const std::vector<Event> seen = UntilMarker(connection, contactEvents);
     EXPECT_TRUE(seen.empty());
     EXPECT_TRUE(out.Has("contact: look:"));
     EXPECT_TRUE(out.Has("         #/dropfile " + share.string() + "/ok.txt"));
@@ -180,13 +199,104 @@ TEST(ChatHostDropFile, SendsOnlyWhatItsOwnPluginNamedInsideTheShare) {
     EXPECT_TRUE(host.Handle(typed));
     ASSERT_EQ(driver.plugin_.notified.size(), 1u);  // the echo
     EXPECT_EQ(driver.plugin_.notified[0], u"rfile|" + s + u"ok.txt");
-    const std::vector<Event> seen = Drain(contactEvents, 300ms);
+    const std::vector<Event> seen = UntilMarker(connection, contactEvents);
     ASSERT_EQ(seen.size(), 1u);  // only the request itself
     EXPECT_EQ(seen[0].message.text, u"\x12rfile" + s + u"ok.txt");
     EXPECT_TRUE(out.Has("answered its own request; not sent"));
   }
   contact.Close(true);
   connection.Close(false);
+}
+
+size_t OpenDescriptors() {
+  return static_cast<size_t>(std::distance(fs::directory_iterator("/proc/self/fd"), {}));
+}
+
+// A contact that floods the host with |count| requests while it reads
+// nothing; |reply| is the plug-in's answer to each. |whileFlooded| runs once
+// the host is held up (by |held|); then the contact reads everything.
+void FloodWithoutReading(const fs::path& share, const std::u16string& reply, size_t count,
+                         const std::function<bool(Connection&, ScriptedDriver&)>& held,
+                         const std::function<void(Connection&)>& whileFlooded) {
+  TempDir dir;
+  std::unique_ptr<RegistryBackend> store = OpenPlatformRegistry((dir.path() / "s.reg").string());
+  HostSettings settings;
+  settings.sharedFolder = TextFromPath(share);
+  PrepareSettings(*store, settings);
+  Endpoint loopback;
+  std::string why;
+  auto listener = Listen(loopback, why);
+  auto contact = Connect(listener->local(), why);
+  auto hostSocket = listener->Accept(why);
+  ASSERT_TRUE(contact && hostSocket) << why;
+  EventQueue events;
+  Connection connection(std::move(hostSocket), events, dir.path());
+  connection.Start();
+  ScriptedDriver driver;
+  driver.plugin_.reply = reply;
+  Lines out;
+  ChatHost host(driver, *store, connection, events, out, u"Bob");
+  ASSERT_TRUE(host.Start());
+  std::thread run([&] { host.Run(); });
+  std::string requests;
+  for (size_t i = 0; i < count; ++i) requests += EncodeText(u"\x12rlist*");
+  std::thread peer([&] { contact->SendAll(requests.data(), requests.size()); });
+  for (int i = 0; i < 4000 && !held(connection, driver); ++i) std::this_thread::sleep_for(5ms);
+  whileFlooded(connection);
+  // The contact goes away without reading: its unread data resets the
+  // connection, which ends the host's stalled sending.
+  contact->Shutdown();
+  peer.join();
+  contact.reset();
+  run.join();
+}
+
+TEST(ChatHostFlood, AContactThatDoesNotReadCannotPileUpAnswersOrOpenFiles) {
+  TempDir share;
+  {
+    SCOPED_TRACE("1,000 listings of 64 KiB each, 16 times what may wait unsent");
+    const std::u16string reply = u"Accepted Request, Offering..." + std::u16string(32768, u'x');
+    FloodWithoutReading(
+        share.path(), reply, 1000,
+        [](Connection& c, ScriptedDriver&) { return c.outputFull() && c.readerWaited(); },
+        [&](Connection& c) {
+          EXPECT_LE(c.peakUnsent(), kMaxUnsentBytes + EncodeText(reply).size());
+        });
+  }
+  {
+    SCOPED_TRACE("3,000 file requests: the files wait closed for their turn");
+    WriteFileBytes(share.path() / "big.bin", std::string(4 << 20, 'b'));
+    const std::u16string path = TextFromPath(share.path() / "big.bin");
+    const size_t before = OpenDescriptors();
+    FloodWithoutReading(
+        share.path(), u"Accepted Request, Sending File " + path + u"...\n#/dropfile " + path, 3000,
+        [](Connection&, ScriptedDriver& d) { return d.plugin_.calls.load() >= 3000; },
+        [&](Connection&) { EXPECT_LE(OpenDescriptors(), before + kMaxOpenOutgoing + 8); });
+  }
+}
+
+TEST(ChatHostText, ShowsABoundedPartOfAHugeText) {
+  TempDir dir;
+  std::unique_ptr<RegistryBackend> store = OpenPlatformRegistry((dir.path() / "s.reg").string());
+  Endpoint loopback;
+  std::string why;
+  auto listener = Listen(loopback, why);
+  auto other = Connect(listener->local(), why);
+  EventQueue events;
+  Connection connection(listener->Accept(why), events, dir.path());
+  ScriptedDriver driver;
+  Lines out;
+  ChatHost host(driver, *store, connection, events, out, u"Bob");
+  EXPECT_TRUE(host.Handle(Incoming(u"first\r\n" + std::u16string(4 << 20, u'\n'))));
+  ASSERT_EQ(out.lines.size(), kShownLines + 1);
+  EXPECT_EQ(out.lines[0], "contact: first");
+  EXPECT_EQ(out.lines.back(),
+            "         (" + std::to_string((4 << 20) - (kShownLines - 1)) + " more characters in " +
+                std::to_string((4 << 20) - (kShownLines - 1) + 1) + " more lines not shown)");
+  out.lines.clear();
+  EXPECT_TRUE(host.Handle(Incoming(std::u16string(1 << 20, u'y'))));
+  ASSERT_EQ(out.lines.size(), 2u);
+  EXPECT_EQ(out.lines[0].size(), std::string("contact: ").size() + kShownUnits);
 }
 
 TEST(ChatHostDropFile, EmptyOrUnreadableShareSendsNothing) {

@@ -3,6 +3,7 @@
 
 #include <fstream>
 #include <random>
+#include <thread>
 
 #include "host/chat/connection.h"
 #include "host/chat/transfer.h"
@@ -46,7 +47,15 @@ TEST(ChatTransferNames, SafeAndFreeNames) {
       {u"dir/", u"download"},
       {u"a\nb\x12:c?.txt", u"a_b__c_.txt"},
       {u"trailing. ", u"trailing"},
-      {u".hidden", u".hidden"},
+      {u".hidden", u"hidden"},
+      {u"..bashrc", u"bashrc"},
+      {u"invoice\u202Efdp.exe", u"invoice_fdp.exe"},
+      {u"a\u0085b\u2028c\u2066d\u200Fe\u009Bf\x7Fg", u"a_b_c_d_e_f_g"},
+      {u"AUX.tar.gz", u"_AUX.tar.gz"},
+      {u"com1", u"_com1"},
+      {u"LPT9 .txt", u"_LPT9 .txt"},
+      {u"CONSOLE.txt", u"CONSOLE.txt"},
+      {u"COM0", u"COM0"},
   };
   for (const Case& c : safe) {
     SCOPED_TRACE(std::string(c.offered.begin(), c.offered.end()));
@@ -70,6 +79,11 @@ TEST(ChatTransferNames, SafeAndFreeNames) {
 }
 
 Digest DigestOf(const std::string& s) { return Sha256Of(s); }
+
+// The contact plug-in's answer that lets the file at |path| come.
+std::u16string AcceptedText(std::u16string_view path) {
+  return u"Accepted Request, Sending File " + std::u16string(path) + u"...";
+}
 
 TEST(ChatIncomingFile, StoresUnderAFreeNameOnlyAfterVerifying) {
   TempDir dir;
@@ -162,7 +176,8 @@ TEST(ChatConnection, TransfersAFileWhileTextsKeepFlowing) {
   Connection a(std::move(sa), qa, downloadsA.path());
   Connection b(std::move(sb), qb, downloadsB.path());
   a.Start();
-  a.ExpectFile();
+  a.ExpectFile(TextFromPath(share.path() / "big.bin"));
+  b.SendText(AcceptedText(TextFromPath(share.path() / "big.bin")));
   // Both are queued before the sender's threads run, so the outcome does not
   // depend on how the machine schedules them: the text, queued after the
   // file, must still go before the file's remaining pieces.
@@ -178,7 +193,8 @@ TEST(ChatConnection, TransfersAFileWhileTextsKeepFlowing) {
   EXPECT_EQ(ReadFileBytes(downloadsA.path() / "big.bin"), "already here");
   // The text did not wait for the file.
   auto text = std::find_if(seen.begin(), seen.end(), [](const Event& e) {
-    return e.type == Event::Type::kMessage && e.message.kind == Kind::kText;
+    return e.type == Event::Type::kMessage && e.message.kind == Kind::kText &&
+           e.message.text[0] == u'\x12';
   });
   ASSERT_NE(text, seen.end());
   EXPECT_EQ(text->message.text, u"\x12rlist*.*\r\n");
@@ -208,9 +224,10 @@ TEST(ChatConnection, DroppedConnectionMidTransferLeavesNoFile) {
   EventQueue q;
   Connection receiver(std::move(sb), q, downloads.path());
   receiver.Start();
-  receiver.ExpectFile();
+  receiver.ExpectFile(u"c.dat");
   const std::string data = RandomBytes(300000, 3);
-  std::string stream = EncodeMessage(OfferMessage(1, data.size(), Sha256Of(data), u"c.dat"));
+  std::string stream = EncodeText(AcceptedText(u"c.dat"));
+  stream += EncodeMessage(OfferMessage(1, data.size(), Sha256Of(data), u"c.dat"));
   stream += EncodeMessage(DataMessage(1, data.substr(0, kChunkSize)));
   ASSERT_TRUE(raw->SendAll(stream.data(), stream.size()));
   WaitFor(q, Event::Type::kIncomingStarted);
@@ -224,6 +241,105 @@ TEST(ChatConnection, DroppedConnectionMidTransferLeavesNoFile) {
   EXPECT_FALSE(closed.ok);
   EXPECT_TRUE(Names(downloads.path()).empty());
   receiver.Close(false);
+}
+
+TEST(ChatConnection, TakesOnlyTheAcceptedFileOnceInTime) {
+  TempDir downloads;
+  auto [raw, sb] = SocketPair();
+  EventQueue q;
+  Connection receiver(std::move(sb), q, downloads.path());
+  receiver.Start();
+  const std::string data = "the notes";
+  auto offer = [&](uint32_t id, std::u16string_view name, uint64_t size) {
+    return EncodeMessage(OfferMessage(id, size, Sha256Of(data), name));
+  };
+  auto send = [&](const std::string& bytes) {
+    ASSERT_TRUE(raw->SendAll(bytes.data(), bytes.size()));
+  };
+  auto refused = [&](const char* why) {
+    Event e = WaitFor(q, Event::Type::kIncomingRefused);
+    EXPECT_NE(e.why.find(why), std::string::npos) << e.why;
+  };
+  {
+    SCOPED_TRACE("another name than the one asked for and accepted");
+    receiver.ExpectFile(u"/home/other/notes.txt");
+    send(EncodeText(AcceptedText(u"/home/other/notes.txt")) + offer(1, u"invoice.pdf.exe", 9));
+    refused("no file of that name");
+  }
+  {
+    SCOPED_TRACE("the request the contact's plug-in refused");
+    receiver.ExpectFile(u"/home/other/run-me.sh");
+    send(EncodeText(u"That file is not in the shared folder, you do not have access to it") +
+         offer(2, u"run-me.sh", 9));
+    refused("did not accept");
+  }
+  {
+    SCOPED_TRACE("a size no disk holds, then the accepted file, once");
+    send(offer(3, u"notes.txt", ~uint64_t{0}));
+    refused("free space");
+    receiver.ExpectFile(u"/home/other/notes.txt");
+    send(EncodeText(AcceptedText(u"/home/other/notes.txt")) + offer(4, u"notes.txt", 9) +
+         EncodeMessage(DataMessage(4, data)) + EncodeMessage(EndMessage(4)) +
+         offer(5, u"notes.txt", 9));
+    Event done = WaitFor(q, Event::Type::kIncomingDone);
+    EXPECT_TRUE(done.ok) << done.why;
+    refused("no file of that name");
+  }
+  {
+    SCOPED_TRACE("an offer after the time allowed");
+    receiver.SetOfferWait(std::chrono::milliseconds(-1));  // already over
+    receiver.ExpectFile(u"late.txt");
+    send(EncodeText(AcceptedText(u"late.txt")) + offer(6, u"late.txt", 9));
+    refused("no file of that name");
+  }
+  // Only the one accepted file reached the disk.
+  EXPECT_EQ(Names(downloads.path()), std::vector<std::string>{"notes.txt"});
+  receiver.Close(false);
+}
+
+TEST(ChatConnection, ABusyHostTakesNoMoreThanItsQueueHolds) {
+  struct Phase {
+    const char* what;
+    size_t count;
+    size_t units;
+  } phases[] = {
+      {"large texts, ten times what the queue holds", 40, 1u << 20},
+      {"tiny requests", 100000, 4},
+  };
+  for (const Phase& phase : phases) {
+    SCOPED_TRACE(phase.what);
+    TempDir downloads;
+    auto [raw, sb] = SocketPair();
+    EventQueue q;
+    Connection receiver(std::move(sb), q, downloads.path());
+    receiver.Start();
+    Event one;
+    one.type = Event::Type::kMessage;
+    one.message = TextMessage(u"\x12rsrch" + std::u16string(phase.units, u'a'));
+    std::string batch;
+    const size_t perBatch = phase.count >= 1000 ? 1000 : 1;
+    for (size_t i = 0; i < perBatch; ++i) batch += EncodeText(one.message.text);
+    std::thread peer([&, sock = raw.get()] {
+      for (size_t sent = 0; sent < phase.count; sent += perBatch) {
+        if (!sock->SendAll(batch.data(), batch.size())) return;
+      }
+    });
+    // The host is busy until the connection has had to stop reading.
+    for (int i = 0; i < 2000 && !receiver.readerWaited(); ++i) std::this_thread::sleep_for(5ms);
+    const size_t bound = kMaxQueuedBytes + EventQueue::Cost(one);
+    EXPECT_LE(q.peakBytes(), bound);
+    // Then it catches up: every text arrives, none is lost.
+    size_t texts = 0;
+    while (texts < phase.count) {
+      std::optional<Event> e = q.Pop(10s);
+      if (!e) break;
+      texts += e->type == Event::Type::kMessage;
+    }
+    EXPECT_EQ(texts, phase.count);
+    peer.join();
+    EXPECT_LE(q.peakBytes(), bound);
+    receiver.Close(false);
+  }
 }
 
 TEST(ChatConnection, HostilePeerIsCutOffWithoutHarm) {
@@ -246,8 +362,9 @@ TEST(ChatConnection, HostilePeerIsCutOffWithoutHarm) {
     EventQueue q;
     Connection receiver(std::move(sb), q, downloads.path());
     receiver.Start();
-    receiver.ExpectFile();
-    ASSERT_TRUE(raw->SendAll(c.bytes.data(), c.bytes.size()));
+    receiver.ExpectFile(u"x");
+    const std::string bytes = EncodeText(AcceptedText(u"x")) + c.bytes;
+    ASSERT_TRUE(raw->SendAll(bytes.data(), bytes.size()));
     Event closed = WaitFor(q, Event::Type::kClosed);
     EXPECT_FALSE(closed.ok);
     EXPECT_NE(closed.why.find(c.why), std::string::npos) << closed.why;
