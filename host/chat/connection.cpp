@@ -166,13 +166,6 @@ uint32_t Connection::SendFile(const std::filesystem::path& path, std::string& wh
   return Enqueue(std::move(out), why);
 }
 
-uint32_t Connection::SendFile(SharedFile& file, std::u16string name, std::string& why) {
-  Outgoing out;
-  out.name = name;
-  out.file = OutgoingFile::FromOpen(file, std::move(name));
-  return Enqueue(std::move(out), why);
-}
-
 uint32_t Connection::SendSharedFile(std::u16string path, std::u16string sharedFolder,
                                     std::u16string name, std::string& why) {
   Outgoing out;

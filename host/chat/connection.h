@@ -124,8 +124,6 @@ class Connection {
   // Queues the file at |path|, opened when its turn comes; its transfer
   // id, or 0 with |why| when too many files are waiting already.
   uint32_t SendFile(const std::filesystem::path& path, std::string& why);
-  // As SendFile, from a file already open and checked, sent as |name|.
-  uint32_t SendFile(SharedFile& file, std::u16string name, std::string& why);
   // As SendFile, for the file at |path| inside |sharedFolder|: opened
   // beneath the shared folder when its turn comes (a file that by then
   // lies elsewhere, or is gone, fails then), sent as |name|.
