@@ -86,15 +86,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Check(MatchWildcard(u"*", name) && MatchWildcard(u"*.*", name), "* or *.* misses a name", name);
 
   // The pieces of a list: the text's pieces in order, each kept unless it
-  // is the same as one kept before (letter case aside; every "all" form is
-  // one, every piece that reaches outside is one).
+  // is the same as one kept before (letter case aside, by the file-name
+  // rule; every "all" form is one, every piece that reaches outside is one).
   const std::vector<PatternPiece> pieces = SplitPatternList(pattern);
   const bool within = PatternListWithinBounds(pattern);
   Check(pieces.size() <= kMaxPatternPieces, "more pieces than the bounds allow", pattern);
   auto same = [](const PatternPiece& a, const PatternPiece& b) {
     return a.kind == b.kind &&
            (a.kind == PatternPiece::Kind::kAll || a.kind == PatternPiece::Kind::kNothing ||
-            EqualsIgnoreCase(a.text, b.text));
+            FileNamesEqual(a.text, b.text));
   };
   size_t kept = 0;
   size_t start = 0;

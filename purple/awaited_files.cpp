@@ -1,5 +1,7 @@
 #include "purple/awaited_files.h"
 
+#include "base/file_name_case.h"
+
 namespace zuvo::purple {
 
 std::u16string AwaitedFiles::FileNameOf(std::u16string_view path) {
@@ -19,7 +21,7 @@ bool AwaitedFiles::Take(const std::string& contact, std::u16string_view fileName
                         Clock::time_point now) {
   while (!awaited_.empty() && now - awaited_.front().asked > kWindow) awaited_.pop_front();
   for (auto it = awaited_.begin(); it != awaited_.end(); ++it) {
-    if (it->contact == contact && it->name == fileName) {
+    if (it->contact == contact && FileNamesEqual(it->name, fileName)) {
       awaited_.erase(it);
       return true;
     }

@@ -1,7 +1,8 @@
 // The files this user asked a contact for. An incoming transfer is taken
 // without asking the user only when it matches one of these: the same
-// contact, the same file name, asked for with "/xrfile" within the last
-// minutes. Each request lets one transfer in; the list is bounded.
+// contact, the same file name (letter case aside, as the file system
+// compares names), asked for with "/xrfile" within the last minutes. Each
+// request lets one transfer in; the list is bounded.
 #pragma once
 
 #include <chrono>

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "base/file_name_case.h"
 #include "base/text.h"
 #include "host/common/drop_file.h"
 
@@ -236,7 +237,7 @@ bool Connection::TakeExpected(const std::u16string& name, std::string& why) {
   std::erase_if(expected_, [&](const Expected& e) { return e.deadline < now; });
   bool asked = false;
   for (auto it = expected_.begin(); it != expected_.end(); ++it) {
-    if (!EqualsIgnoreCase(it->name, name)) continue;
+    if (!FileNamesEqual(it->name, name)) continue;
     asked = true;
     if (!it->accepted) continue;
     expected_.erase(it);

@@ -81,7 +81,7 @@ TEST(AwaitedFiles, OnlyTheFileAskedForFromThatContactRecently) {
   awaited.Expect("bob", u"/home/bob/Public/old.txt", t0);
   EXPECT_FALSE(awaited.Take("eve", u"notes.txt", t0));
   EXPECT_FALSE(awaited.Take("bob", u"other.txt", t0));
-  EXPECT_TRUE(awaited.Take("bob", u"notes.txt", t0 + 1min));
+  EXPECT_TRUE(awaited.Take("bob", u"NOTES.txt", t0 + 1min));
   EXPECT_FALSE(awaited.Take("bob", u"notes.txt", t0 + 1min));  // used up
   EXPECT_FALSE(awaited.Take("bob", u"old.txt", t0 + 11min));   // too late
   for (int i = 0; i < 200; ++i) awaited.Expect("bob", u"/x" + DecimalText(i), t0);
