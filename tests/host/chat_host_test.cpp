@@ -6,7 +6,9 @@
 #include <atomic>
 #include <fstream>
 #include <functional>
+#include <memory>
 #include <thread>
+#include <tuple>
 
 #include "base/text.h"
 #include "host/chat/chat_host.h"
@@ -14,6 +16,7 @@
 #include "host/common/drop_file.h"
 #include "host/common/settings_key.h"
 #include "support/settings_test_support.h"
+#include "support/socket_pair.h"
 
 namespace zuvo::chat {
 namespace {
@@ -21,6 +24,7 @@ using zuvo::testing::WriteFileBytes;
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
+using zuvo::testing::SocketPair;
 using zuvo::testing::TempDir;
 
 // A plug-in that answers every notification with |reply| and every command
@@ -104,6 +108,16 @@ std::vector<Event> UntilMarker(Connection& host, EventQueue& q) {
   return out;
 }
 
+// A settings store in |dir| prepared as the host prepares it, sharing
+// |share|.
+std::unique_ptr<RegistryBackend> StoreSharing(const fs::path& dir, const fs::path& share) {
+  std::unique_ptr<RegistryBackend> store = OpenPlatformRegistry((dir / "s.reg").string());
+  HostSettings settings;
+  settings.sharedFolder = TextFromPath(share);
+  PrepareSettings(*store, settings);
+  return store;
+}
+
 size_t Count(const std::vector<Event>& events, Event::Type type) {
   return std::count_if(events.begin(), events.end(),
                        [&](const Event& e) { return e.type == type; });
@@ -118,18 +132,11 @@ TEST(ChatHostDropFile, SendsOnlyWhatItsOwnPluginNamedInsideTheShare) {
   fs::create_symlink(dir.path() / "secret.txt", share / "link.txt");
   fs::create_directories(share / "folder");
 
-  std::unique_ptr<RegistryBackend> store = OpenPlatformRegistry((dir.path() / "s.reg").string());
-  HostSettings settings;
-  settings.sharedFolder = TextFromPath(share);
-  PrepareSettings(*store, settings);
+  std::unique_ptr<RegistryBackend> store = StoreSharing(dir.path(), share);
   EXPECT_EQ(StoredSharedFolder(*store), TextFromPath(share));
 
-  Endpoint loopback;
-  std::string why;
-  auto listener = Listen(loopback, why);
-  auto contactSocket = Connect(listener->local(), why);
-  auto hostSocket = listener->Accept(why);
-  ASSERT_TRUE(contactSocket && hostSocket) << why;
+  auto [contactSocket, hostSocket] = SocketPair();
+  ASSERT_TRUE(contactSocket && hostSocket);
   EventQueue hostEvents, contactEvents;
   fs::create_directories(dir.path() / "contact");
   Connection contact(std::move(contactSocket), contactEvents, dir.path() / "contact");
@@ -219,16 +226,10 @@ void FloodWithoutReading(const fs::path& share, const std::u16string& reply, siz
                          const std::function<bool(Connection&, ScriptedDriver&)>& held,
                          const std::function<void(Connection&)>& whileFlooded) {
   TempDir dir;
-  std::unique_ptr<RegistryBackend> store = OpenPlatformRegistry((dir.path() / "s.reg").string());
-  HostSettings settings;
-  settings.sharedFolder = TextFromPath(share);
-  PrepareSettings(*store, settings);
-  Endpoint loopback;
-  std::string why;
-  auto listener = Listen(loopback, why);
-  auto contact = Connect(listener->local(), why);
-  auto hostSocket = listener->Accept(why);
-  ASSERT_TRUE(contact && hostSocket) << why;
+  std::unique_ptr<RegistryBackend> store = StoreSharing(dir.path(), share);
+  std::unique_ptr<StreamSocket> contact, hostSocket;  // |contact| is used by the threads below
+  std::tie(contact, hostSocket) = SocketPair();
+  ASSERT_TRUE(contact && hostSocket);
   EventQueue events;
   Connection connection(std::move(hostSocket), events, dir.path());
   connection.Start();
@@ -278,12 +279,9 @@ TEST(ChatHostFlood, AContactThatDoesNotReadCannotPileUpAnswersOrOpenFiles) {
 TEST(ChatHostText, ShowsABoundedPartOfAHugeText) {
   TempDir dir;
   std::unique_ptr<RegistryBackend> store = OpenPlatformRegistry((dir.path() / "s.reg").string());
-  Endpoint loopback;
-  std::string why;
-  auto listener = Listen(loopback, why);
-  auto other = Connect(listener->local(), why);
+  auto [other, hostSocket] = SocketPair();
   EventQueue events;
-  Connection connection(listener->Accept(why), events, dir.path());
+  Connection connection(std::move(hostSocket), events, dir.path());
   ScriptedDriver driver;
   Lines out;
   ChatHost host(driver, *store, connection, events, out, u"Bob");

@@ -8,6 +8,7 @@
 #include "host/chat/connection.h"
 #include "host/chat/transfer.h"
 #include "support/settings_test_support.h"
+#include "support/socket_pair.h"
 
 namespace zuvo::chat {
 namespace {
@@ -15,6 +16,7 @@ using zuvo::testing::ReadFileBytes;
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
+using zuvo::testing::SocketPair;
 using zuvo::testing::TempDir;
 
 void WriteAll(const fs::path& p, const std::string& bytes) {
@@ -138,19 +140,6 @@ TEST(ChatIncomingFile, FailuresLeaveNothingBehind) {
     ASSERT_TRUE(in->Write(data.substr(0, 5), why));
   }
   EXPECT_TRUE(Names(dir.path()).empty());
-}
-
-// Two connected sockets on loopback.
-std::pair<std::unique_ptr<StreamSocket>, std::unique_ptr<StreamSocket>> SocketPair() {
-  std::string why;
-  Endpoint any;
-  auto listener = Listen(any, why);
-  EXPECT_TRUE(listener) << why;
-  auto client = Connect(listener->local(), why);
-  EXPECT_TRUE(client) << why;
-  auto server = listener->Accept(why);
-  EXPECT_TRUE(server) << why;
-  return {std::move(client), std::move(server)};
 }
 
 // Waits for the next event of |type|, collecting the others in |seen|.
