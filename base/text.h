@@ -10,10 +10,10 @@
 
 namespace zuvo {
 
-// Special characters of the chat protocol.
-inline constexpr char16_t kMarker = 18;  // starts a notification text
-inline constexpr char16_t kCR = 13;      // separates lines of toasts and lists
-inline constexpr char16_t kLF = 10;      // starts the host-command line of a reply
+// Special characters of the chat protocol (the notification marker is
+// core/notify_text.h's).
+inline constexpr char16_t kCR = 13;  // separates lines of toasts and lists
+inline constexpr char16_t kLF = 10;  // starts the host-command line of a reply
 
 // One UTF-8 sequence: the code point that |bytes| begin with (a first byte
 // of 0x80 or above) and how many bytes encode it. |length| is 0 when they

@@ -36,10 +36,10 @@ bool beta::Initialize(int32_t, const std::u16string&, HostObject*) {
   // reads the three settings once more into its fields.
   std::shared_ptr<frmOptions> holder = server_.Holder();
   Registry& registry = server_.registry();
-  holder->Text1 = registry.ReadValue(kSettingsKeyPath, kSharedFolderValue);
-  holder->Text2 = registry.ReadValue(kSettingsKeyPath, kStartOnValue);
-  holder->Text3 = registry.ReadValue(kSettingsKeyPath, kSubFoldersValue);
-  state_.sSharingOn = holder->Text2;
+  holder->SharedFolder() = registry.ReadValue(kSettingsKeyPath, kSharedFolderValue);
+  holder->StartOn() = registry.ReadValue(kSettingsKeyPath, kStartOnValue);
+  holder->SubFolders() = registry.ReadValue(kSettingsKeyPath, kSubFoldersValue);
+  state_.sSharingOn = holder->StartOn();
   state_.sFilesSent = u"0";
   return true;
 }

@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "core/notify_text.h"
 #include "core/plugin_server.h"
 #include "core/px_plugin_def.h"
 
@@ -59,7 +60,6 @@ class beta : public PXPluginDef {
   void ShowToast(const std::u16string& sMessage);
 
   // Remote requests (beta_requests.cpp).
-  enum class RequestCode { kList, kFile, kFolder, kFolders, kSearch };
   void AnswerList(const std::u16string& sText, std::u16string& sTextToSend);
   void AnswerFolder(RequestCode code, const std::u16string& sText, std::u16string& sTextToSend);
   void AnswerSearch(const std::u16string& sText, std::u16string& sTextToSend);

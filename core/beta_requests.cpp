@@ -17,17 +17,13 @@
 #include "base/plugin_error.h"
 #include "base/text.h"
 #include "core/beta.h"
+#include "core/notify_text.h"
 #include "files/shared_file.h"
 #include "files/wildcard.h"
 
 namespace zuvo {
 namespace {
 
-constexpr std::u16string_view kSharingOff = u"Request Denied, File Sharing is Turned off";
-constexpr std::u16string_view kNotInShare =
-    u"That file is not in the shared folder, you do not have access to it";
-constexpr std::u16string_view kSending = u"Accepted Request, Sending File ";
-constexpr std::u16string_view kOffering = u"Accepted Request, Offering...";
 constexpr std::u16string_view kListCut =
     u"... (list cut here: the reply reached its size limit; ask for fewer files)";
 
@@ -58,16 +54,9 @@ std::u16string NextCount(const std::u16string& count) {
 
 bool beta::ReceiveNotify(const std::u16string& sNotifyCode, const std::u16string& sText,
                          const std::u16string&, HostObject*, std::u16string& sTextToSend) {
-  static constexpr std::pair<std::u16string_view, RequestCode> kCodes[] = {
-      {u"rlist", RequestCode::kList},   {u"rfile", RequestCode::kFile},
-      {u"rfldr", RequestCode::kFolder}, {u"rflds", RequestCode::kFolders},
-      {u"rsrch", RequestCode::kSearch},
-  };
-  const auto match = std::find_if(std::begin(kCodes), std::end(kCodes), [&](const auto& entry) {
-    return EqualsIgnoreCase(sNotifyCode, entry.first);
-  });
-  if (match == std::end(kCodes)) return false;
-  const RequestCode code = match->second;
+  const std::optional<RequestCode> found = FindRequestCode(sNotifyCode);
+  if (!found) return false;
+  const RequestCode code = *found;
 
   // The requested path is taken before the echo and the sharing state are
   // looked at, so a swallowed or refused file request still sets it.
@@ -81,7 +70,7 @@ bool beta::ReceiveNotify(const std::u16string& sNotifyCode, const std::u16string
 
   if (state_.sSharingOn != u"1") {
     // A file request while the state is neither on nor off gets no reply.
-    if (code != RequestCode::kFile || state_.sSharingOn == u"0") sTextToSend = kSharingOff;
+    if (code != RequestCode::kFile || state_.sSharingOn == u"0") sTextToSend = kSharingOffReply;
     return true;
   }
 
@@ -106,8 +95,8 @@ bool beta::ReceiveNotify(const std::u16string& sNotifyCode, const std::u16string
 // The files of the shared folder that match the patterns, with or without
 // its sub-folders.
 void beta::AnswerList(const std::u16string& sText, std::u16string& sTextToSend) {
-  state_.sSharedFolder = server_.Holder()->Text1;
-  state_.sSubFolders = server_.Holder()->Text3;
+  state_.sSharedFolder = server_.Holder()->SharedFolder();
+  state_.sSubFolders = server_.Holder()->SubFolders();
   if (state_.sSubFolders != u"0" && state_.sSubFolders != u"1") return;
   const bool recursive = state_.sSubFolders == u"1";
   // The recursive walk lets the host run, which may enter ReceiveNotify
@@ -119,10 +108,10 @@ void beta::AnswerList(const std::u16string& sText, std::u16string& sTextToSend) 
     sTextToSend = TooManyPatterns();
     return;
   }
-  sTextToSend = kOffering;
+  sTextToSend = kOfferingReply;
   if (!server_.access().ResolveShare(folder)) return;
   WriteListingReply(
-      sTextToSend, kOffering,
+      sTextToSend, kOfferingReply,
       [&](PathList& list) {
         if (recursive) {
           server_.files().ListFilesRecursive(list, folder, patterns);
@@ -138,16 +127,16 @@ void beta::AnswerList(const std::u16string& sText, std::u16string& sTextToSend) 
 // answered as a folder that does not exist.
 void beta::AnswerFolder(RequestCode code, const std::u16string& sText,
                         std::u16string& sTextToSend) {
-  const std::u16string share = server_.Holder()->Text1;
+  const std::u16string share = server_.Holder()->SharedFolder();
   std::u16string folder;
   folder.reserve(share.size() + 1 + sText.size());
   folder += share;
   folder += server_.files().separator();
   folder += sText;
   state_.sSharedFolder = folder;
-  state_.sSubFolders = server_.Holder()->Text3;
+  state_.sSubFolders = server_.Holder()->SubFolders();
 
-  sTextToSend = kOffering;
+  sTextToSend = kOfferingReply;
   const PathAccess& access = server_.access();
   const std::optional<ResolvedPath> root = access.ResolveShare(share);
   if (!root || !access.IsFolderArgumentInside(sText, folder, *root)) return;
@@ -157,7 +146,7 @@ void beta::AnswerFolder(RequestCode code, const std::u16string& sText,
   if (!below) return;
   const DirRecurse::Beneath where{share, *below};
   WriteListingReply(
-      sTextToSend, kOffering,
+      sTextToSend, kOfferingReply,
       [&](PathList& list) {
         if (code == RequestCode::kFolder) {
           server_.files().ListFiles(list, folder, u"*.*", &where);
@@ -171,9 +160,9 @@ void beta::AnswerFolder(RequestCode code, const std::u16string& sText,
 // The full path of the first file of the given name below the shared folder,
 // whatever the sub-folders setting.
 void beta::AnswerSearch(const std::u16string& sText, std::u16string& sTextToSend) {
-  state_.sSharedFolder = server_.Holder()->Text1;
-  state_.sSubFolders = server_.Holder()->Text3;
-  sTextToSend = kOffering;
+  state_.sSharedFolder = server_.Holder()->SharedFolder();
+  state_.sSubFolders = server_.Holder()->SubFolders();
+  sTextToSend = kOfferingReply;
 
   std::u16string found;
   const PathAccess& access = server_.access();
@@ -194,20 +183,20 @@ void beta::AnswerSearch(const std::u16string& sText, std::u16string& sTextToSend
 // as the rules judged it; the host then reports the failure.
 bool beta::IsOffered(std::u16string_view path) {
   SharedFile file;
-  return OpenSharedFile(server_.files(), server_.access(), server_.Holder()->Text1, path, file) !=
-         FsStatus::kBadPath;
+  return OpenSharedFile(server_.files(), server_.access(), server_.Holder()->SharedFolder(), path,
+                        file) != FsStatus::kBadPath;
 }
 
 // Sends the requested file when it lies inside the shared folder.
 void beta::AnswerFile(std::u16string& sTextToSend) {
   const std::u16string& path = state_.sRequestedFile;
   if (!IsOffered(path)) {
-    sTextToSend = kNotInShare;
+    sTextToSend = kNotInShareReply;
     return;
   }
   // Written into the caller's text, whose buffer (kept for listings) stays.
-  sTextToSend.assign(kSending);
-  sTextToSend.reserve(kSending.size() + path.size() + 4 + kDropFile.size() + path.size());
+  sTextToSend.assign(kSendingFileReply);
+  sTextToSend.reserve(kSendingFileReply.size() + path.size() + 4 + kDropFile.size() + path.size());
   sTextToSend += path;
   sTextToSend += u"...";
   sTextToSend += kLF;

@@ -1,7 +1,8 @@
 // frmOptions: the options form and, at the same time, the live settings
 // holder. Text1, Text2 and Text3 hold the "Shared Folder", "Start On" and
-// "Sub Folders" values that the rest of the plug-in reads; Check1 and Check2
-// show the two switches. Creating the form is loading it, which runs
+// "Sub Folders" values that the rest of the plug-in reads, by the names
+// SharedFolder(), StartOn() and SubFolders(); Check1 and Check2 show the two
+// switches. Creating the form is loading it, which runs
 // LoadSettings. One instance belongs to the server (PluginServer::Holder).
 #pragma once
 
@@ -26,6 +27,12 @@ class frmOptions {
   std::u16string Text3 = u"1";     // "Sub Folders"
   int Check1 = 0;                  // "Start with Zuvo File Sharing Turned on"
   int Check2 = 0;                  // "Include Sub Folders"
+
+  // The three settings by name, for the code that reads and sets them; the
+  // controls above keep the form's own names.
+  std::u16string& SharedFolder() { return Text1; }
+  std::u16string& StartOn() { return Text2; }
+  std::u16string& SubFolders() { return Text3; }
 
   void LoadSettings();
   void SaveSettings();

@@ -40,12 +40,14 @@ struct FormAction {
   std::optional<std::u16string> browse;  // "...": the folder the browser answers
 };
 
+// The settings holder's fields (the console shows them by their control
+// names, Text1..Text3, Check1 and Check2).
 struct HolderFields {
-  std::u16string Text1;
-  std::u16string Text2;
-  std::u16string Text3;
-  int Check1 = 0;
-  int Check2 = 0;
+  std::u16string sharedFolder;
+  std::u16string startOn;
+  std::u16string subFolders;
+  int startOnChecked = 0;
+  int subFoldersChecked = 0;
 };
 
 class PluginDriver {

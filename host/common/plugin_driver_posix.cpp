@@ -45,7 +45,8 @@ class PosixPluginDriver : public PluginDriver {
   std::optional<BetaState> State() override { return plugin_.state(); }
   HolderFields ReadHolder() override {
     std::shared_ptr<frmOptions> holder = server_.Holder();
-    return {holder->Text1, holder->Text2, holder->Text3, holder->Check1, holder->Check2};
+    return {holder->SharedFolder(), holder->StartOn(), holder->SubFolders(), holder->Check1,
+            holder->Check2};
   }
 
  private:

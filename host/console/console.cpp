@@ -198,11 +198,11 @@ std::string Console::Handle(std::string_view line) {
       if (status.failed()) {
         AppendError(out, status);
       } else {
-        out += ",\"Text1\":" + json::Quote(fields.Text1);
-        out += ",\"Text2\":" + json::Quote(fields.Text2);
-        out += ",\"Text3\":" + json::Quote(fields.Text3);
-        out += ",\"Check1\":" + std::to_string(fields.Check1);
-        out += ",\"Check2\":" + std::to_string(fields.Check2);
+        out += ",\"Text1\":" + json::Quote(fields.sharedFolder);
+        out += ",\"Text2\":" + json::Quote(fields.startOn);
+        out += ",\"Text3\":" + json::Quote(fields.subFolders);
+        out += ",\"Check1\":" + std::to_string(fields.startOnChecked);
+        out += ",\"Check2\":" + std::to_string(fields.subFoldersChecked);
       }
       out += '}';
       return out;
