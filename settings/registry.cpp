@@ -81,24 +81,35 @@ Registry::KeyPath Registry::SplitKeyPath(std::u16string_view path) {
 std::u16string Registry::ReadValue(std::u16string_view keyPath, std::u16string_view valueName) {
   const KeyPath key = SplitKeyPath(keyPath);
   if (key.root == 0) return {};
+  return ReadKeyValue(key, valueName).value_or(std::u16string(kRegistryReadFailed));
+}
 
+std::optional<std::u16string> Registry::ReadStoredValue(std::u16string_view keyPath,
+                                                        std::u16string_view valueName) {
+  const KeyPath key = SplitKeyPath(keyPath);
+  if (key.root == 0) return std::nullopt;
+  return ReadKeyValue(key, valueName);
+}
+
+std::optional<std::u16string> Registry::ReadKeyValue(const KeyPath& key,
+                                                     std::u16string_view valueName) {
   ScopedKey opened(backend_);
   if (!opened.Open(key.root, backend_.ToNarrow(key.subKey), KeyAccess::kRead)) {
-    return std::u16string(kRegistryReadFailed);
+    return std::nullopt;
   }
   std::array<char16_t, kReadBufferSize> buffer;
   buffer.fill(u' ');
   uint32_t size = kReadBufferSize;
   const long status =
       backend_.QueryValue(opened.get(), backend_.ToNarrow(valueName), buffer.data(), size);
-  if (status != reg::kSuccess) return std::u16string(kRegistryReadFailed);
+  if (status != reg::kSuccess) return std::nullopt;
 
   // The whole buffer is the text: the value's characters, its terminating NUL,
   // then the blanks the platform did not overwrite. Blanks are trimmed from
   // both ends, and the last character left, the NUL, is dropped.
   std::u16string_view text(buffer.data(), buffer.size());
   const size_t first = text.find_first_not_of(u' ');
-  if (first == std::u16string_view::npos) return {};
+  if (first == std::u16string_view::npos) return std::u16string();
   const size_t last = text.find_last_not_of(u' ');
   text = text.substr(first, last - first + 1);
   text.remove_suffix(1);

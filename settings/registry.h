@@ -7,6 +7,7 @@
 // stored, and the user is told.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -49,6 +50,11 @@ class Registry {
   KeyPath SplitKeyPath(std::u16string_view path);
 
   std::u16string ReadValue(std::u16string_view keyPath, std::u16string_view valueName);
+  // The same read for a host, which needs to tell a value that cannot be
+  // read from one that reads "Error": nothing where ReadValue gives "Error"
+  // (or, for a malformed path, the empty text).
+  std::optional<std::u16string> ReadStoredValue(std::u16string_view keyPath,
+                                                std::u16string_view valueName);
 
   // Stores |value| under |valueName| in the existing key. A value too long
   // for the read buffer (it would read as "Error") or that the store cannot
@@ -62,6 +68,8 @@ class Registry {
   static bool FitsReadBuffer(std::u16string_view value) { return value.size() < kReadBufferSize; }
 
  private:
+  std::optional<std::u16string> ReadKeyValue(const KeyPath& key, std::u16string_view valueName);
+
   RegistryBackend& backend_;
   MessageBoxSeam& messageBox_;
 };
