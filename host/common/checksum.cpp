@@ -1,8 +1,8 @@
-#include "host/chat/checksum.h"
+#include "host/common/checksum.h"
 
 #include <cstring>
 
-namespace zuvo::chat {
+namespace zuvo {
 namespace {
 
 constexpr uint32_t kRound[64] = {
@@ -115,4 +115,4 @@ std::string DigestHex(const Digest& digest) {
   return out;
 }
 
-}  // namespace zuvo::chat
+}  // namespace zuvo

@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-namespace zuvo::chat {
+namespace zuvo {
 
 using Digest = std::array<uint8_t, 32>;
 
@@ -32,4 +32,4 @@ class Sha256 {
 Digest Sha256Of(std::string_view bytes);
 std::string DigestHex(const Digest& digest);
 
-}  // namespace zuvo::chat
+}  // namespace zuvo

@@ -5,12 +5,10 @@
 #include "files/file_system.h"
 #include "files/path_resolver.h"
 #include "host/common/idle_event_pump.h"
-#include "host/common/path_text.h"
 #include "host/common/settings_key.h"
 #include "settings/registry.h"
 
 namespace zuvo {
-namespace fs = std::filesystem;
 
 ReplyParts SplitDropFiles(const std::u16string& reply) {
   ReplyParts parts;
@@ -30,53 +28,21 @@ ReplyParts SplitDropFiles(const std::u16string& reply) {
   return parts;
 }
 
-bool OpenInsideSharedFolder(std::u16string_view path, std::u16string_view sharedFolder,
-                            SharedFile& file, std::string& why) {
-  if (sharedFolder.empty()) {
-    why = "no shared folder is set";
-    return false;
-  }
+HostError OpenInsideSharedFolder(std::u16string_view path, std::u16string_view sharedFolder,
+                                 SharedFile& file) {
+  if (sharedFolder.empty()) return Failure(HostErrorKind::kNoSharedFolder);
   const std::unique_ptr<FileSystem> fileSystem = CreatePlatformFileSystem();
   const std::unique_ptr<PathResolver> resolver = CreatePlatformPathResolver();
   IdleEventPump pump;
   DirRecurse files(*fileSystem, pump, NativePathStyle());
   const PathAccess access(*resolver, NativePathStyle());
-  switch (OpenSharedFile(files, access, sharedFolder, path, file)) {
-    case FsStatus::kOk:
-      return true;
-    case FsStatus::kBadPath:
-      why = "it is outside the shared folder";
-      return false;
-    case FsStatus::kNotFound:
-      why = "no such file (or not a file), or the shared folder is not an existing folder";
-      return false;
-    case FsStatus::kAccessDenied:
-      why = "permission denied";
-      return false;
-    default:
-      why = "it cannot be read";
-      return false;
-  }
+  return ErrorFromFsStatus(OpenSharedFile(files, access, sharedFolder, path, file));
 }
 
-bool InsideSharedFolder(const fs::path& path, const fs::path& sharedFolder, std::string& why) {
-  SharedFile file;
-  return OpenInsideSharedFolder(TextFromPath(path), TextFromPath(sharedFolder), file, why);
-}
-
-bool OpenDropFile(RegistryBackend& registry, std::u16string_view path, SharedFile& file,
-                  std::string& why) {
-  const std::u16string share = StoredSharedFolder(registry);
-  if (share == kRegistryReadFailed || !OpenInsideSharedFolder(path, share, file, why)) {
-    if (why.empty()) why = "no shared folder is set";
-    return false;
-  }
-  return true;
-}
-
-bool MaySendDropFile(RegistryBackend& registry, const std::u16string& path, std::string& why) {
-  SharedFile file;
-  return OpenDropFile(registry, path, file, why);
+HostError OpenDropFile(RegistryBackend& registry, std::u16string_view path, SharedFile& file) {
+  const std::optional<std::u16string> share = StoredSharedFolder(registry);
+  if (!share) return Failure(HostErrorKind::kNoSharedFolder);
+  return OpenInsideSharedFolder(path, *share, file);
 }
 
 }  // namespace zuvo

@@ -5,11 +5,11 @@
 // opened, never the path opened again.
 #pragma once
 
-#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "files/shared_file.h"
+#include "host/common/host_error.h"
 #include "settings/registry_backend.h"
 
 namespace zuvo {
@@ -24,19 +24,12 @@ ReplyParts SplitDropFiles(const std::u16string& reply);
 
 // Opens |path| for sending when it names a regular file inside
 // |sharedFolder| (files/shared_file.h: judged by the access rules, opened
-// beneath the shared folder, no link on the way); |why| says why not.
-bool OpenInsideSharedFolder(std::u16string_view path, std::u16string_view sharedFolder,
-                            SharedFile& file, std::string& why);
-// The same check, the file closed again.
-bool InsideSharedFolder(const std::filesystem::path& path,
-                        const std::filesystem::path& sharedFolder, std::string& why);
+// beneath the shared folder, no link on the way).
+HostError OpenInsideSharedFolder(std::u16string_view path, std::u16string_view sharedFolder,
+                                 SharedFile& file);
 
 // Opens |path| for sending when it is a regular file inside the shared
-// folder stored in |registry|. |why| says why not.
-bool OpenDropFile(RegistryBackend& registry, std::u16string_view path, SharedFile& file,
-                  std::string& why);
-// The same check, the file closed again: for a host whose transport opens
-// the file by its name.
-bool MaySendDropFile(RegistryBackend& registry, const std::u16string& path, std::string& why);
+// folder stored in |registry|.
+HostError OpenDropFile(RegistryBackend& registry, std::u16string_view path, SharedFile& file);
 
 }  // namespace zuvo

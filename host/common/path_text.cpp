@@ -15,4 +15,9 @@ std::u16string TextFromPath(const fs::path& path) {
   return Utf8ToUtf16(std::string_view(reinterpret_cast<const char*>(utf8.data()), utf8.size()));
 }
 
+std::u16string_view LastComponent(std::u16string_view path) {
+  const size_t cut = path.find_last_of(u"/\\");
+  return cut == std::u16string_view::npos ? path : path.substr(cut + 1);
+}
+
 }  // namespace zuvo

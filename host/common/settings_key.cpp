@@ -52,7 +52,7 @@ std::string PrepareSettings(RegistryBackend& backend, const HostSettings& settin
     done += "created the settings key; ";
   }
   auto missing = [&](const char16_t* name) {
-    return registry.ReadValue(kSettingsKeyPath, name) == kRegistryReadFailed;
+    return !registry.ReadStoredValue(kSettingsKeyPath, name).has_value();
   };
   if (settings.sharedFolder && missing(kSharedFolderValue)) {
     registry.WriteValue(kSettingsKeyPath, kSharedFolderValue, *settings.sharedFolder);
@@ -67,10 +67,10 @@ std::string PrepareSettings(RegistryBackend& backend, const HostSettings& settin
   return done;
 }
 
-std::u16string StoredSharedFolder(RegistryBackend& backend) {
+std::optional<std::u16string> StoredSharedFolder(RegistryBackend& backend) {
   NoMessageBox box;
   Registry registry(backend, box);
-  return registry.ReadValue(kSettingsKeyPath, kSharedFolderValue);
+  return registry.ReadStoredValue(kSettingsKeyPath, kSharedFolderValue);
 }
 
 }  // namespace zuvo

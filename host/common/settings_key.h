@@ -33,7 +33,8 @@ struct HostSettings {
 // what was done.
 std::string PrepareSettings(RegistryBackend& registry, const HostSettings& settings);
 
-// The stored "Shared Folder" value, or the registry reader's failure text.
-std::u16string StoredSharedFolder(RegistryBackend& registry);
+// The stored "Shared Folder" value as the plug-in reads it; nothing when it
+// cannot be read.
+std::optional<std::u16string> StoredSharedFolder(RegistryBackend& registry);
 
 }  // namespace zuvo
