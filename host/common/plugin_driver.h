@@ -1,8 +1,9 @@
-// The console's access to the plug-in. The console itself (JSON in, JSON
-// out) is portable; a driver gives it the plug-in object and tells it what
-// each call raised. The POSIX driver runs a PluginServer in-process on the
-// POSIX stand-ins; the Windows driver creates the registered COM object and
-// forwards the contract's operations to it.
+// A host's access to the plug-in. The hosts (the console, the chat, the
+// libpurple plug-in) are portable; a driver gives them the plug-in object
+// and tells them what each call raised. The POSIX driver runs a
+// PluginServer in-process on the POSIX stand-ins (plugin_driver_posix.h);
+// the Windows driver creates the registered COM object and forwards the
+// contract's operations to it.
 #pragma once
 
 #include <cstdint>

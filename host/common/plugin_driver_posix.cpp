@@ -1,80 +1,51 @@
-// The POSIX driver: one PluginServer and one plug-in object in this process,
-// on the POSIX stand-ins. The host's toast window is a top-level window of
-// the in-process window messages that copies each toast record while the
-// send lasts.
+#include "host/common/plugin_driver_posix.h"
+
 #include <utility>
 
-#include "base/message_box.h"
-#include "core/plugin_server.h"
-#include "core/window_messages_posix.h"
-#include "files/file_system.h"
-#include "host/common/idle_event_pump.h"
-#include "host/common/plugin_driver.h"
-#include "host/common/scripted_form_view.h"
 #include "host/common/toast_window_posix.h"
 
 namespace zuvo {
-namespace {
 
-class RecordingMessageBox : public MessageBoxSeam {
- public:
-  void Show(const std::u16string& text, const std::u16string& title) override {
-    shown.push_back({text, title});
-  }
-  std::vector<MessageBoxSeen> shown;
-};
+InProcessPluginDriver::InProcessPluginDriver(RegistryBackend& registry, FormView* formView)
+    : fileSystem_(CreatePlatformFileSystem()),
+      server_(MakePlatform(registry, formView)),
+      plugin_(server_) {
+  // Requests are answered from the host's own callbacks, so nothing is
+  // pumped from inside them; toasts are kept until the call that raised
+  // them returns.
+  OpenToastWindow(windowMessages_,
+                  [this](ToastSeen toast) { toasts_.push_back(std::move(toast)); });
+}
 
-class PosixPluginDriver : public PluginDriver {
- public:
-  PosixPluginDriver(RegistryBackend& registry, FormView* formView)
-      : fileSystem_(CreatePlatformFileSystem()),
-        server_(MakePlatform(registry, formView)),
-        plugin_(server_) {
-    OpenToastWindow(windowMessages_,
-                    [this](ToastSeen toast) { toasts_.push_back(std::move(toast)); });
-  }
+void InProcessPluginDriver::SetFormActions(std::vector<FormAction> actions) {
+  formView_.SetActions(std::move(actions));
+}
 
-  PXPluginDef& plugin() override { return plugin_; }
-  void SetFormActions(std::vector<FormAction> actions) override {
-    formView_.SetActions(std::move(actions));
-  }
-  std::vector<ToastSeen> TakeToasts() override { return std::exchange(toasts_, {}); }
-  std::vector<MessageBoxSeen> TakeMessageBoxes() override {
-    return std::exchange(messageBox_.shown, {});
-  }
-  std::optional<BetaState> State() override { return plugin_.state(); }
-  HolderFields ReadHolder() override {
-    std::shared_ptr<frmOptions> holder = server_.Holder();
-    return {holder->SharedFolder(), holder->StartOn(), holder->SubFolders(), holder->Check1,
-            holder->Check2};
-  }
+std::vector<ToastSeen> InProcessPluginDriver::TakeToasts() { return std::exchange(toasts_, {}); }
 
- private:
-  Platform MakePlatform(RegistryBackend& registry, FormView* formView) {
-    Platform platform;
-    platform.registry = &registry;
-    platform.messageBox = &messageBox_;
-    platform.formView = formView ? formView : &formView_;
-    platform.windowMessages = &windowMessages_;
-    platform.fileSystem = fileSystem_.get();
-    platform.eventPump = &eventPump_;
-    return platform;
-  }
+std::vector<MessageBoxSeen> InProcessPluginDriver::TakeMessageBoxes() {
+  return std::exchange(messageBox_.shown, {});
+}
 
-  RecordingMessageBox messageBox_;
-  ScriptedFormView formView_;
-  InProcessWindowMessages windowMessages_;
-  std::unique_ptr<FileSystem> fileSystem_;
-  IdleEventPump eventPump_;
-  PluginServer server_;
-  beta plugin_;
-  std::vector<ToastSeen> toasts_;
-};
+HolderFields InProcessPluginDriver::ReadHolder() {
+  std::shared_ptr<frmOptions> holder = server_.Holder();
+  return {holder->SharedFolder(), holder->StartOn(), holder->SubFolders(), holder->Check1,
+          holder->Check2};
+}
 
-}  // namespace
+Platform InProcessPluginDriver::MakePlatform(RegistryBackend& registry, FormView* formView) {
+  Platform platform;
+  platform.registry = &registry;
+  platform.messageBox = &messageBox_;
+  platform.formView = formView ? formView : &formView_;
+  platform.windowMessages = &windowMessages_;
+  platform.fileSystem = fileSystem_.get();
+  platform.eventPump = &eventPump_;
+  return platform;
+}
 
 std::unique_ptr<PluginDriver> CreatePluginDriver(RegistryBackend& registry, FormView* formView) {
-  return std::make_unique<PosixPluginDriver>(registry, formView);
+  return std::make_unique<InProcessPluginDriver>(registry, formView);
 }
 
 }  // namespace zuvo

@@ -1,8 +1,8 @@
-#include "purple/reply_limit.h"
+#include "host/common/reply_limit.h"
 
 #include "base/text.h"
 
-namespace zuvo::purple {
+namespace zuvo {
 
 std::u16string LimitReplyLines(const std::u16string& reply, size_t maxLines) {
   if (maxLines == 0) return reply;
@@ -25,4 +25,4 @@ std::u16string LimitReplyLines(const std::u16string& reply, size_t maxLines) {
   return out;
 }
 
-}  // namespace zuvo::purple
+}  // namespace zuvo

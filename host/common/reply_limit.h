@@ -9,7 +9,7 @@
 #include <cstddef>
 #include <string>
 
-namespace zuvo::purple {
+namespace zuvo {
 
 inline constexpr int kDefaultMaxReplyLines = 200;
 
@@ -18,4 +18,4 @@ inline constexpr int kDefaultMaxReplyLines = 200;
 // first |maxLines| lines and the notice line, joined with CR.
 std::u16string LimitReplyLines(const std::u16string& reply, size_t maxLines);
 
-}  // namespace zuvo::purple
+}  // namespace zuvo

@@ -1,8 +1,8 @@
-#include "purple/request_gate.h"
+#include "host/common/request_gate.h"
 
 #include <algorithm>
 
-namespace zuvo::purple {
+namespace zuvo {
 
 void RequestGate::Forget(Clock::time_point now) {
   // Senders whose bucket is full again and who have nothing in progress
@@ -62,4 +62,4 @@ void RequestGate::ListingDone(const std::string& sender) {
   if (it != senders_.end()) it->second.listing = false;
 }
 
-}  // namespace zuvo::purple
+}  // namespace zuvo

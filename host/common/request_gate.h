@@ -11,7 +11,7 @@
 #include <map>
 #include <string>
 
-namespace zuvo::purple {
+namespace zuvo {
 
 class RequestGate {
  public:
@@ -61,4 +61,4 @@ class RequestGate {
   std::map<std::string, Sender> senders_;
 };
 
-}  // namespace zuvo::purple
+}  // namespace zuvo

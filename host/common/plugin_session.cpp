@@ -1,0 +1,169 @@
+#include "host/common/plugin_session.h"
+
+#include <algorithm>
+
+#include "base/text.h"
+#include "host/common/drop_file.h"
+#include "host/common/reply_limit.h"
+
+namespace zuvo {
+namespace {
+
+void Append(Raised& to, Raised more) {
+  to.toasts.insert(to.toasts.end(), std::make_move_iterator(more.toasts.begin()),
+                   std::make_move_iterator(more.toasts.end()));
+  to.messageBoxes.insert(to.messageBoxes.end(), std::make_move_iterator(more.messageBoxes.begin()),
+                         std::make_move_iterator(more.messageBoxes.end()));
+}
+
+bool IsListingRequest(const Notification& request) {
+  const std::optional<RequestCode> code = FindRequestCode(request.code);
+  return code && IsListing(*code);
+}
+
+}  // namespace
+
+PluginSession::PluginSession(PluginDriver& plugin, SessionRules rules)
+    : plugin_(plugin), rules_(rules), gate_(rules.gateLimits) {}
+
+Raised PluginSession::TakeRaised() const {
+  return {plugin_.TakeToasts(), plugin_.TakeMessageBoxes()};
+}
+
+PluginSession::Started PluginSession::Start(const std::u16string& userName) {
+  PXPluginDef& p = plugin_.plugin();
+  Started started;
+  bool ok = false;
+  started.status = CallContract([&] { return p.Initialize(1, userName, nullptr); }, ok);
+  started.raised = TakeRaised();
+  if (started.status.failed() || !ok) {
+    started.failure = Started::Failure::kInitialize;
+    return started;
+  }
+  int32_t count = 0, tags = 0;
+  started.status = CallContract([&] { return p.GetPublishInfo(pluginName_, count, tags); }, ok);
+  if (started.status.failed() || !ok) {
+    started.failure = Started::Failure::kPublish;
+    return started;
+  }
+  commands_.clear();
+  for (int32_t i = 1; i <= count && i <= kMaxCommands; ++i) {
+    CommandInfo c;
+    Variant v;
+    const CallStatus row =
+        CallContract([&] { return p.GetPublishCommandInfo(i, c.name, c.value, c.help); }, v);
+    if (!row.failed() && !c.value.empty()) commands_.push_back(std::move(c));
+  }
+  Append(started.raised, TakeRaised());
+  return started;
+}
+
+bool PluginSession::Publishes(std::u16string_view word) const {
+  return std::any_of(commands_.begin(), commands_.end(), [&](const CommandInfo& c) {
+    return word.starts_with(u'/') && EqualsIgnoreCase(word.substr(1), c.value);
+  });
+}
+
+PluginSession::Typed PluginSession::Command(const std::string& contact,
+                                            const std::u16string& contactName,
+                                            const std::u16string& word,
+                                            const std::u16string& argument, Clock::time_point now) {
+  Typed typed;
+  bool result = false;
+  typed.status = CallContract(
+      [&] { return plugin_.plugin().ParseCommand(word, argument, nullptr, typed.send); }, result);
+  typed.raised = TakeRaised();
+  if (typed.status.failed() || !result) {
+    typed.send.clear();
+    return typed;
+  }
+  typed.request = ParseNotification(typed.send);
+  if (!typed.request) return typed;
+
+  asked_[contact] = now;
+  if (FindRequestCode(typed.request->code) == RequestCode::kFile) {
+    awaited_.Expect(contact, typed.request->argument, now);
+  }
+  std::u16string echoReply;
+  typed.echoStatus = CallContract(
+      [&] {
+        return plugin_.plugin().ReceiveNotify(typed.request->code, typed.request->argument,
+                                              contactName, nullptr, echoReply);
+      },
+      result);
+  typed.echoAnswered = !typed.echoStatus.failed() && !echoReply.empty();
+  Append(typed.raised, TakeRaised());
+  return typed;
+}
+
+PluginSession::Heard PluginSession::Hear(const std::string& contact, std::u16string_view text,
+                                         Clock::time_point now) {
+  Heard heard;
+  if (std::optional<Notification> request = ParseNotification(text)) {
+    heard.kind = Heard::Kind::kRequest;
+    heard.request = std::move(*request);
+    return heard;
+  }
+  awaited_.NoteAnswer(contact, text, now);
+  if (rules_.replyWindow.count() > 0) {
+    auto it = asked_.find(contact);
+    if (it == asked_.end() || now - it->second > rules_.replyWindow) {
+      heard.kind = Heard::Kind::kUnasked;
+      return heard;
+    }
+    it->second = now;
+  }
+  return heard;
+}
+
+PluginSession::Admission PluginSession::Admit(const std::string& contact, bool known,
+                                              const Notification& request, Clock::time_point now) {
+  Admission admission;
+  if (!rules_.gateRequests) return admission;
+  const RequestGate::Decision d = gate_.Admit(contact, known, IsListingRequest(request), now);
+  admission.verdict = d.verdict;
+  admission.first = d.first;
+  if (!d.first) return admission;
+  // A stranger gets no answer at all, not even these.
+  if (d.verdict == RequestGate::Verdict::kTooFast && known) admission.reply = kTooManyRequestsText;
+  if (d.verdict == RequestGate::Verdict::kBusy) admission.reply = kBusyText;
+  return admission;
+}
+
+PluginSession::Answered PluginSession::Answer(const Notification& request,
+                                              const std::u16string& contactName,
+                                              size_t maxLines) const {
+  Answered answered;
+  std::u16string reply;
+  answered.status = CallContract(
+      [&] {
+        return plugin_.plugin().ReceiveNotify(request.code, request.argument, contactName, nullptr,
+                                              reply);
+      },
+      answered.result);
+  answered.raised = TakeRaised();
+  if (answered.status.failed() || !answered.result || reply.empty()) return answered;
+  // Lines (LF) that read "#/dropfile " and a path are for this host; the
+  // rest goes to the contact.
+  ReplyParts parts = SplitDropFiles(reply);
+  answered.text = LimitReplyLines(parts.text, maxLines);
+  answered.files = std::move(parts.files);
+  return answered;
+}
+
+void PluginSession::Done(const std::string& contact, const Notification& request) {
+  if (rules_.gateRequests && IsListingRequest(request)) gate_.ListingDone(contact);
+}
+
+HostError PluginSession::AdmitOffer(const std::string& contact, std::u16string_view offeredName,
+                                    uint64_t size, const std::filesystem::path& folder,
+                                    Clock::time_point now, AwaitedFiles::Awaited* admitted) {
+  return awaited_.Admit(contact, offeredName, size, folder, now, admitted);
+}
+
+void PluginSession::Expire(Clock::time_point now) {
+  const auto window = std::max<Clock::duration>(rules_.replyWindow, AwaitedFiles::kWindow);
+  std::erase_if(asked_, [&](const auto& entry) { return now - entry.second > window; });
+}
+
+}  // namespace zuvo

@@ -1,0 +1,434 @@
+// The plug-in session every host drives, with a plug-in whose answers the
+// test chooses and no chat server: the command table, a typed command and
+// its echo, who may ask and how often, which answers are shown, what an
+// answer sends, and which offered file is taken. What the libpurple plug-in
+// decides is decided here, with its rules.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <map>
+
+#include "base/text.h"
+#include "host/common/plugin_session.h"
+#include "host/common/reply_limit.h"
+#include "support/settings_test_support.h"
+
+namespace zuvo {
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+using zuvo::testing::TempDir;
+using Kind = PluginSession::Heard::Kind;
+using Verdict = RequestGate::Verdict;
+
+// A plug-in that publishes |rows|, turns "/xr<code> arg" into the request
+// "<marker>r<code>arg", takes the first notification after a command as its
+// echo, and answers the others with what |answer| gives.
+class ScriptedPlugin : public PXPluginDef {
+ public:
+  bool Initialize(int32_t, const std::u16string&, HostObject*) override { return initialized; }
+  bool GetPublishInfo(std::u16string& name, int32_t& commands, int32_t& tags) override {
+    name = u"Scripted";
+    commands = publish;
+    tags = 0;
+    return true;
+  }
+  Variant GetPublishCommandInfo(int32_t i, std::u16string& name, std::u16string& value,
+                                std::u16string& help) override {
+    if (i == 2) throw PluginError(hr::kUnexpected, "row 2 fails");
+    name = u"Row " + DecimalText(i);
+    value = i == 3 ? u"" : i == 1 ? u"xrfile" : u"xr" + DecimalText(i);
+    help = u"";
+    ++rowsAsked;
+    return {};
+  }
+  bool ParseCommand(const std::u16string& word, const std::u16string& arg, HostObject*,
+                    std::u16string& sResult) override {
+    if (word == u"/fail") throw PluginError(hr::kTypeMismatch, "Type mismatch");
+    echoPending = word.starts_with(u"/xr");
+    sResult = echoPending ? std::u16string(1, kMarker) + u"r" + word.substr(3) + arg : arg;
+    return true;
+  }
+  bool ReceiveNotify(const std::u16string& code, const std::u16string& text,
+                     const std::u16string& contact, HostObject*, std::u16string& reply) override {
+    notified.push_back(code + u"|" + text + u"|" + contact);
+    if (std::exchange(echoPending, false)) {
+      reply = echoReply;
+      return true;
+    }
+    if (!answer) return false;
+    reply = answer(code, text);
+    return true;
+  }
+
+  bool initialized = true;
+  int32_t publish = 1000;
+  int rowsAsked = 0;
+  bool echoPending = false;
+  std::u16string echoReply;
+  std::function<std::u16string(const std::u16string&, const std::u16string&)> answer;
+  std::vector<std::u16string> notified;
+};
+
+class ScriptedDriver : public PluginDriver {
+ public:
+  PXPluginDef& plugin() override { return plugin_; }
+  void SetFormActions(std::vector<FormAction>) override {}
+  std::vector<ToastSeen> TakeToasts() override { return std::exchange(toasts, {}); }
+  std::vector<MessageBoxSeen> TakeMessageBoxes() override { return {}; }
+  std::optional<BetaState> State() override { return std::nullopt; }
+  HolderFields ReadHolder() override { return {}; }
+  ScriptedPlugin plugin_;
+  std::vector<ToastSeen> toasts;
+};
+
+// The libpurple plug-in's rules.
+SessionRules PurpleRules() {
+  SessionRules rules;
+  rules.gateRequests = true;
+  rules.replyWindow = PluginSession::kReplyWindow;
+  return rules;
+}
+
+Notification Request(std::u16string code, std::u16string argument = u"") {
+  return {std::move(code), std::move(argument)};
+}
+
+TEST(PluginSession, StartReadsOneBoundedCommandTable) {
+  ScriptedDriver driver;
+  driver.toasts.push_back({u"t", u"started", u"", 0});
+  PluginSession session(driver);
+  const PluginSession::Started started = session.Start(u"ann");
+  EXPECT_EQ(started.failure, PluginSession::Started::Failure::kNone);
+  ASSERT_EQ(started.raised.toasts.size(), 1u);
+  // 1,000 rows published: the first 100 are read; a row that fails or has
+  // no command word is left out.
+  EXPECT_EQ(driver.plugin_.rowsAsked, PluginSession::kMaxCommands - 1);
+  EXPECT_EQ(session.commands().size(), size_t(PluginSession::kMaxCommands - 2));
+  EXPECT_EQ(session.pluginName(), u"Scripted");
+  EXPECT_TRUE(session.Publishes(u"/XRFILE"));
+  EXPECT_FALSE(session.Publishes(u"xrfile"));
+  EXPECT_FALSE(session.Publishes(u"/xr3"));
+
+  ScriptedDriver refusing;
+  refusing.plugin_.initialized = false;
+  EXPECT_EQ(PluginSession(refusing).Start(u"").failure,
+            PluginSession::Started::Failure::kInitialize);
+}
+
+TEST(PluginSession, ACommandSendsItsRequestAndTheEchoIsNeverSent) {
+  ScriptedDriver driver;
+  PluginSession session(driver);
+  const Clock::time_point t0 = Clock::now();
+  driver.plugin_.echoReply = u"an answer to itself";
+  const PluginSession::Typed typed = session.Command("bob", u"Bob", u"/xrfile", u"/s/a.txt", t0);
+  EXPECT_EQ(typed.send, u"\x12rfile/s/a.txt");
+  ASSERT_TRUE(typed.request);
+  EXPECT_EQ(typed.request->code, u"rfile");
+  EXPECT_EQ(typed.request->argument, u"/s/a.txt");
+  EXPECT_TRUE(typed.echoAnswered);
+  EXPECT_EQ(driver.plugin_.notified, std::vector<std::u16string>{u"rfile|/s/a.txt|Bob"});
+
+  // A text that is no request is sent as it is, with no echo.
+  const PluginSession::Typed plain = session.Command("bob", u"Bob", u"/say", u"hi", t0);
+  EXPECT_EQ(plain.send, u"hi");
+  EXPECT_FALSE(plain.request);
+  EXPECT_EQ(driver.plugin_.notified.size(), 1u);
+
+  const PluginSession::Typed failed = session.Command("bob", u"Bob", u"/fail", u"", t0);
+  EXPECT_EQ(failed.status.code, hr::kTypeMismatch);
+  EXPECT_TRUE(failed.send.empty());
+}
+
+TEST(PluginSession, WhoMayAskHowOftenAndOneListingAtATime) {
+  ScriptedDriver driver;
+  PluginSession session(driver, PurpleRules());
+  const Clock::time_point t0 = Clock::now();
+  struct Step {
+    const char* what;
+    std::string contact;
+    bool known;
+    const char16_t* code;
+    Verdict verdict;
+    std::u16string_view reply;
+    bool done = true;  // the request is over before the next one
+  } steps[] = {
+      {"a stranger is not answered, nor told", "eve", false, u"rlist", Verdict::kStranger, u""},
+      {"a buddy's listing", "bob", true, u"rlist", Verdict::kAnswer, u"", false},
+      {"a second listing meanwhile", "bob", true, u"rfldr", Verdict::kBusy, kBusyText},
+      {"told once only", "bob", true, u"rsrch", Verdict::kBusy, u""},
+      {"a file request meanwhile", "bob", true, u"rfile", Verdict::kAnswer, u""},
+  };
+  for (const Step& s : steps) {
+    SCOPED_TRACE(s.what);
+    const Notification request = Request(s.code);
+    const PluginSession::Admission a = session.Admit(s.contact, s.known, request, t0);
+    EXPECT_EQ(a.verdict, s.verdict);
+    EXPECT_EQ(a.reply, s.reply);
+    if (s.done && a.verdict == Verdict::kAnswer) session.Done(s.contact, request);
+  }
+  session.Done("bob", Request(u"rlist"));
+  {
+    SCOPED_TRACE("over the rate: a buddy is told once, a stranger never");
+    for (int i = 0; i < 20; ++i) {
+      session.Admit("bob", true, Request(u"rfile"), t0);
+      session.Admit("eve", false, Request(u"rfile"), t0);
+    }
+    const PluginSession::Admission bob = session.Admit("bob", true, Request(u"rfile"), t0);
+    EXPECT_EQ(bob.verdict, Verdict::kTooFast);
+    EXPECT_TRUE(bob.reply.empty());  // told already, during the burst
+    EXPECT_EQ(session.Admit("bob", true, Request(u"rfile"), t0 + 2s).verdict, Verdict::kAnswer);
+    ScriptedDriver other;
+    PluginSession fresh(other, PurpleRules());
+    std::u16string told;
+    for (int i = 0; i < 12; ++i) told += fresh.Admit("bob", true, Request(u"rfile"), t0).reply;
+    EXPECT_EQ(told, kTooManyRequestsText);
+    for (int i = 0; i < 12; ++i)
+      EXPECT_TRUE(fresh.Admit("eve", false, Request(u"rfile"), t0).reply.empty());
+  }
+  {
+    SCOPED_TRACE("a host without the gate answers everything");
+    PluginSession chat(driver);
+    for (int i = 0; i < 100; ++i) {
+      EXPECT_EQ(chat.Admit("c", false, Request(u"rlist"), t0).verdict, Verdict::kAnswer);
+    }
+  }
+}
+
+TEST(PluginSession, AnswersAreShownToWhoAskedLately) {
+  ScriptedDriver driver;
+  PluginSession session(driver, PurpleRules());
+  const Clock::time_point t0 = Clock::now();
+  const PluginSession::Heard request = session.Hear("bob", u"\x12rlist*.txt", t0);
+  EXPECT_EQ(request.kind, Kind::kRequest);
+  EXPECT_EQ(request.request.code, u"rlist");
+  EXPECT_EQ(request.request.argument, u"*.txt");
+
+  EXPECT_EQ(session.Hear("bob", u"Accepted Request, Offering...", t0).kind, Kind::kUnasked);
+  session.Command("bob", u"bob", u"/xrlist", u"", t0);
+  struct Step {
+    std::string contact;
+    Clock::duration at;
+    Kind kind;
+  } steps[] = {
+      {"bob", 1min, Kind::kAnswer},    // asked a minute ago
+      {"eve", 1min, Kind::kUnasked},   // eve was not asked
+      {"bob", 9min, Kind::kAnswer},    // each answer shown starts the window again
+      {"bob", 18min, Kind::kAnswer},   //
+      {"bob", 29min, Kind::kUnasked},  // 11 minutes after the last
+  };
+  for (const Step& s : steps) {
+    SCOPED_TRACE(s.contact + " " + std::to_string(s.at / 1min));
+    EXPECT_EQ(session.Hear(s.contact, u"x", t0 + s.at).kind, s.kind);
+  }
+  PluginSession chat(driver);
+  EXPECT_EQ(chat.Hear("c", u"hello", t0).kind, Kind::kAnswer);
+}
+
+TEST(PluginSession, AnAnswerSendsItsTextAndFilesApart) {
+  ScriptedDriver driver;
+  PluginSession session(driver);
+  std::u16string listing = u"Accepted Request, Offering...";
+  for (int i = 0; i < 300; ++i) listing += u"\r/s/f" + DecimalText(i);
+  driver.plugin_.answer = [&](const std::u16string& code, const std::u16string& arg) {
+    if (code == u"rfile")
+      return u"Accepted Request, Sending File " + arg + u"...\n#/dropfile " + arg;
+    return listing;
+  };
+  const PluginSession::Answered file = session.Answer(Request(u"rfile", u"/s/a"), u"Bob", 200);
+  EXPECT_EQ(file.text, u"Accepted Request, Sending File /s/a...");
+  EXPECT_EQ(file.files, std::vector<std::u16string>{u"/s/a"});
+  EXPECT_EQ(session.Answer(Request(u"rlist"), u"Bob", 0).text, listing);
+  EXPECT_EQ(session.Answer(Request(u"rlist"), u"Bob", 200).text, LimitReplyLines(listing, 200));
+  driver.plugin_.answer = nullptr;
+  EXPECT_FALSE(session.Answer(Request(u"xxxxx"), u"Bob", 0).result);
+}
+
+// ---- Files offered ----------------------------------------------------------
+
+TEST(PluginSession, AFileIsTakenOnlyAsTheAcceptedAnswerToOwnRequestOnceInTime) {
+  TempDir downloads;
+  const Clock::time_point t0 = Clock::now();
+  const std::u16string accepted = u"Accepted Request, Sending File /s/docs/notes.txt...";
+  struct Case {
+    const char* what;
+    std::u16string asked;                 // the user's "/xrfile" to bob, at t0
+    std::vector<std::u16string> answers;  // bob's texts, at t0 + 1 min
+    std::string from;                     // who offers, at t0 + |at|
+    std::u16string offered;
+    Clock::duration at;
+    uint64_t size;
+    HostErrorKind kind;
+  } cases[] = {
+      {"the accepted file",
+       u"/s/docs/notes.txt",
+       {accepted},
+       "bob",
+       u"notes.txt",
+       2min,
+       9,
+       HostErrorKind::kNone},
+      {"its name in other letter case",
+       u"/s/docs/notes.txt",
+       {accepted},
+       "bob",
+       u"NOTES.TXT",
+       2min,
+       9,
+       HostErrorKind::kNone},
+      {"a Windows path asked for",
+       u"C:\\s\\notes.txt",
+       {u"Accepted Request, Sending File C:\\s\\notes.txt...\n#/dropfile x"},
+       "bob",
+       u"notes.txt",
+       2min,
+       9,
+       HostErrorKind::kNone},
+      {"nothing asked", u"", {accepted}, "bob", u"notes.txt", 2min, 9, HostErrorKind::kNotAsked},
+      {"asked, not accepted",
+       u"/s/docs/notes.txt",
+       {},
+       "bob",
+       u"notes.txt",
+       2min,
+       9,
+       HostErrorKind::kNotAccepted},
+      {"asked, refused",
+       u"/s/docs/notes.txt",
+       {u"That file is not in the shared folder, you do not have access to it"},
+       "bob",
+       u"notes.txt",
+       2min,
+       9,
+       HostErrorKind::kNotAccepted},
+      {"the answer names another path",
+       u"/s/docs/notes.txt",
+       {u"Accepted Request, Sending File /s/other/notes.txt..."},
+       "bob",
+       u"notes.txt",
+       2min,
+       9,
+       HostErrorKind::kNotAccepted},
+      {"another name",
+       u"/s/docs/notes.txt",
+       {accepted},
+       "bob",
+       u"notes.txt.exe",
+       2min,
+       9,
+       HostErrorKind::kNotAsked},
+      {"another contact",
+       u"/s/docs/notes.txt",
+       {accepted},
+       "eve",
+       u"notes.txt",
+       2min,
+       9,
+       HostErrorKind::kNotAsked},
+      {"later than 10 minutes after the answer",
+       u"/s/docs/notes.txt",
+       {accepted},
+       "bob",
+       u"notes.txt",
+       12min,
+       9,
+       HostErrorKind::kNotAsked},
+      {"more than the free space less the margin",
+       u"/s/docs/notes.txt",
+       {accepted},
+       "bob",
+       u"notes.txt",
+       2min,
+       ~uint64_t{0} - kFreeSpaceMargin,
+       HostErrorKind::kNoRoom},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ScriptedDriver driver;
+    PluginSession session(driver, PurpleRules());
+    if (!c.asked.empty()) session.Command("bob", u"bob", u"/xrfile", c.asked, t0);
+    for (const std::u16string& answer : c.answers) session.Hear("bob", answer, t0 + 1min);
+    EXPECT_EQ(session.AdmitOffer(c.from, c.offered, c.size, downloads.path(), t0 + c.at).kind,
+              c.kind);
+  }
+  {
+    SCOPED_TRACE("each request lets one file in; an answer counts once");
+    ScriptedDriver driver;
+    PluginSession session(driver, PurpleRules());
+    session.Command("bob", u"bob", u"/xrfile", u"/s/docs/notes.txt", t0);
+    session.Hear("bob", accepted, t0);
+    session.Hear("bob", accepted, t0);
+    AwaitedFiles::Awaited taken;
+    EXPECT_FALSE(session.AdmitOffer("bob", u"notes.txt", 9, downloads.path(), t0, &taken).failed());
+    EXPECT_EQ(taken.path, u"/s/docs/notes.txt");
+    EXPECT_EQ(session.AdmitOffer("bob", u"notes.txt", 9, downloads.path(), t0).kind,
+              HostErrorKind::kNotAsked);
+  }
+  {
+    SCOPED_TRACE("an answer after the request's time is up lets nothing in");
+    ScriptedDriver driver;
+    PluginSession session(driver, PurpleRules());
+    session.Command("bob", u"bob", u"/xrfile", u"/s/docs/notes.txt", t0);
+    session.Hear("bob", accepted, t0 + 11min);
+    EXPECT_EQ(session.AdmitOffer("bob", u"notes.txt", 9, downloads.path(), t0 + 11min).kind,
+              HostErrorKind::kNotAsked);
+  }
+}
+
+// ---- The parts the session is made of --------------------------------------
+
+std::u16string Listing(size_t paths) {
+  std::u16string text = u"Accepted Request, Offering...";
+  for (size_t i = 0; i < paths; ++i) text += kCR + Ascii("/s/f" + std::to_string(i));
+  return text;
+}
+
+TEST(ReplyLimit, CutsWithOneClearLineAndNeverSilently) {
+  EXPECT_EQ(LimitReplyLines(Listing(199), 200), Listing(199));  // 200 lines: whole
+  EXPECT_EQ(LimitReplyLines(Listing(10000), 0), Listing(10000));
+
+  const std::u16string cut = LimitReplyLines(Listing(10000), 200);
+  EXPECT_EQ(cut.substr(0, Listing(199).size()), Listing(199));
+  EXPECT_EQ(cut.substr(Listing(199).size()),
+            u"\r... 9801 more lines not sent (10001 in all). Ask with a pattern to narrow the "
+            u"list, e.g. /xrlist *.txt");
+
+  // LF and CR LF end lines as CR does.
+  EXPECT_EQ(LimitReplyLines(u"a\r\nb\nc", 2),
+            u"a\r\nb\r... 1 more line not sent (3 in all). Ask with a pattern to narrow the "
+            u"list, e.g. /xrlist *.txt");
+}
+
+TEST(RequestGate, StrangersRateAndOneListingAtATime) {
+  RequestGate::Limits limits;
+  limits.burst = 3;
+  limits.perSecond = 1;
+  limits.maxSenders = 4;
+  RequestGate gate(limits);
+  const Clock::time_point t0 = Clock::now();
+
+  EXPECT_EQ(gate.Admit("eve", false, false, t0).verdict, Verdict::kStranger);
+
+  // One listing at a time; other requests go on meanwhile.
+  EXPECT_EQ(gate.Admit("bob", true, true, t0).verdict, Verdict::kAnswer);
+  const RequestGate::Decision busy = gate.Admit("bob", true, true, t0);
+  EXPECT_EQ(busy.verdict, Verdict::kBusy);
+  EXPECT_TRUE(busy.first);
+  EXPECT_EQ(gate.Admit("bob", true, false, t0).verdict, Verdict::kAnswer);
+  gate.ListingDone("bob");
+
+  // The bucket is empty now: turned away, told once, then refilled.
+  const RequestGate::Decision fast = gate.Admit("bob", true, true, t0);
+  EXPECT_EQ(fast.verdict, Verdict::kTooFast);
+  EXPECT_TRUE(fast.first);
+  EXPECT_FALSE(gate.Admit("bob", true, true, t0).first);
+  EXPECT_EQ(gate.Admit("bob", true, true, t0 + 1s).verdict, Verdict::kAnswer);
+
+  // Many senders keep a bounded state.
+  for (int i = 0; i < 100; ++i) gate.Admit("s" + std::to_string(i), true, false, t0 + 2s);
+  EXPECT_LE(gate.senders(), limits.maxSenders);
+}
+
+}  // namespace
+}  // namespace zuvo
