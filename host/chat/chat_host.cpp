@@ -7,9 +7,9 @@
 #include "base/plugin_error.h"
 #include "base/text.h"
 #include "host/chat/progress.h"
-#include "host/chat/transfer.h"
 #include "host/common/drop_file.h"
 #include "host/common/notice_text.h"
+#include "host/common/path_text.h"
 #include "host/common/settings_key.h"
 
 namespace zuvo::chat {
@@ -21,17 +21,17 @@ std::string Hex(int32_t code) {
   return buf;
 }
 
-// The part of |text| shown: at most |units| code units.
-std::u16string_view ShownPart(const std::u16string& text, size_t units) {
-  return std::u16string_view(text).substr(0, units);
-}
+using Clock = std::chrono::steady_clock;
+
+// The one contact of a chat, as the session knows it.
+constexpr char kContact[] = "contact";
 
 }  // namespace
 
 ChatHost::ChatHost(PluginDriver& plugin, RegistryBackend& registry, Connection& connection,
                    EventQueue& events, ChatOutput& output, std::u16string userName,
                    QueuedInput* formInput)
-    : plugin_(plugin),
+    : session_(plugin),
       registry_(registry),
       connection_(connection),
       events_(events),
@@ -40,32 +40,23 @@ ChatHost::ChatHost(PluginDriver& plugin, RegistryBackend& registry, Connection& 
       userName_(std::move(userName)) {}
 
 bool ChatHost::Start() {
-  PXPluginDef& p = plugin_.plugin();
-  bool ok = false;
-  CallStatus status = CallContract([&] { return p.Initialize(1, userName_, nullptr); }, ok);
-  ShowRaised();
-  if (status.failed() || !ok) {
-    Say("The plug-in did not start (Initialize: " +
-        (status.failed() ? Hex(status.code) + " " + status.description : "False") + ").");
-    return false;
+  const PluginSession::Started started = session_.Start(userName_);
+  ShowRaised(started.raised);
+  switch (started.failure) {
+    case PluginSession::Started::Failure::kNone:
+      break;
+    case PluginSession::Started::Failure::kInitialize:
+      Say("The plug-in did not start (Initialize: " +
+          (started.status.failed() ? Hex(started.status.code) + " " + started.status.description
+                                   : "False") +
+          ").");
+      return false;
+    case PluginSession::Started::Failure::kPublish:
+      Say("The plug-in did not publish its commands.");
+      return false;
   }
-  int32_t count = 0, tags = 0;
-  status = CallContract([&] { return p.GetPublishInfo(pluginName_, count, tags); }, ok);
-  if (status.failed() || !ok) {
-    Say("The plug-in did not publish its commands.");
-    return false;
-  }
-  for (int32_t i = 1; i <= count && i <= 1000; ++i) {
-    CommandInfo c;
-    Variant v;
-    if (CallContract([&] { return p.GetPublishCommandInfo(i, c.name, c.value, c.help); }, v)
-            .failed() ||
-        c.value.empty()) {
-      continue;
-    }
-    commands_.push_back(std::move(c));
-  }
-  Say(PrintableText(pluginName_) + " is loaded: " + std::to_string(commands_.size()) +
+  Say(PrintableText(session_.pluginName()) +
+      " is loaded: " + std::to_string(session_.commands().size()) +
       " commands (type /help to list them, /quit to leave).");
   connection_.Send(HelloMessage(userName_));
   return true;
@@ -90,7 +81,11 @@ int ChatHost::Run() {
     std::optional<Event> e = events_.Pop(deferred.empty() ? std::chrono::milliseconds(1000)
                                                           : std::chrono::milliseconds(50));
     if (!e) continue;
-    if (e->type == Event::Type::kMessage && (!deferred.empty() || connection_.outputFull())) {
+    // An offer waits behind the texts that came before it: the contact's
+    // answer that lets the file in is seen first.
+    const bool fromContact =
+        e->type == Event::Type::kMessage || e->type == Event::Type::kFileOffered;
+    if (fromContact && (!deferred.empty() || connection_.outputFull())) {
       events_.Hold(*e);
       deferred.push_back(std::move(*e));
       continue;
@@ -153,6 +148,10 @@ bool ChatHost::Handle(const Event& e) {
         default:
           return true;
       }
+    case Event::Type::kFileOffered:
+      connection_.Decide(e.id, session_.AdmitOffer(kContact, e.name, e.total,
+                                                   connection_.downloads(), Clock::now()));
+      return true;
     case Event::Type::kIncomingStarted:
       receiving_[e.id] = {e.name, e.total, std::chrono::steady_clock::now()};
       Say("Receiving " + PrintableText(e.name) + " from " + contact + " (" + SizeText(e.total) +
@@ -246,93 +245,78 @@ void ChatHost::OnTyped(const std::u16string& line) {
   const size_t blank = line.find(u' ');
   const std::u16string word = line.substr(0, blank);
   const std::u16string arg = blank == std::u16string::npos ? u"" : line.substr(blank + 1);
-  const bool published = std::any_of(commands_.begin(), commands_.end(), [&](const CommandInfo& c) {
-    return EqualsIgnoreCase(word, u"/" + c.value);
-  });
-  if (!published) {
+  if (!session_.Publishes(word)) {
     Say("Unknown command " + PrintableText(word) + "; /help lists the commands.");
     return;
   }
-  std::u16string sResult;
-  bool result = false;
-  const CallStatus status = CallContract(
-      [&] { return plugin_.plugin().ParseCommand(word, arg, nullptr, sResult); }, result);
+  const PluginSession::Typed typed =
+      session_.Command(kContact, contactName_, word, arg, Clock::now());
   if (formInput_) formInput_->Requeue();
-  ShowRaised();
-  if (status.failed()) {
-    Say("The command failed (error " + Hex(status.code) + ": " + status.description + ").");
+  ShowRaised(typed.raised);
+  if (typed.status.failed()) {
+    Say("The command failed (error " + Hex(typed.status.code) + ": " + typed.status.description +
+        ").");
     return;
   }
-  if (!result || sResult.empty()) return;
-  if (sResult[0] != kMarker) {
-    Say("-> sent to " + PrintableText(contactName_) + ": " + PrintableText(sResult));
-    connection_.SendText(sResult);
+  if (typed.send.empty()) return;
+  if (!typed.request) {
+    Say("-> sent to " + PrintableText(contactName_) + ": " + PrintableText(typed.send));
+    connection_.SendText(typed.send);
     return;
   }
-  const std::u16string code = sResult.substr(1, 5);
-  const std::u16string rest = sResult.size() > 6 ? sResult.substr(6) : u"";
-  Say("-> request sent to " + PrintableText(contactName_) + ": " + PrintableText(code) +
-      (rest.empty() ? "" : " " + PrintableText(rest)));
-  // The file asked for may arrive from now on.
-  if (EqualsIgnoreCase(code, u"rfile")) connection_.ExpectFile(rest);
-  connection_.SendText(sResult);
-  // The add-on hands a notification to both plug-ins of the conversation;
-  // the sender's own copy is what its plug-in takes as the echo.
-  OnNotification(sResult, true);
+  const Notification& request = *typed.request;
+  Say("-> request sent to " + PrintableText(contactName_) + ": " + PrintableText(request.code) +
+      (request.argument.empty() ? "" : " " + PrintableText(request.argument)));
+  connection_.SendText(typed.send);
+  if (typed.echoStatus.failed()) {
+    ShowFailure("could not answer", typed.echoStatus);
+  } else if (typed.echoAnswered) {
+    // An answer to its own request would go to the contact unasked.
+    Say("   (the plug-in answered its own request; not sent)");
+  }
 }
 
 void ChatHost::OnText(const std::u16string& text) {
-  if (!text.empty() && text[0] == kMarker) {
-    OnNotification(text, false);
+  const PluginSession::Heard heard = session_.Hear(kContact, text, Clock::now());
+  if (heard.kind == PluginSession::Heard::Kind::kRequest) {
+    OnRequest(heard.request);
   } else {
     ShowContactText(text);
   }
 }
 
-void ChatHost::OnNotification(const std::u16string& text, bool echo) {
-  const std::u16string code = text.substr(1, 5);
-  const std::u16string arg = text.size() > 6 ? text.substr(6) : u"";
-  if (!echo) {
-    Say(PrintableText(contactName_) + " asks: " + PrintableText(code) +
-        (arg.empty() ? "" : " " + PrintableText(ShownPart(arg, kShownUnits))));
-  }
-  std::u16string reply;
-  bool result = false;
-  const CallStatus status = CallContract(
-      [&] { return plugin_.plugin().ReceiveNotify(code, arg, contactName_, nullptr, reply); },
-      result);
-  ShowRaised();
-  if (status.failed()) {
-    Say("   (the plug-in could not answer: error " + Hex(status.code) + " " + status.description +
-        "; nothing was sent)");
+void ChatHost::OnRequest(const Notification& request) {
+  Say(PrintableText(contactName_) + " asks: " + PrintableText(request.code) +
+      (request.argument.empty()
+           ? ""
+           : " " + PrintableText(std::u16string_view(request.argument).substr(0, kShownUnits))));
+  if (session_.Admit(kContact, true, request, Clock::now()).verdict !=
+      RequestGate::Verdict::kAnswer) {
     return;
   }
-  if (echo) {
-    // The plug-in takes its own request back without answering; an answer
-    // to it would go to the contact unasked, so it is never sent.
-    if (!reply.empty()) Say("   (the plug-in answered its own request; not sent)");
-    return;
-  }
-  if (!result) {
+  const PluginSession::Answered answered = session_.Answer(request, contactName_, 0);
+  session_.Done(kContact, request);
+  ShowRaised(answered.raised);
+  if (answered.status.failed()) {
+    ShowFailure("could not answer", answered.status);
+  } else if (!answered.result) {
     Say("   (not a request this plug-in answers)");
-  } else if (reply.empty()) {
+  } else if (answered.text.empty() && answered.files.empty()) {
     Say("   (the plug-in gave no answer)");
   } else {
-    SendReply(reply);
+    if (!answered.text.empty()) {
+      const std::vector<std::u16string> lines = SplitLines(answered.text);
+      Say("-> replied to " + PrintableText(contactName_) + ": " + PrintableText(lines[0]) +
+          (lines.size() > 1 ? " (+" + std::to_string(lines.size() - 1) + " lines)" : ""));
+      connection_.SendText(answered.text);
+    }
+    for (const std::u16string& file : answered.files) SendDropFile(file);
   }
 }
 
-void ChatHost::SendReply(const std::u16string& reply) {
-  // Lines (LF) that read "#/dropfile " + path are commands to this host;
-  // the rest is the text for the contact.
-  const ReplyParts parts = SplitDropFiles(reply);
-  if (!parts.text.empty()) {
-    const std::vector<std::u16string> lines = SplitLines(parts.text);
-    Say("-> replied to " + PrintableText(contactName_) + ": " + PrintableText(lines[0]) +
-        (lines.size() > 1 ? " (+" + std::to_string(lines.size() - 1) + " lines)" : ""));
-    connection_.SendText(parts.text);
-  }
-  for (const std::u16string& file : parts.files) SendDropFile(file);
+void ChatHost::ShowFailure(const std::string& what, const CallStatus& status) {
+  Say("   (the plug-in " + what + ": error " + Hex(status.code) + " " + status.description +
+      "; nothing was sent)");
 }
 
 void ChatHost::SendDropFile(const std::u16string& path) {
@@ -340,17 +324,20 @@ void ChatHost::SendDropFile(const std::u16string& path) {
   // shared folder (a regular file, no link on the way) now, to answer at
   // once, and opens it the same way when its turn to be sent comes, sending
   // what it opened then: files waiting their turn hold no open file each.
-  std::string why;
-  if (!MaySendDropFile(registry_, path, why)) {
-    Say("Refused to send " + PrintableText(path) + ": " + why + ".");
-    connection_.Send(AbortMessage(0, u"the file was not sent: " + Utf8ToUtf16(why)));
+  HostError error;
+  {
+    SharedFile file;
+    error = OpenDropFile(registry_, path, file);
+  }
+  if (error.failed()) {
+    Say("Refused to send " + PrintableText(path) + ": " + Describe(error) + ".");
+  } else if (connection_.SendSharedFile(path, StoredSharedFolder(registry_).value_or(u""),
+                                        std::u16string(LastComponent(path)), error) == 0) {
+    Say("FAILED to send " + PrintableText(path) + ": " + Describe(error) + ".");
+  } else {
     return;
   }
-  if (connection_.SendSharedFile(path, StoredSharedFolder(registry_),
-                                 TextFromPath(PathFromText(path).filename()), why) == 0) {
-    Say("FAILED to send " + PrintableText(path) + ": " + why + ".");
-    connection_.Send(AbortMessage(0, u"the file was not sent: " + Utf8ToUtf16(why)));
-  }
+  connection_.Send(AbortMessage(0, u"the file was not sent: " + Utf8ToUtf16(Describe(error))));
 }
 
 void ChatHost::ShowContactText(const std::u16string& text) {
@@ -393,8 +380,8 @@ void ChatHost::ShowContactText(const std::u16string& text) {
 }
 
 void ChatHost::ShowHelp() {
-  Say("Commands of " + PrintableText(pluginName_) + ":");
-  for (const CommandInfo& c : commands_) {
+  Say("Commands of " + PrintableText(session_.pluginName()) + ":");
+  for (const CommandInfo& c : session_.commands()) {
     std::string usage = "/";
     usage += PrintableText(c.value);
     if (!c.help.empty()) {
@@ -410,11 +397,11 @@ void ChatHost::ShowHelp() {
   Say("Anything else is sent to " + PrintableText(contactName_) + " as a message.");
 }
 
-void ChatHost::ShowRaised() {
-  for (const ToastSeen& t : plugin_.TakeToasts()) {
+void ChatHost::ShowRaised(const Raised& raised) {
+  for (const ToastSeen& t : raised.toasts) {
     for (const std::string& l : ToastText(t)) Say(l);
   }
-  for (const MessageBoxSeen& m : plugin_.TakeMessageBoxes()) {
+  for (const MessageBoxSeen& m : raised.messageBoxes) {
     for (const std::string& l : MessageBoxText(m)) Say(l);
   }
 }

@@ -1,10 +1,10 @@
-// The chat of the host stand-in: one user's side of a conversation. It does
-// for the plug-in what the add-on does: starts it and reads its command
-// table, hands it the commands the user types and the notifications the
-// contact sends, sends what it answers, carries out its "#/dropfile " lines
-// and shows its toasts and message boxes. Everything here runs on one
-// thread (the plug-in's apartment); the connection's threads only post
-// events to it.
+// The chat of the host stand-in: one user's side of a conversation, glue
+// between the chat's events and the plug-in session (host/common): it
+// hands the session the lines the user types and the texts the contact
+// sends, sends what the session says to send, sends the files the plug-in
+// names, judges the files offered by the session's rule, and shows it all
+// in the terminal. Everything here runs on one thread (the plug-in's
+// apartment); the connection's threads only post events to it.
 #pragma once
 
 #include <chrono>
@@ -13,20 +13,14 @@
 #include <string>
 #include <vector>
 
-#include "core/px_plugin_def.h"
 #include "host/chat/connection.h"
 #include "host/chat/queued_input.h"
 #include "host/chat/terminal_output.h"
 #include "host/common/plugin_driver.h"
+#include "host/common/plugin_session.h"
 #include "settings/registry_backend.h"
 
 namespace zuvo::chat {
-
-struct CommandInfo {
-  std::u16string name;   // "Request File"
-  std::u16string value;  // "xrfile"
-  std::u16string help;   // "File Path", empty when the row has none
-};
 
 // The most of one contact's text that is shown.
 inline constexpr size_t kShownLines = 200;
@@ -50,18 +44,18 @@ class ChatHost {
  private:
   void OnTyped(const std::u16string& line);
   void OnText(const std::u16string& text);
-  void OnNotification(const std::u16string& text, bool echo);
-  void SendReply(const std::u16string& reply);
+  void OnRequest(const Notification& request);
   void SendDropFile(const std::u16string& path);
   void ShowHelp();
-  void ShowRaised();
+  void ShowRaised(const Raised& raised);
+  void ShowFailure(const std::string& what, const CallStatus& status);
   void ShowContactText(const std::u16string& text);
   void Say(const std::string& line) { output_.Line(line); }
   bool Quit();
   // Reports the files sent that the contact has not confirmed.
   void ReportUnfinished(const std::string& why);
 
-  PluginDriver& plugin_;
+  PluginSession session_;
   RegistryBackend& registry_;
   Connection& connection_;
   EventQueue& events_;
@@ -69,8 +63,6 @@ class ChatHost {
   QueuedInput* formInput_;
   std::u16string userName_;
   std::u16string contactName_ = u"contact";
-  std::u16string pluginName_;
-  std::vector<CommandInfo> commands_;
   int exitCode_ = 0;
 
   struct Transfer {

@@ -9,9 +9,10 @@
 
 #include "base/text.h"
 #include "host/chat/chat_host.h"
-#include "host/chat/transfer.h"
+#include "host/chat/plugin_loader.h"
+#include "host/chat/terminal.h"
 #include "host/common/command_line.h"
-#include "host/common/plugin_loader.h"
+#include "host/common/path_text.h"
 #include "host/common/settings_key.h"
 
 namespace zuvo::chat {
@@ -133,7 +134,8 @@ int RunChat(int argc, char** argv) {
   const std::string prepared = PrepareSettings(*store, settings);
   std::printf("Settings in %s%s%s\n", o.registry.c_str(), prepared.empty() ? "" : ": ",
               prepared.c_str());
-  std::printf("Shared folder: %s\n", PrintableText(StoredSharedFolder(*store)).c_str());
+  std::printf("Shared folder: %s\n",
+              PrintableText(StoredSharedFolder(*store).value_or(u"(cannot be read)")).c_str());
 
   std::unique_ptr<StreamSocket> socket = Open(o, why);
   if (!socket) {
@@ -160,11 +162,7 @@ int RunChat(int argc, char** argv) {
                   &formInputBuffer);
     // An interrupt ends the chat as /quit does: a transfer still arriving
     // is cut off and its partial file removed.
-    OnInterrupt([] {
-      Event e;
-      e.type = Event::Type::kInputEnd;
-      events.Push(std::move(e));
-    });
+    OnInterrupt([] { events.Push(Event::InputEnd()); });
     connection.Start();
     if (!host.Start()) return 1;
 
@@ -174,14 +172,9 @@ int RunChat(int argc, char** argv) {
       std::string line;
       while (std::getline(std::cin, line)) {
         if (!line.empty() && line.back() == '\r') line.pop_back();
-        Event e;
-        e.type = Event::Type::kLine;
-        e.text = Utf8ToUtf16(line);
-        events.Push(std::move(e));
+        events.Push(Event::Line(Utf8ToUtf16(line)));
       }
-      Event e;
-      e.type = Event::Type::kInputEnd;
-      events.Push(std::move(e));
+      events.Push(Event::InputEnd());
     }).detach();
     code = host.Run();
   }

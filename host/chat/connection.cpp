@@ -3,123 +3,18 @@
 #include <algorithm>
 #include <vector>
 
-#include "base/file_name_case.h"
 #include "base/text.h"
+#include "host/chat/progress.h"
 #include "host/common/drop_file.h"
 
 namespace zuvo::chat {
-namespace fs = std::filesystem;
 namespace {
 
-constexpr std::u16string_view kAcceptedFile = u"Accepted Request, Sending File ";
-// File requests remembered at once; the oldest goes first.
-constexpr size_t kMaxExpected = 64;
-
-// The last component of a path in either platform's form.
-std::u16string LastComponent(std::u16string_view path) {
-  const size_t cut = path.find_last_of(u"/\\");
-  return std::u16string(cut == std::u16string_view::npos ? path : path.substr(cut + 1));
-}
-
-// At most this many files arrive at the same time.
-constexpr size_t kMaxIncoming = 8;
 constexpr size_t kReadBuffer = 256 * 1024;
 
-unsigned Percent(uint64_t done, uint64_t total) {
-  return total == 0 ? 100 : static_cast<unsigned>(done * 100 / total);
-}
+std::u16string Words(const HostError& error) { return Utf8ToUtf16(Describe(error)); }
 
 }  // namespace
-
-size_t EventQueue::Cost(const Event& e) {
-  return sizeof(Event) + 2 * (e.message.text.size() + e.name.size() + e.text.size()) +
-         e.message.data.size() + e.why.size() +
-         e.path.native().size() * sizeof(fs::path::value_type);
-}
-
-void EventQueue::Add(size_t cost) {
-  bytes_ += cost;
-  peak_ = std::max(peak_, bytes_);
-}
-
-void EventQueue::Push(Event event) {
-  {
-    std::lock_guard lock(mutex_);
-    Add(Cost(event));
-    events_.push_back(std::move(event));
-  }
-  ready_.notify_one();
-}
-
-std::optional<Event> EventQueue::Pop(std::chrono::milliseconds timeout) {
-  std::unique_lock lock(mutex_);
-  if (!ready_.wait_for(lock, timeout, [&] { return !events_.empty(); })) return std::nullopt;
-  Event e = std::move(events_.front());
-  events_.pop_front();
-  bytes_ -= Cost(e);
-  room_.notify_all();
-  return e;
-}
-
-std::optional<Event> EventQueue::TryPop() {
-  std::lock_guard lock(mutex_);
-  if (events_.empty()) return std::nullopt;
-  Event e = std::move(events_.front());
-  events_.pop_front();
-  bytes_ -= Cost(e);
-  room_.notify_all();
-  return e;
-}
-
-void EventQueue::PushFront(std::vector<Event> events) {
-  {
-    std::lock_guard lock(mutex_);
-    for (const Event& e : events) Add(Cost(e));
-    events_.insert(events_.begin(), std::make_move_iterator(events.begin()),
-                   std::make_move_iterator(events.end()));
-  }
-  ready_.notify_one();
-}
-
-void EventQueue::Hold(const Event& event) {
-  std::lock_guard lock(mutex_);
-  Add(Cost(event));
-  ++held_;
-}
-
-void EventQueue::Release(const Event& event) {
-  {
-    std::lock_guard lock(mutex_);
-    bytes_ -= Cost(event);
-    --held_;
-  }
-  room_.notify_all();
-}
-
-bool EventQueue::WaitForRoom(size_t maxEvents, size_t maxBytes, const std::atomic<bool>& stop) {
-  std::unique_lock lock(mutex_);
-  while (events_.size() + held_ >= maxEvents || bytes_ >= maxBytes) {
-    if (stop.load()) return false;
-    // |stop| has no way to wake this wait: look again now and then.
-    room_.wait_for(lock, std::chrono::milliseconds(50));
-  }
-  return !stop.load();
-}
-
-bool EventQueue::HasRoom(size_t maxEvents, size_t maxBytes) const {
-  std::lock_guard lock(mutex_);
-  return events_.size() + held_ < maxEvents && bytes_ < maxBytes;
-}
-
-size_t EventQueue::queuedBytes() const {
-  std::lock_guard lock(mutex_);
-  return bytes_;
-}
-
-size_t EventQueue::peakBytes() const {
-  std::lock_guard lock(mutex_);
-  return peak_;
-}
 
 Connection::Connection(std::unique_ptr<StreamSocket> socket, EventQueue& events,
                        std::filesystem::path downloads)
@@ -134,6 +29,8 @@ void Connection::Start() {
   reader_ = std::thread([this] { ReadLoop(); });
   writer_ = std::thread([this] { WriteLoop(); });
 }
+
+// ---- Sending ------------------------------------------------------------
 
 void Connection::Queue(std::string bytes) {
   {
@@ -160,36 +57,26 @@ size_t Connection::peakUnsent() const {
   return peakUnsent_;
 }
 
-uint32_t Connection::SendFile(const std::filesystem::path& path, std::string& why) {
-  Outgoing out;
-  out.name = TextFromPath(path.filename());
-  out.open = [path](std::string& openWhy) { return OutgoingFile::Open(path, openWhy); };
-  return Enqueue(std::move(out), why);
-}
-
 uint32_t Connection::SendSharedFile(std::u16string path, std::u16string sharedFolder,
-                                    std::u16string name, std::string& why) {
+                                    std::u16string name, HostError& error) {
   Outgoing out;
   out.name = name;
   out.open = [path = std::move(path), share = std::move(sharedFolder),
-              name = std::move(name)](std::string& openWhy) -> std::unique_ptr<OutgoingFile> {
+              name = std::move(name)](HostError& openError) -> std::unique_ptr<OutgoingFile> {
     SharedFile file;
-    if (!OpenInsideSharedFolder(path, share, file, openWhy)) return nullptr;
+    openError = OpenInsideSharedFolder(path, share, file);
+    if (openError.failed()) return nullptr;
     return OutgoingFile::FromOpen(file, name);
   };
-  return Enqueue(std::move(out), why);
-}
-
-uint32_t Connection::Enqueue(Outgoing out, std::string& why) {
   uint32_t id;
   {
     std::lock_guard lock(mutex_);
     if (closing_) {
-      why = "the conversation has ended";
+      error = Failure(HostErrorKind::kEnded);
       return 0;
     }
     if (outgoing_.size() >= kMaxOpenOutgoing + kMaxWaitingFiles) {
-      why = "too many files are waiting to be sent";
+      error = Failure(HostErrorKind::kTooMany, "files are waiting to be sent");
       return 0;
     }
     id = nextId_++;
@@ -199,88 +86,6 @@ uint32_t Connection::Enqueue(Outgoing out, std::string& why) {
   }
   wake_.notify_one();
   return id;
-}
-
-void Connection::ExpectFile(std::u16string_view path) {
-  std::lock_guard lock(expectedMutex_);
-  if (expected_.size() >= kMaxExpected) expected_.pop_front();
-  Expected e;
-  e.path = path;
-  e.name = LastComponent(path);
-  e.deadline = std::chrono::steady_clock::now() + offerWait_;
-  expected_.push_back(std::move(e));
-}
-
-void Connection::NoteAccepted(const std::u16string& text) {
-  // Only the first line counts: "Accepted Request, Sending File P...".
-  const std::u16string_view line = std::u16string_view(text).substr(0, text.find(u'\n'));
-  if (line.size() < kAcceptedFile.size() + 3 ||
-      line.substr(0, kAcceptedFile.size()) != kAcceptedFile ||
-      line.substr(line.size() - 3) != u"...") {
-    return;
-  }
-  const std::u16string_view path =
-      line.substr(kAcceptedFile.size(), line.size() - kAcceptedFile.size() - 3);
-  std::lock_guard lock(expectedMutex_);
-  for (Expected& e : expected_) {
-    if (!e.accepted && e.path == path) {
-      e.accepted = true;
-      e.deadline = std::chrono::steady_clock::now() + offerWait_;
-      return;
-    }
-  }
-}
-
-bool Connection::TakeExpected(const std::u16string& name, std::string& why) {
-  const auto now = std::chrono::steady_clock::now();
-  std::lock_guard lock(expectedMutex_);
-  std::erase_if(expected_, [&](const Expected& e) { return e.deadline < now; });
-  bool asked = false;
-  for (auto it = expected_.begin(); it != expected_.end(); ++it) {
-    if (!FileNamesEqual(it->name, name)) continue;
-    asked = true;
-    if (!it->accepted) continue;
-    expected_.erase(it);
-    return true;
-  }
-  why = asked ? "the contact did not accept that request" : "no file of that name was requested";
-  return false;
-}
-
-bool Connection::WaitForRoom() {
-  if (!events_.HasRoom(kMaxQueuedEvents, kMaxQueuedBytes) || outputFull()) readerWaiting_ = true;
-  if (!events_.WaitForRoom(kMaxQueuedEvents, kMaxQueuedBytes, stopping_)) return false;
-  std::unique_lock lock(mutex_);
-  while (unsent_ > kMaxUnsentBytes && !closing_) {
-    if (stopping_.load()) return false;
-    drained_.wait_for(lock, std::chrono::milliseconds(50));
-  }
-  return !stopping_.load();
-}
-
-void Connection::Close(bool bye) {
-  {
-    std::unique_lock lock(mutex_);
-    if (closed_) return;
-    closed_ = true;
-    if (!started_) {
-      socket_->Shutdown();
-      return;
-    }
-    if (bye && !closing_) {
-      control_.push_back(EncodeMessage(ByeMessage()));
-      unsent_ += control_.back().size();
-    }
-    closing_ = true;
-    wake_.notify_one();
-    // Give the writer a moment to send what is queued; a contact that
-    // stopped reading must not hold the chat open.
-    wake_.wait_for(lock, std::chrono::seconds(3), [&] { return writerDone_; });
-  }
-  stopping_ = true;  // a reader waiting for room gives up
-  socket_->Shutdown();
-  writer_.join();
-  reader_.join();
 }
 
 bool Connection::Write(const std::string& bytes) {
@@ -327,39 +132,28 @@ void Connection::WriteLoop() {
   wake_.notify_all();
 }
 
+bool Connection::FailTransfer(Outgoing& out, const HostError& error) {
+  out.failed = true;
+  Post(Event::Failed(Event::Type::kOutgoingFailed, out.id, out.name, error));
+  const std::u16string reason = out.file
+                                    ? Ascii("could not send ") + out.name + u": " + Words(error)
+                                    : u"the file was not sent: " + Words(error);
+  Write(EncodeMessage(AbortMessage(out.id, reason)));
+  return false;
+}
+
 bool Connection::TransferStep(Outgoing& out) {
-  std::string why;
+  HostError error;
   if (!out.file) {
-    out.file = out.open(why);
+    out.file = out.open(error);
     out.open = nullptr;
-    if (!out.file) {
-      out.failed = true;
-      Event e;
-      e.type = Event::Type::kOutgoingFailed;
-      e.id = out.id;
-      e.name = out.name;
-      e.why = why;
-      Post(std::move(e));
-      Write(EncodeMessage(AbortMessage(out.id, u"the file was not sent: " + Utf8ToUtf16(why))));
-      return false;
-    }
+    if (!out.file) return FailTransfer(out, error);
+    out.name = out.file->name();
   }
   OutgoingFile& file = *out.file;
-  auto fail = [&] {
-    out.failed = true;
-    Event e;
-    e.type = Event::Type::kOutgoingFailed;
-    e.id = out.id;
-    e.name = file.name();
-    e.why = why;
-    Post(std::move(e));
-    const std::u16string reason = Ascii("could not send ") + file.name() + u": " + Utf8ToUtf16(why);
-    Write(EncodeMessage(AbortMessage(out.id, reason)));
-    return false;
-  };
   if (!out.hashed) {
     bool done = false;
-    if (!file.HashStep(done, why)) return fail();
+    if ((error = file.HashStep(done)).failed()) return FailTransfer(out, error);
     out.hashed = done;
     return true;
   }
@@ -368,16 +162,11 @@ bool Connection::TransferStep(Outgoing& out) {
       return false;
     }
     out.offered = true;
-    Event e;
-    e.type = Event::Type::kOutgoingStarted;
-    e.id = out.id;
-    e.name = file.name();
-    e.total = file.size();
-    Post(std::move(e));
+    Post(Event::Transfer(Event::Type::kOutgoingStarted, out.id, file.name(), 0, file.size()));
     return true;
   }
   std::string piece;
-  if (!file.ReadPiece(piece, why)) return fail();
+  if ((error = file.ReadPiece(piece)).failed()) return FailTransfer(out, error);
   if (piece.empty()) {
     Write(EncodeMessage(EndMessage(out.id)));
     return false;
@@ -393,13 +182,47 @@ void Connection::PostProgress(Event::Type type, uint32_t id, const std::u16strin
   const unsigned percent = Percent(done, total);
   if (percent == lastPercent) return;
   lastPercent = percent;
-  Event e;
-  e.type = type;
-  e.id = id;
-  e.name = name;
-  e.done = done;
-  e.total = total;
-  Post(std::move(e));
+  Post(Event::Transfer(type, id, name, done, total));
+}
+
+// ---- Ending -------------------------------------------------------------
+
+void Connection::Close(bool bye) {
+  {
+    std::unique_lock lock(mutex_);
+    if (closed_) return;
+    closed_ = true;
+    if (!started_) {
+      socket_->Shutdown();
+      return;
+    }
+    if (bye && !closing_) {
+      control_.push_back(EncodeMessage(ByeMessage()));
+      unsent_ += control_.back().size();
+    }
+    closing_ = true;
+    wake_.notify_one();
+    // Give the writer a moment to send what is queued; a contact that
+    // stopped reading must not hold the chat open.
+    wake_.wait_for(lock, std::chrono::seconds(3), [&] { return writerDone_; });
+  }
+  stopping_ = true;  // a reader waiting for room or for a verdict gives up
+  socket_->Shutdown();
+  writer_.join();
+  reader_.join();
+}
+
+// ---- Receiving ----------------------------------------------------------
+
+bool Connection::WaitForRoom() {
+  if (!events_.HasRoom(kMaxQueuedEvents, kMaxQueuedBytes) || outputFull()) readerWaiting_ = true;
+  if (!events_.WaitForRoom(kMaxQueuedEvents, kMaxQueuedBytes, stopping_)) return false;
+  std::unique_lock lock(mutex_);
+  while (unsent_ > kMaxUnsentBytes && !closing_) {
+    if (stopping_.load()) return false;
+    drained_.wait_for(lock, std::chrono::milliseconds(50));
+  }
+  return !stopping_.load();
 }
 
 void Connection::ReadLoop() {
@@ -444,186 +267,195 @@ void Connection::ReadLoop() {
     }
   }
   socket_->Shutdown();
-  // Files still arriving are cut off: their temporary files go.
+  DiscardIncoming();
+  Post(Event::Closed(byeReceived_.load(), why));
+}
+
+void Connection::DiscardIncoming() {
   for (auto& [id, in] : incoming_) {
-    Event e;
-    e.type = Event::Type::kIncomingDone;
-    e.id = id;
-    e.name = in.file->name();
-    e.why = "the connection ended after " + std::to_string(in.file->received()) + " of " +
-            std::to_string(in.file->size()) + " bytes";
+    const std::string cut = "the connection ended after " + std::to_string(in.file->received()) +
+                            " of " + std::to_string(in.file->size()) + " bytes";
     in.file->Discard();
-    Post(std::move(e));
+    Post(Event::Failed(Event::Type::kIncomingDone, id, in.file->name(),
+                       Failure(HostErrorKind::kEnded, cut)));
   }
   incoming_.clear();
-  Event e;
-  e.type = Event::Type::kClosed;
-  e.ok = byeReceived_.load();
-  e.why = e.ok ? "" : why;
-  Post(std::move(e));
 }
 
 bool Connection::OnMessage(Message& m, std::string& why) {
   switch (m.kind) {
     case Kind::kHello:
-    case Kind::kBye: {
-      if (m.kind == Kind::kBye) byeReceived_ = true;
-      Event e;
-      e.type = Event::Type::kMessage;
-      e.message = std::move(m);
-      Post(std::move(e));
+      Post(Event::Arrived(std::move(m)));
       return true;
-    }
+    case Kind::kBye:
+      byeReceived_ = true;
+      Post(Event::Arrived(std::move(m)));
+      return true;
     case Kind::kTextPart:
-    case Kind::kText: {
-      if (!textTooLong_ && textPieces_.size() + m.text.size() <= kMaxTextUnits) {
-        textPieces_ += m.text;
-      } else {
-        textTooLong_ = true;
-        textPieces_.clear();
-      }
-      if (m.kind == Kind::kTextPart) return true;
-      if (!textTooLong_) NoteAccepted(textPieces_);
-      Event e;
-      e.type = Event::Type::kMessage;
-      e.message = std::move(m);
-      if (textTooLong_) {
-        // Too long to keep: the text is dropped and the user told so.
-        e.type = Event::Type::kIncomingRefused;
-        e.why = "a text longer than " + std::to_string(kMaxTextUnits) + " characters was dropped";
-      } else {
-        e.message.text = std::move(textPieces_);
-      }
-      textPieces_.clear();
-      textTooLong_ = false;
-      Post(std::move(e));
+    case Kind::kText:
+      OnText(m);
       return true;
-    }
-    case Kind::kFileOffer: {
-      if (incoming_.count(m.id)) {
-        why = "protocol error: a second offer for transfer " + std::to_string(m.id);
-        return false;
-      }
-      Event e;
-      e.id = m.id;
-      e.name = m.text;
-      e.total = m.size;
-      std::string openWhy;
-      std::unique_ptr<IncomingFile> file;
-      if (!TakeExpected(m.text, openWhy)) {
-      } else if (incoming_.size() >= kMaxIncoming) {
-        openWhy = "too many files at once";
-      } else {
-        file = IncomingFile::Open(downloads_, m.text, m.size, m.sha256, openWhy);
-      }
-      if (!file) {
-        Send(AbortMessage(m.id, u"refused: " + Utf8ToUtf16(openWhy)));
-        e.type = Event::Type::kIncomingRefused;
-        e.why = openWhy;
-        Post(std::move(e));
-        return true;
-      }
-      e.type = Event::Type::kIncomingStarted;
-      e.name = file->name();
-      incoming_[m.id].file = std::move(file);
-      Post(std::move(e));
-      return true;
-    }
+    case Kind::kFileOffer:
+      return OnOffer(m, why);
     case Kind::kFileData:
-    case Kind::kFileEnd: {
-      auto it = incoming_.find(m.id);
-      // Data still in flight after this side stopped a transfer.
-      if (it == incoming_.end()) return true;
-      IncomingFile& file = *it->second.file;
-      std::string failure;
-      bool finished = false;
-      if (m.kind == Kind::kFileData) {
-        if (file.Write(m.data, failure)) {
-          PostProgress(Event::Type::kIncomingProgress, m.id, file.name(), file.received(),
-                       file.size(), it->second.percent);
-          return true;
-        }
-      } else {
-        finished = file.Finish(failure);
-      }
-      Event e;
-      e.type = Event::Type::kIncomingDone;
-      e.id = m.id;
-      e.name = file.name();
-      e.ok = finished;
-      e.done = file.received();
-      e.total = file.size();
-      e.why = failure;
-      e.path = file.finalPath();
-      if (finished) {
-        Send(ResultMessage(m.id, true, u"stored and verified"));
-      } else {
-        file.Discard();
-        // Mid-stream the sender has to stop at once; after the end it
-        // waits for the verdict.
-        if (m.kind == Kind::kFileData) {
-          Send(AbortMessage(m.id, Utf8ToUtf16(failure)));
-        } else {
-          Send(ResultMessage(m.id, false, Utf8ToUtf16(failure)));
-        }
-      }
-      incoming_.erase(it);
-      Post(std::move(e));
+    case Kind::kFileEnd:
+      OnData(m);
       return true;
-    }
-    case Kind::kFileAbort: {
-      auto in = incoming_.find(m.id);
-      if (in != incoming_.end()) {
-        // The sender stopped its transfer to us.
-        Event e;
-        e.type = Event::Type::kIncomingDone;
-        e.id = m.id;
-        e.name = in->second.file->name();
-        e.why = "the sender stopped: " + Utf16ToUtf8(m.text);
-        in->second.file->Discard();
-        incoming_.erase(in);
-        Post(std::move(e));
-        return true;
-      }
-      bool ours = false;
-      {
-        std::lock_guard lock(mutex_);
-        ours = sending_.erase(m.id) > 0;
-        if (ours) cancelled_.insert(m.id);
-      }
-      Event e;
-      e.id = m.id;
-      e.text = m.text;
-      if (ours) {
-        // The receiver stopped our transfer.
-        e.type = Event::Type::kOutgoingResult;
-        e.ok = false;
-      } else {
-        // A transfer that never began: the sender's host did not send a
-        // file. Which one it does not say; a request it had accepted stays
-        // open until its time is up.
-        e.type = Event::Type::kIncomingDone;
-        e.why = Utf16ToUtf8(m.text);
-      }
-      Post(std::move(e));
+    case Kind::kFileAbort:
+      OnAbort(m);
       return true;
-    }
-    case Kind::kFileResult: {
-      {
-        std::lock_guard lock(mutex_);
-        sending_.erase(m.id);
-      }
-      Event e;
-      e.type = Event::Type::kOutgoingResult;
-      e.id = m.id;
-      e.ok = m.ok;
-      e.text = m.text;
-      Post(std::move(e));
+    case Kind::kFileResult:
+      OnResult(m);
       return true;
-    }
   }
   why = "protocol error: unexpected message";
   return false;
+}
+
+void Connection::OnText(Message& m) {
+  if (!textTooLong_ && textPieces_.size() + m.text.size() <= kMaxTextUnits) {
+    textPieces_ += m.text;
+  } else {
+    textTooLong_ = true;
+    textPieces_.clear();
+  }
+  if (m.kind == Kind::kTextPart) return;
+  if (textTooLong_) {
+    // Too long to keep: the text is dropped and the user told so.
+    Post(Event::Failed(
+        Event::Type::kIncomingRefused, 0, u"",
+        Failure(HostErrorKind::kBadTransfer, "a text longer than " + std::to_string(kMaxTextUnits) +
+                                                 " characters was dropped")));
+  } else {
+    m.text = std::move(textPieces_);
+    Post(Event::Arrived(std::move(m)));
+  }
+  textPieces_.clear();
+  textTooLong_ = false;
+}
+
+bool Connection::OnOffer(const Message& m, std::string& why) {
+  if (incoming_.count(m.id)) {
+    why = "protocol error: a second offer for transfer " + std::to_string(m.id);
+    return false;
+  }
+  HostError error;
+  std::unique_ptr<IncomingFile> file;
+  if (incoming_.size() >= kMaxIncoming) {
+    error = Failure(HostErrorKind::kTooMany, "files at once");
+  } else {
+    {
+      std::lock_guard lock(verdictMutex_);
+      awaitedOffer_ = m.id;
+      verdict_.reset();
+    }
+    Post(Event::FileOffered(m.id, m.text, m.size));
+    const std::optional<HostError> verdict = AwaitVerdict(m.id);
+    if (!verdict) {
+      why = "the conversation has ended";
+      return false;
+    }
+    error = *verdict;
+    if (!error.failed()) {
+      file = IncomingFile::Open(downloads_, m.text, {m.size, m.sha256}, error);
+    }
+  }
+  if (!file) {
+    Send(AbortMessage(m.id, u"refused: " + Words(error)));
+    Post(Event::Failed(Event::Type::kIncomingRefused, m.id, m.text, error));
+    return true;
+  }
+  Post(Event::Transfer(Event::Type::kIncomingStarted, m.id, file->name(), 0, file->size()));
+  incoming_[m.id].file = std::move(file);
+  return true;
+}
+
+void Connection::Decide(uint32_t id, const HostError& verdict) {
+  {
+    std::lock_guard lock(verdictMutex_);
+    if (id != awaitedOffer_) return;
+    verdict_ = verdict;
+  }
+  verdictReady_.notify_all();
+}
+
+std::optional<HostError> Connection::AwaitVerdict(uint32_t id) {
+  std::unique_lock lock(verdictMutex_);
+  while (!verdict_) {
+    if (stopping_.load()) return std::nullopt;
+    // |stopping_| has no way to wake this wait: look again now and then.
+    verdictReady_.wait_for(lock, std::chrono::milliseconds(50));
+  }
+  std::optional<HostError> verdict = std::exchange(verdict_, std::nullopt);
+  if (awaitedOffer_ == id) awaitedOffer_ = 0;
+  return verdict;
+}
+
+void Connection::OnData(const Message& m) {
+  auto it = incoming_.find(m.id);
+  // Data still in flight after this side stopped a transfer.
+  if (it == incoming_.end()) return;
+  IncomingFile& file = *it->second.file;
+  HostError error;
+  if (m.kind == Kind::kFileData) {
+    error = file.Write(m.data);
+    if (!error.failed()) {
+      PostProgress(Event::Type::kIncomingProgress, m.id, file.name(), file.received(), file.size(),
+                   it->second.percent);
+      return;
+    }
+    // Mid-stream the sender has to stop at once.
+    Send(AbortMessage(m.id, Words(error)));
+  } else {
+    error = file.Finish();
+    // After the end the sender waits for the verdict.
+    Send(error.failed() ? ResultMessage(m.id, false, Words(error))
+                        : ResultMessage(m.id, true, u"stored and verified"));
+  }
+  if (error.failed()) {
+    file.Discard();
+    Post(Event::Failed(Event::Type::kIncomingDone, m.id, file.name(), error));
+  } else {
+    Post(Event::IncomingDone(m.id, file.name(), file.received(), file.size(), file.finalPath()));
+  }
+  incoming_.erase(it);
+}
+
+void Connection::OnAbort(const Message& m) {
+  auto in = incoming_.find(m.id);
+  if (in != incoming_.end()) {
+    // The sender stopped its transfer to us.
+    in->second.file->Discard();
+    Post(Event::Failed(
+        Event::Type::kIncomingDone, m.id, in->second.file->name(),
+        Failure(HostErrorKind::kBadTransfer, "the sender stopped: " + Utf16ToUtf8(m.text))));
+    incoming_.erase(in);
+    return;
+  }
+  bool ours = false;
+  {
+    std::lock_guard lock(mutex_);
+    ours = sending_.erase(m.id) > 0;
+    if (ours) cancelled_.insert(m.id);
+  }
+  if (ours) {
+    // The receiver stopped our transfer.
+    Post(Event::OutgoingResult(m.id, false, m.text));
+  } else {
+    // A transfer that never began: the sender's host did not send a file.
+    // Which one it does not say; a request it had accepted stays open until
+    // its time is up.
+    Post(Event::Failed(Event::Type::kIncomingDone, m.id, u"",
+                       Failure(HostErrorKind::kBadTransfer, Utf16ToUtf8(m.text))));
+  }
+}
+
+void Connection::OnResult(const Message& m) {
+  {
+    std::lock_guard lock(mutex_);
+    sending_.erase(m.id);
+  }
+  Post(Event::OutgoingResult(m.id, m.ok, m.text));
 }
 
 }  // namespace zuvo::chat

@@ -1,9 +1,16 @@
-// One conversation between two hosts over a stream socket. Two threads of
-// its own: the reader splits the stream into messages, receives files
-// straight into the downloads folder and reports everything else as events;
-// the writer sends queued messages ahead of file data, and file data one
-// piece at a time, so a long transfer never holds a text back for more than
-// one piece. The host's own thread only consumes the events.
+// One conversation between two hosts over a stream socket: the chat's
+// transport. Two threads of its own: the reader splits the stream into
+// messages and reports them as events (event_queue.h), writing the files
+// the host lets in straight into the downloads folder; the writer sends
+// queued messages ahead of file data, and file data one piece at a time, so
+// a long transfer never holds a text back for more than one piece.
+//
+// The host's thread consumes the events and judges every file offered: the
+// reader hands an offer over as a kFileOffered event, behind every message
+// that came before it, and reads no further until the host has answered
+// with Decide. So the host has seen the contact's answer to a request
+// before it judges the file that follows it, and the transport itself knows
+// nothing of the plug-in's words.
 #pragma once
 
 #include <atomic>
@@ -19,79 +26,14 @@
 #include <set>
 #include <string>
 #include <thread>
-#include <vector>
 
-#include "host/chat/platform.h"
+#include "host/chat/event_queue.h"
 #include "host/chat/protocol.h"
+#include "host/chat/socket.h"
 #include "host/chat/transfer.h"
+#include "host/common/received_file.h"
 
 namespace zuvo::chat {
-
-struct Event {
-  enum class Type {
-    kLine,              // the user typed |text|
-    kInputEnd,          // the user's input ended
-    kMessage,           // |message| arrived (hello, text, bye)
-    kIncomingStarted,   // a file |name| of |total| bytes is arriving (|id|)
-    kIncomingProgress,  // |done| of |total| bytes have arrived
-    kIncomingDone,      // |ok|: stored as |path|; otherwise |why|
-    kIncomingRefused,   // the contact offered |name| without being asked
-    kOutgoingStarted,   // the offer of |name| (|total| bytes) went out
-    kOutgoingProgress,  // |done| of |total| bytes sent
-    kOutgoingFailed,    // this side could not send |name|: |why|
-    kOutgoingResult,    // the contact's verdict: |ok|, |text|
-    kClosed,            // the connection ended: |ok| when the contact said goodbye, |why|
-  };
-  Type type = Type::kLine;
-  Message message;
-  uint32_t id = 0;
-  uint64_t done = 0;
-  uint64_t total = 0;
-  bool ok = false;
-  std::u16string name;
-  std::u16string text;
-  std::string why;
-  std::filesystem::path path;
-};
-
-// A queue of events from any thread to the host's thread. It counts what
-// its events hold, so a producer can wait for room instead of letting a
-// fast contact pile up work the host has not reached yet.
-class EventQueue {
- public:
-  // What an event holds in memory, as the queue counts it.
-  static size_t Cost(const Event& event);
-
-  void Push(Event event);
-  // Waits up to |timeout| for the next event.
-  std::optional<Event> Pop(std::chrono::milliseconds timeout);
-  // The next event if one is waiting, without blocking.
-  std::optional<Event> TryPop();
-  // Puts |events| back in front of the queue, in their order.
-  void PushFront(std::vector<Event> events);
-  // Counts an event the consumer took but keeps aside, until Release.
-  void Hold(const Event& event);
-  void Release(const Event& event);
-
-  // Waits until the queue holds fewer than |maxEvents| events and
-  // |maxBytes| bytes, or |stop| is set; false when stopped.
-  bool WaitForRoom(size_t maxEvents, size_t maxBytes, const std::atomic<bool>& stop);
-  bool HasRoom(size_t maxEvents, size_t maxBytes) const;
-  size_t queuedBytes() const;
-  // The most the queue ever held, in bytes.
-  size_t peakBytes() const;
-
- private:
-  void Add(size_t cost);
-
-  mutable std::mutex mutex_;
-  std::condition_variable ready_;
-  std::condition_variable room_;
-  std::deque<Event> events_;
-  size_t held_ = 0;  // events kept aside by the consumer
-  size_t bytes_ = 0;
-  size_t peak_ = 0;
-};
 
 // The bounds of one conversation. The reader takes no further message from
 // the contact while the host has kMaxQueuedEvents events or kMaxQueuedBytes
@@ -104,8 +46,8 @@ inline constexpr size_t kMaxUnsentBytes = 4u << 20;
 // as paths, at most kMaxWaitingFiles of them.
 inline constexpr size_t kMaxOpenOutgoing = 4;
 inline constexpr size_t kMaxWaitingFiles = 1024;
-// How long an accepted file request waits for the contact's offer.
-inline constexpr std::chrono::seconds kOfferWait{600};
+// Files arriving at once; a further offer is refused without asking.
+inline constexpr size_t kMaxIncoming = 8;
 
 class Connection {
  public:
@@ -121,21 +63,17 @@ class Connection {
   void SendText(std::u16string_view text);
   void Send(const Message& message);
 
-  // Queues the file at |path|, opened when its turn comes; its transfer
-  // id, or 0 with |why| when too many files are waiting already.
-  uint32_t SendFile(const std::filesystem::path& path, std::string& why);
-  // As SendFile, for the file at |path| inside |sharedFolder|: opened
-  // beneath the shared folder when its turn comes (a file that by then
-  // lies elsewhere, or is gone, fails then), sent as |name|.
+  // Queues the file at |path| inside |sharedFolder|, sent as |name|: opened
+  // beneath the shared folder when its turn comes (a file that by then lies
+  // elsewhere, or is gone, fails then). Its transfer id, or 0 with |error|
+  // when too many files are waiting already.
   uint32_t SendSharedFile(std::u16string path, std::u16string sharedFolder, std::u16string name,
-                          std::string& why);
+                          HostError& error);
 
-  // The local user asked the contact for the file at |path|. One offer of a
-  // file by that name is taken, after the contact's plug-in answered
-  // "Accepted Request, Sending File " + |path| + "..." and within
-  // |offerWait| of that; other offers are refused.
-  void ExpectFile(std::u16string_view path);
-  void SetOfferWait(std::chrono::milliseconds wait) { offerWait_ = wait; }
+  // The host's verdict on the offer |id| (a kFileOffered event): the file
+  // is stored when |verdict| is no failure, else refused with its words.
+  void Decide(uint32_t id, const HostError& verdict);
+  const std::filesystem::path& downloads() const { return downloads_; }
 
   // Bytes queued for the contact and not yet handed to the socket.
   size_t unsent() const;
@@ -156,7 +94,7 @@ class Connection {
     uint32_t id = 0;
     std::u16string name;
     // Opens the file when its turn comes; |file| is open from then on.
-    std::function<std::unique_ptr<OutgoingFile>(std::string& why)> open;
+    std::function<std::unique_ptr<OutgoingFile>(HostError& error)> open;
     std::unique_ptr<OutgoingFile> file;
     bool hashed = false;
     bool offered = false;
@@ -164,23 +102,30 @@ class Connection {
     unsigned percent = 0;
   };
 
+  // Reader thread.
   void ReadLoop();
-  void WriteLoop();
-  // Handles one incoming message on the reader thread; false ends the
-  // connection with |why|.
-  bool OnMessage(Message& message, std::string& why);
-  bool Write(const std::string& bytes);
-  void Queue(std::string bytes);
-  // Queues |out| for sending; 0 with |why| when too many files wait.
-  uint32_t Enqueue(Outgoing out, std::string& why);
   // Waits until the host and the contact have caught up; false on close.
   bool WaitForRoom();
-  // A file request answered by |text| ("Accepted Request, Sending File ...").
-  void NoteAccepted(const std::u16string& text);
-  // Takes the request an offer of |name| answers; false with |why| if none.
-  bool TakeExpected(const std::u16string& name, std::string& why);
+  // One handler per kind of message; false ends the connection with |why|.
+  bool OnMessage(Message& message, std::string& why);
+  void OnText(Message& message);
+  bool OnOffer(const Message& message, std::string& why);
+  void OnData(const Message& message);
+  void OnAbort(const Message& message);
+  void OnResult(const Message& message);
+  // Waits for the host's verdict on the offer |id|; nothing on close.
+  std::optional<HostError> AwaitVerdict(uint32_t id);
+  // Cuts off the files still arriving.
+  void DiscardIncoming();
+
+  // Writer thread.
+  void WriteLoop();
+  bool Write(const std::string& bytes);
   // One step of |out|; false when the transfer is over (done or failed).
   bool TransferStep(Outgoing& out);
+  bool FailTransfer(Outgoing& out, const HostError& error);
+
+  void Queue(std::string bytes);
   void Post(Event event) { events_.Push(std::move(event)); }
   // Posts a progress event of |type| when the whole percent of |done| out
   // of |total| differs from |lastPercent|, which it then updates.
@@ -196,16 +141,11 @@ class Connection {
   std::atomic<bool> stopping_{false};
   std::atomic<bool> readerWaiting_{false};
 
-  // The files asked for, under expectedMutex_.
-  struct Expected {
-    std::u16string path;
-    std::u16string name;
-    bool accepted = false;
-    std::chrono::steady_clock::time_point deadline;
-  };
-  std::mutex expectedMutex_;
-  std::deque<Expected> expected_;
-  std::chrono::milliseconds offerWait_ = kOfferWait;
+  // The host's verdict on the offer the reader waits for, under verdictMutex_.
+  std::mutex verdictMutex_;
+  std::condition_variable verdictReady_;
+  uint32_t awaitedOffer_ = 0;
+  std::optional<HostError> verdict_;
 
   // Writer state, under mutex_.
   mutable std::mutex mutex_;

@@ -17,9 +17,9 @@
 #include "base/text.h"
 #include "host/chat/chat_host.h"
 #include "host/chat/chat_main.h"
-#include "host/chat/transfer.h"
+#include "host/chat/plugin_loader.h"
 #include "host/common/command_line.h"
-#include "host/common/plugin_loader.h"
+#include "host/common/path_text.h"
 #include "host/common/settings_key.h"
 
 namespace zuvo::chat {
@@ -81,10 +81,7 @@ class DemoUser : public ChatOutput {
 
   void Type(const std::string& line) {
     Print(name_ + "> " + line);
-    Event e;
-    e.type = Event::Type::kLine;
-    e.text = Utf8ToUtf16(line);
-    events.Push(std::move(e));
+    events.Push(Event::Line(Utf8ToUtf16(line)));
   }
 
   EventQueue events;

@@ -1,6 +1,6 @@
 #include <charconv>
 
-#include "host/chat/platform.h"
+#include "host/chat/socket.h"
 
 namespace zuvo::chat {
 

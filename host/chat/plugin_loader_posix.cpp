@@ -1,4 +1,4 @@
-#include "host/common/plugin_loader.h"
+#include "host/chat/plugin_loader.h"
 #include "host/form/terminal_form.h"
 
 namespace zuvo {

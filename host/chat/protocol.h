@@ -15,7 +15,7 @@
 #include <string>
 #include <string_view>
 
-#include "host/chat/checksum.h"
+#include "host/common/checksum.h"
 
 namespace zuvo::chat {
 

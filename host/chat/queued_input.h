@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "host/chat/connection.h"
+#include "host/chat/event_queue.h"
 
 namespace zuvo::chat {
 

@@ -1,13 +1,10 @@
-// The platform services of the chat: a TCP stream between the two hosts,
-// the no-overwrite rename that publishes a received file, and whether the
-// output is a terminal. Variants: chat_platform_posix.cpp (BSD sockets).
+// The chat's connection between the two hosts: a TCP stream, listened for
+// or connected to. Variants: socket_posix.cpp (BSD sockets) and
+// socket_win32.cpp (Winsock), both through socket_common.h.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
-#include <filesystem>
-#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -48,23 +45,5 @@ class Listener {
 
 std::unique_ptr<Listener> Listen(const Endpoint& endpoint, std::string& why);
 std::unique_ptr<StreamSocket> Connect(const Endpoint& endpoint, std::string& why);
-
-enum class MoveResult { kMoved, kExists, kFailed };
-// Renames |from| to |to| only when nothing exists under |to|, atomically:
-// a file that appears there meanwhile is never replaced.
-MoveResult MoveNoReplace(const std::filesystem::path& from, const std::filesystem::path& to,
-                         std::string& why);
-
-// std::fopen for a path in the platform's own file-name form. An "x" in
-// |mode| creates the file exclusively: it fails when the name exists.
-std::FILE* OpenFile(const std::filesystem::path& path, const char* mode);
-
-// Calls |handler| (on a thread of its own) when the user interrupts the
-// program (Ctrl-C, or a request to terminate); a second interrupt ends the
-// program at once. Call it before starting other threads.
-void OnInterrupt(std::function<void()> handler);
-
-// Whether standard output is a terminal (progress bars redraw in place).
-bool StdoutIsTerminal();
 
 }  // namespace zuvo::chat

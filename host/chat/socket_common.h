@@ -18,7 +18,7 @@
 #include <memory>
 #include <string>
 
-#include "host/chat/platform.h"
+#include "host/chat/socket.h"
 
 namespace zuvo::chat::sockets {
 

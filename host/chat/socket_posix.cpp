@@ -1,19 +1,15 @@
+// The chat's connection on BSD sockets.
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
-#include <pthread.h>
-#include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
-#include <thread>
 
-#include "host/chat/platform.h"
+#include "host/chat/socket.h"
 #include "host/chat/socket_common.h"
 
 namespace zuvo::chat {
@@ -97,50 +93,5 @@ std::unique_ptr<Listener> Listen(const Endpoint& endpoint, std::string& why) {
 std::unique_ptr<StreamSocket> Connect(const Endpoint& endpoint, std::string& why) {
   return sockets::ConnectTo<PosixNet>(endpoint, why);
 }
-
-MoveResult MoveNoReplace(const std::filesystem::path& from, const std::filesystem::path& to,
-                         std::string& why) {
-  if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) {
-    return MoveResult::kMoved;
-  }
-  if (errno == EEXIST) return MoveResult::kExists;
-  if (errno != EINVAL && errno != ENOSYS) {
-    why = ErrnoText("rename");
-    return MoveResult::kFailed;
-  }
-  // File systems without the no-replace rename: a hard link fails the same
-  // way when the name is taken.
-  if (link(from.c_str(), to.c_str()) != 0) {
-    if (errno == EEXIST) return MoveResult::kExists;
-    why = ErrnoText("link");
-    return MoveResult::kFailed;
-  }
-  unlink(from.c_str());
-  return MoveResult::kMoved;
-}
-
-std::FILE* OpenFile(const std::filesystem::path& path, const char* mode) {
-  return std::fopen(path.c_str(), mode);
-}
-
-void OnInterrupt(std::function<void()> handler) {
-  // The signals wait for this thread alone; every thread started later
-  // inherits the blocked mask.
-  sigset_t set;
-  sigemptyset(&set);
-  sigaddset(&set, SIGINT);
-  sigaddset(&set, SIGTERM);
-  sigaddset(&set, SIGHUP);
-  pthread_sigmask(SIG_BLOCK, &set, nullptr);
-  std::thread([set, handler = std::move(handler)] {
-    int signal = 0;
-    for (int count = 0; sigwait(&set, &signal) == 0; ++count) {
-      if (count > 0) std::_Exit(128 + signal);
-      handler();
-    }
-  }).detach();
-}
-
-bool StdoutIsTerminal() { return isatty(STDOUT_FILENO) == 1; }
 
 }  // namespace zuvo::chat

@@ -12,8 +12,8 @@
 
 #include "base/text.h"
 #include "host/chat/chat_host.h"
-#include "host/chat/transfer.h"
 #include "host/common/drop_file.h"
+#include "host/common/path_text.h"
 #include "host/common/settings_key.h"
 #include "support/settings_test_support.h"
 #include "support/socket_pair.h"
@@ -86,21 +86,23 @@ class Lines : public ChatOutput {
   std::vector<std::string> lines;
 };
 
-Event Incoming(const std::u16string& text) {
-  Event e;
-  e.type = Event::Type::kMessage;
-  e.message = TextMessage(text);
+Event Incoming(const std::u16string& text) { return Event::Arrived(TextMessage(text)); }
+
+// The contact's next event; the contact lets in every file offered.
+std::optional<Event> ContactEvent(Connection& contact, EventQueue& q) {
+  std::optional<Event> e = q.Pop(10s);
+  if (e && e->type == Event::Type::kFileOffered) contact.Decide(e->id, HostError{});
   return e;
 }
 
 // What the contact received before a marker text that the host's connection
 // sends now, after everything the host queued so far: texts arrive in order.
-std::vector<Event> UntilMarker(Connection& host, EventQueue& q) {
+std::vector<Event> UntilMarker(Connection& host, Connection& contact, EventQueue& q) {
   static unsigned n = 0;
   const std::u16string marker = u"marker " + DecimalText(++n);
   host.SendText(marker);
   std::vector<Event> out;
-  while (std::optional<Event> e = q.Pop(10s)) {
+  while (std::optional<Event> e = ContactEvent(contact, q)) {
     if (e->type == Event::Type::kMessage && e->message.text == marker) return out;
     out.push_back(*e);
   }
@@ -148,8 +150,7 @@ TEST(ChatHostDropFile, SendsOnlyWhatItsOwnPluginNamedInsideTheShare) {
   ChatHost host(driver, *store, connection, hostEvents, out, u"Bob");
   ASSERT_TRUE(host.Start());
   const std::u16string s = TextFromPath(share) + u"/";
-  contact.ExpectFile(s + u"ok.txt");
-  ASSERT_EQ(UntilMarker(connection, contactEvents).size(), 1u);  // the host's hello
+  ASSERT_EQ(UntilMarker(connection, contact, contactEvents).size(), 1u);  // the host's hello
 
   {
     SCOPED_TRACE("a reply whose path smuggles a second command line");
@@ -161,7 +162,7 @@ TEST(ChatHostDropFile, SendsOnlyWhatItsOwnPluginNamedInsideTheShare) {
     EXPECT_TRUE(host.Handle(Incoming(u"\x12rfile" + s + u"ok.txt")));
     std::vector<Event> seen;
     while (Count(seen, Event::Type::kIncomingDone) < 6) {
-      std::optional<Event> e = contactEvents.Pop(10s);
+      std::optional<Event> e = ContactEvent(contact, contactEvents);
       if (!e) break;
       seen.push_back(*e);
     }
@@ -191,7 +192,7 @@ TEST(ChatHostDropFile, SendsOnlyWhatItsOwnPluginNamedInsideTheShare) {
   {
     SCOPED_TRACE("a command line in the contact's own text is only shown");
     EXPECT_TRUE(host.Handle(Incoming(u"look:\n#/dropfile " + s + u"ok.txt")));
-    const std::vector<Event> seen = UntilMarker(connection, contactEvents);
+    const std::vector<Event> seen = UntilMarker(connection, contact, contactEvents);
     EXPECT_TRUE(seen.empty());
     EXPECT_TRUE(out.Has("contact: look:"));
     EXPECT_TRUE(out.Has("         #/dropfile " + share.string() + "/ok.txt"));
@@ -200,13 +201,10 @@ TEST(ChatHostDropFile, SendsOnlyWhatItsOwnPluginNamedInsideTheShare) {
     SCOPED_TRACE("the plug-in's answer to its own echoed request is never sent");
     driver.plugin_.notified.clear();
     driver.plugin_.reply = u"Accepted Request, Sending File x...\n#/dropfile " + s + u"ok.txt";
-    Event typed;
-    typed.type = Event::Type::kLine;
-    typed.text = u"/xrfile " + s + u"ok.txt";
-    EXPECT_TRUE(host.Handle(typed));
+    EXPECT_TRUE(host.Handle(Event::Line(u"/xrfile " + s + u"ok.txt")));
     ASSERT_EQ(driver.plugin_.notified.size(), 1u);  // the echo
     EXPECT_EQ(driver.plugin_.notified[0], u"rfile|" + s + u"ok.txt");
-    const std::vector<Event> seen = UntilMarker(connection, contactEvents);
+    const std::vector<Event> seen = UntilMarker(connection, contact, contactEvents);
     ASSERT_EQ(seen.size(), 1u);  // only the request itself
     EXPECT_EQ(seen[0].message.text, u"\x12rfile" + s + u"ok.txt");
     EXPECT_TRUE(out.Has("answered its own request; not sent"));
@@ -300,21 +298,25 @@ TEST(ChatHostText, ShowsABoundedPartOfAHugeText) {
 TEST(ChatHostDropFile, EmptyOrUnreadableShareSendsNothing) {
   TempDir dir;
   WriteFileBytes(dir.path() / "f.txt", "x");
+  const std::u16string file = TextFromPath(dir.path() / "f.txt");
+  const std::u16string folder = TextFromPath(dir.path());
   struct Case {
     const char* what;
-    fs::path share;
-  } cases[] = {{"no shared folder", ""},
-               {"missing folder", dir.path() / "gone"},
-               {"a file as the share", dir.path() / "f.txt"}};
+    std::u16string share;
+    std::u16string path;
+    HostErrorKind kind;
+  } cases[] = {
+      {"no shared folder", u"", file, HostErrorKind::kNoSharedFolder},
+      {"missing folder", folder + u"/gone", folder + u"/gone/f.txt", HostErrorKind::kNotFound},
+      {"a file as the share", file, file, HostErrorKind::kNotFound},
+      {"the file's own folder", folder, file, HostErrorKind::kNone},
+      {"a trailing separator and a dot", folder + u"/", folder + u"/./f.txt", HostErrorKind::kNone},
+  };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    std::string why;
-    EXPECT_FALSE(InsideSharedFolder(dir.path() / "f.txt", c.share, why));
-    EXPECT_FALSE(why.empty());
+    SharedFile opened;
+    EXPECT_EQ(OpenInsideSharedFolder(c.path, c.share, opened).kind, c.kind);
   }
-  std::string why;
-  EXPECT_TRUE(InsideSharedFolder(dir.path() / "f.txt", dir.path(), why)) << why;
-  EXPECT_TRUE(InsideSharedFolder(dir.path() / "./f.txt", dir.path() / "", why)) << why;
 }
 
 }  // namespace

@@ -2,9 +2,9 @@
 
 #include <random>
 
-#include "host/chat/checksum.h"
-#include "host/chat/platform.h"
 #include "host/chat/protocol.h"
+#include "host/chat/socket.h"
+#include "host/common/checksum.h"
 
 namespace zuvo::chat {
 namespace {

@@ -4,7 +4,7 @@
 #include <memory>
 #include <utility>
 
-#include "host/chat/platform.h"
+#include "host/chat/socket.h"
 
 namespace zuvo::testing {
 
