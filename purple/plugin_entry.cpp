@@ -20,7 +20,6 @@ std::unique_ptr<PurpleHost> g_host;
 
 gboolean PluginLoad(PurplePlugin* plugin) {
   try {
-    PurpleHost::AddPreferences();
     auto host = std::make_unique<PurpleHost>(plugin);
     if (!host->Start()) return FALSE;
     g_host = std::move(host);
@@ -56,42 +55,53 @@ PurplePluginPrefFrame* PreferenceFrame(PurplePlugin*) {
   return frame;
 }
 
-PurplePluginUiInfo g_prefsInfo = {PreferenceFrame, 0, nullptr, nullptr, nullptr, nullptr, nullptr};
+PurplePluginUiInfo g_prefsInfo = {
+    .get_plugin_pref_frame = PreferenceFrame,
+    .page_num = 0,
+    .frame = nullptr,
+    ._purple_reserved1 = nullptr,
+    ._purple_reserved2 = nullptr,
+    ._purple_reserved3 = nullptr,
+    ._purple_reserved4 = nullptr,
+};
 
 PurplePluginInfo g_info = {
-    PURPLE_PLUGIN_MAGIC,
-    PURPLE_MAJOR_VERSION,
-    PURPLE_MINOR_VERSION,
-    PURPLE_PLUGIN_STANDARD,
-    nullptr,  // no UI requirement: Pidgin and Finch alike
-    0,
-    nullptr,
-    PURPLE_PRIORITY_DEFAULT,
-    const_cast<char*>("core-zuvo-file-sharing"),
-    const_cast<char*>("Zuvo File Sharing"),
-    const_cast<char*>("2.0"),
-    const_cast<char*>("Share a folder with your contacts in IM conversations."),
-    const_cast<char*>(
+    .magic = PURPLE_PLUGIN_MAGIC,
+    .major_version = PURPLE_MAJOR_VERSION,
+    .minor_version = PURPLE_MINOR_VERSION,
+    .type = PURPLE_PLUGIN_STANDARD,
+    .ui_requirement = nullptr,  // none: Pidgin and Finch alike
+    .flags = 0,
+    .dependencies = nullptr,
+    .priority = PURPLE_PRIORITY_DEFAULT,
+    .id = const_cast<char*>("core-zuvo-file-sharing"),
+    .name = const_cast<char*>("Zuvo File Sharing"),
+    .version = const_cast<char*>("2.0"),
+    .summary = const_cast<char*>("Share a folder with your contacts in IM conversations."),
+    .description = const_cast<char*>(
         "Your contacts who run Zuvo File Sharing too can list, search and fetch the files of "
         "the folder you share, and you theirs, with the commands /xrlist, /xrfile, /xrfolder, "
         "/xrfolders and /xrsearch. /xron, /xroff, /xrstatus, /xrstats and /xroptions control "
         "your own sharing. Only your buddies are answered unless you allow everyone."),
-    const_cast<char*>("Zuvo File Sharing"),
-    const_cast<char*>(""),
-    PluginLoad,
-    PluginUnload,
-    nullptr,
-    nullptr,
-    nullptr,
-    &g_prefsInfo,
-    nullptr,
-    nullptr,
-    nullptr,
-    nullptr,
-    nullptr,
+    .author = const_cast<char*>("Zuvo File Sharing"),
+    .homepage = const_cast<char*>(""),
+    .load = PluginLoad,
+    .unload = PluginUnload,
+    .destroy = nullptr,
+    .ui_info = nullptr,
+    .extra_info = nullptr,
+    .prefs_info = &g_prefsInfo,
+    .actions = nullptr,
+    ._purple_reserved1 = nullptr,
+    ._purple_reserved2 = nullptr,
+    ._purple_reserved3 = nullptr,
+    ._purple_reserved4 = nullptr,
 };
 
-void InitPlugin(PurplePlugin*) {}
+// Called once when libpurple probes the plug-in, before any load: the
+// preferences exist from then on, with their defaults, so the client's
+// plug-in dialog shows them before the plug-in is first enabled.
+void InitPlugin(PurplePlugin*) { PurpleHost::AddPreferences(); }
 
 }  // namespace
 }  // namespace zuvo::purple

@@ -1,24 +1,16 @@
 #include "purple/purple_host.h"
 
-#include <fcntl.h>
 #include <glib/gstdio.h>
 #include <unistd.h>
 
 #include <random>
 
-#include "base/plugin_error.h"
 #include "base/text.h"
-#include "core/px_plugin_const.h"
-#include "files/shared_file.h"
-#include "host/chat/platform.h"
-#include "host/chat/transfer.h"
 #include "host/common/drop_file.h"
-#include "host/common/idle_event_pump.h"
 #include "host/common/notice_text.h"
 #include "host/common/path_text.h"
-#include "host/common/toast_window_posix.h"
+#include "host/common/reply_limit.h"
 #include "purple/purple_form_view.h"
-#include "purple/reply_limit.h"
 
 extern "C" {
 #include <account.h>
@@ -35,8 +27,6 @@ extern "C" {
 namespace zuvo::purple {
 namespace {
 
-// How long after asking a contact its replies are shown.
-constexpr auto kReplyWindow = std::chrono::minutes(10);
 // Files kept open for transfers in progress.
 constexpr size_t kMaxOutgoing = 32;
 // Whole texts waiting for the main loop.
@@ -60,20 +50,14 @@ class Prefs : public PrefsStore {
   }
 };
 
-// The plug-in's message boxes as the client's own notices.
-class NoticeBox : public MessageBoxSeam {
- public:
-  explicit NoticeBox(PurplePlugin* plugin) : plugin_(plugin) {}
-  void Show(const std::u16string& text, const std::u16string& title) override {
-    const std::string t = Utf16ToUtf8(title);
-    const std::string m = Utf16ToUtf8(text);
-    purple_notify_message(plugin_, PURPLE_NOTIFY_MSG_INFO, t.c_str(), m.c_str(), nullptr, nullptr,
-                          nullptr);
-  }
-
- private:
-  PurplePlugin* plugin_;
-};
+// What the session decides for this host: requests pass the request gate,
+// and answers are shown only to the user who asked lately.
+SessionRules Rules() {
+  SessionRules rules;
+  rules.gateRequests = true;
+  rules.replyWindow = PluginSession::kReplyWindow;
+  return rules;
+}
 
 uint32_t NewMessageId() {
   static std::mt19937 random{std::random_device{}()};
@@ -104,9 +88,9 @@ std::string DownloadsFolder() {
   return folder && *folder ? folder : DefaultDownloadsFolder();
 }
 
-bool IsListing(const std::u16string& code) {
-  return EqualsIgnoreCase(code, u"rlist") || EqualsIgnoreCase(code, u"rfldr") ||
-         EqualsIgnoreCase(code, u"rflds") || EqualsIgnoreCase(code, u"rsrch");
+std::string Asked(const Notification& request) {
+  return PrintableText(request.code) +
+         (request.argument.empty() ? "" : " " + PrintableText(request.argument));
 }
 
 }  // namespace
@@ -116,23 +100,9 @@ PurpleHost::PurpleHost(PurplePlugin* plugin)
       prefs_(std::make_unique<Prefs>()),
       registry_(CreatePrefsRegistry(*prefs_)),
       formView_(std::make_unique<PurpleFormView>(plugin)),
-      messageBox_(std::make_unique<NoticeBox>(plugin)),
-      fileSystem_(CreatePlatformFileSystem()),
-      eventPump_(std::make_unique<IdleEventPump>()) {
-  Platform platform;
-  platform.registry = registry_.get();
-  platform.messageBox = messageBox_.get();
-  platform.formView = formView_.get();
-  platform.windowMessages = &windowMessages_;
-  platform.fileSystem = fileSystem_.get();
-  platform.eventPump = eventPump_.get();
-  server_ = std::make_unique<PluginServer>(platform);
-  formView_->SetServer(server_.get());
-  plugin_object_ = std::make_unique<beta>(*server_);
-  // Requests are answered from the main loop's own callbacks, so nothing is
-  // pumped from inside them; toasts are kept until the call that raised them
-  // returns.
-  OpenToastWindow(windowMessages_, [this](ToastSeen toast) { toasts_.push_back(toast.message); });
+      driver_(std::make_unique<InProcessPluginDriver>(*registry_, formView_.get())),
+      session_(std::make_unique<PluginSession>(*driver_, Rules())) {
+  formView_->SetServer(&driver_->server());
 }
 
 PurpleHost::~PurpleHost() {
@@ -145,10 +115,9 @@ PurpleHost::~PurpleHost() {
   purple_prefs_disconnect_by_handle(plugin_);
   FinishDownloads();
   while (!outgoing_.empty()) DropOutgoing(outgoing_.begin());
-  for (auto& [xfer, download] : downloads_) {
-    g_unlink(download.tempPath.c_str());
-    purple_xfer_unref(xfer);
-  }
+  // Transfers still running leave nothing: their files go with them.
+  for (auto& [xfer, download] : downloads_) purple_xfer_unref(xfer);
+  downloads_.clear();
   formView_.reset();
   purple_request_close_with_handle(plugin_);
   purple_notify_close_with_handle(plugin_);
@@ -166,30 +135,23 @@ void PurpleHost::AddPreferences() {
 }
 
 bool PurpleHost::Start() {
-  beta& p = *plugin_object_;
-  bool ok = false;
-  CallStatus status = CallContract([&] { return p.Initialize(1, u"", nullptr); }, ok);
-  ShowRaised(nullptr);
-  if (status.failed() || !ok) {
-    purple_debug_error("zuvo-file-sharing", "Initialize failed: %s\n", status.description.c_str());
+  const PluginSession::Started started = session_->Start(u"");
+  ShowRaised(nullptr, started.raised);
+  if (started.failure != PluginSession::Started::Failure::kNone) {
+    purple_debug_error("zuvo-file-sharing", "the plug-in did not start: %s\n",
+                       started.status.failed() ? started.status.description.c_str()
+                       : started.failure == PluginSession::Started::Failure::kInitialize
+                           ? "Initialize answered False"
+                           : "it did not publish its commands");
     return false;
   }
-  std::u16string name;
-  int32_t count = 0, tags = 0;
-  status = CallContract([&] { return p.GetPublishInfo(name, count, tags); }, ok);
-  if (status.failed() || !ok) return false;
-  for (int32_t i = 1; i <= count && i <= 100; ++i) {
-    std::u16string title, value, help;
-    Variant v;
-    if (CallContract([&] { return p.GetPublishCommandInfo(i, title, value, help); }, v).failed() ||
-        value.empty()) {
-      continue;
-    }
-    const std::string word = Utf16ToUtf8(value);
-    gchar* helpText = g_markup_printf_escaped(
-        help.empty() ? "%s:  %s." : "%s &lt;%s&gt;:  %s.", word.c_str(),
-        help.empty() ? Utf16ToUtf8(title).c_str() : Utf16ToUtf8(help).c_str(),
-        Utf16ToUtf8(title).c_str());
+  for (const CommandInfo& c : session_->commands()) {
+    const std::string word = Utf16ToUtf8(c.value);
+    const std::string title = Utf16ToUtf8(c.name);
+    gchar* helpText = c.help.empty()
+                          ? g_markup_printf_escaped("%s:  %s.", word.c_str(), title.c_str())
+                          : g_markup_printf_escaped("%s &lt;%s&gt;:  %s.", word.c_str(),
+                                                    Utf16ToUtf8(c.help).c_str(), title.c_str());
     const PurpleCmdId id = purple_cmd_register(
         word.c_str(), "s", PURPLE_CMD_P_PLUGIN,
         static_cast<PurpleCmdFlag>(PURPLE_CMD_FLAG_IM | PURPLE_CMD_FLAG_ALLOW_WRONG_ARGS), nullptr,
@@ -197,18 +159,19 @@ bool PurpleHost::Start() {
     g_free(helpText);
     if (id) commands_.push_back(id);
   }
-  purple_signal_connect(purple_conversations_get_handle(), "receiving-im-msg", plugin_,
-                        PURPLE_CALLBACK(OnReceivingIm), this);
-  purple_signal_connect(purple_xfers_get_handle(), "file-recv-request", plugin_,
-                        PURPLE_CALLBACK(OnFileRecvRequest), this);
-  purple_signal_connect(purple_xfers_get_handle(), "file-recv-complete", plugin_,
-                        PURPLE_CALLBACK(OnFileRecvComplete), this);
-  purple_signal_connect(purple_xfers_get_handle(), "file-recv-cancel", plugin_,
-                        PURPLE_CALLBACK(OnFileRecvCancel), this);
-  purple_signal_connect(purple_xfers_get_handle(), "file-send-complete", plugin_,
-                        PURPLE_CALLBACK(OnFileSendEnded), this);
-  purple_signal_connect(purple_xfers_get_handle(), "file-send-cancel", plugin_,
-                        PURPLE_CALLBACK(OnFileSendEnded), this);
+  void* conversations = purple_conversations_get_handle();
+  void* xfers = purple_xfers_get_handle();
+  purple_signal_connect(conversations, "receiving-im-msg", plugin_, PURPLE_CALLBACK(OnReceivingIm),
+                        this);
+  purple_signal_connect(xfers, "file-recv-request", plugin_, PURPLE_CALLBACK(OnFileRecvRequest),
+                        this);
+  purple_signal_connect(xfers, "file-recv-complete", plugin_, PURPLE_CALLBACK(OnFileRecvComplete),
+                        this);
+  purple_signal_connect(xfers, "file-recv-cancel", plugin_, PURPLE_CALLBACK(OnFileRecvCancel),
+                        this);
+  purple_signal_connect(xfers, "file-send-complete", plugin_, PURPLE_CALLBACK(OnFileSendEnded),
+                        this);
+  purple_signal_connect(xfers, "file-send-cancel", plugin_, PURPLE_CALLBACK(OnFileSendEnded), this);
   for (const char* pref : {kPrefSharedFolder, kPrefStartOn, kPrefSubFolders}) {
     purple_prefs_connect_callback(plugin_, pref, OnSettingChanged, this);
   }
@@ -228,7 +191,8 @@ gboolean PurpleHost::OnReloadSettings(void* data) {
   self->reloadSource_ = 0;
   // The shared folder and the sub-folders switch count at once, as after
   // Apply; "Start On" counts from the next start, as for the add-on.
-  if (self->server_->HolderLoaded()) self->server_->Holder()->LoadSettings();
+  PluginServer& server = self->driver_->server();
+  if (server.HolderLoaded()) server.Holder()->LoadSettings();
   return G_SOURCE_REMOVE;
 }
 
@@ -245,55 +209,40 @@ void PurpleHost::RunCommand(PurpleConversation* conv, const std::string& word,
                             const std::string& arg) {
   PurpleAccount* account = purple_conversation_get_account(conv);
   const std::string who = purple_conversation_get_name(conv);
-  std::u16string sResult;
-  bool result = false;
-  const CallStatus status = CallContract(
-      [&] {
-        return plugin_object_->ParseCommand(u"/" + Utf8ToUtf16(word), Utf8ToUtf16(arg), nullptr,
-                                            sResult);
-      },
-      result);
-  ShowRaised(conv);
-  if (status.failed()) {
-    SystemLine(conv, "Zuvo File Sharing: the command failed (" + status.description + ").");
+  const PluginSession::Typed typed =
+      session_->Command(ContactKey(account, who), Utf8ToUtf16(who), u"/" + Utf8ToUtf16(word),
+                        Utf8ToUtf16(arg), Clock::now());
+  ShowRaised(conv, typed.raised);
+  if (typed.status.failed()) {
+    SystemLine(conv, "Zuvo File Sharing: the command failed (" + typed.status.description + ").");
     return;
   }
-  if (!result || sResult.empty()) return;
-  if (sResult[0] != kMarker) {
-    SendText(account, who, sResult);
+  if (typed.send.empty()) return;
+  if (!SendText(account, who, typed.send)) {
+    if (typed.request) {
+      SystemLine(conv, "Zuvo File Sharing: not asked, the account is not connected.");
+    }
     return;
   }
-  const std::u16string code = sResult.substr(1, 5);
-  const std::u16string rest = sResult.size() > 6 ? sResult.substr(6) : u"";
-  const std::string key = ContactKey(account, who);
-  asked_[key] = Clock::now();
-  if (EqualsIgnoreCase(code, u"rfile")) awaited_.Expect(key, rest, Clock::now());
-  if (!SendText(account, who, sResult)) {
-    SystemLine(conv, "Zuvo File Sharing: not asked, the account is not connected.");
-    return;
-  }
-  SystemLine(conv, "Zuvo File Sharing: asked " + who + ": " + PrintableText(code) +
-                       (rest.empty() ? "" : " " + PrintableText(rest)));
-  // As the add-on does, the plug-in gets its own request back once and
-  // takes it as its echo; whatever it answers to it is not sent.
-  std::u16string echoReply;
-  CallContract(
-      [&] {
-        return plugin_object_->ReceiveNotify(code, rest, Utf8ToUtf16(who), nullptr, echoReply);
-      },
-      result);
-  ShowRaised(conv);
+  if (typed.request)
+    SystemLine(conv, "Zuvo File Sharing: asked " + who + ": " + Asked(*typed.request));
 }
 
-void PurpleHost::ShowRaised(PurpleConversation* conv) {
-  for (const std::u16string& toast : std::exchange(toasts_, {})) {
+void PurpleHost::ShowRaised(PurpleConversation* conv, const Raised& raised) {
+  for (const ToastSeen& toast : raised.toasts) {
     std::string line = "Zuvo File Sharing:";
-    for (const std::u16string& l : SplitLines(toast)) line += " " + PrintableText(l);
+    for (const std::u16string& l : SplitLines(toast.message)) line += " " + PrintableText(l);
     if (conv) {
       SystemLine(conv, line);
     } else {
       purple_notify_info(plugin_, "Zuvo File Sharing", line.c_str(), nullptr);
     }
+  }
+  for (const MessageBoxSeen& box : raised.messageBoxes) {
+    const std::string title = Utf16ToUtf8(box.title);
+    const std::string text = Utf16ToUtf8(box.text);
+    purple_notify_message(plugin_, PURPLE_NOTIFY_MSG_INFO, title.c_str(), text.c_str(), nullptr,
+                          nullptr, nullptr);
   }
 }
 
@@ -347,15 +296,18 @@ bool PurpleHost::Receive(PurpleAccount* account, const std::string& sender,
     purple_debug_warning("zuvo-file-sharing", "text from %s dropped: %s\n", sender.c_str(),
                          r.why.c_str());
   } else if (r.kind == Reassembler::Result::Kind::kComplete) {
-    // Answered from the main loop, not from inside the protocol's reader.
-    // The queue empties on the loop's next turn; a flood that fills it
-    // before that loses its newest texts.
+    // The session hears the text now, in the order of the stream, so that
+    // an answer that a file is on its way counts before the file's offer;
+    // it is shown or answered from the main loop, not from inside the
+    // protocol's reader. The queue empties on the loop's next turn; a flood
+    // that fills it before that loses its newest texts.
+    PluginSession::Heard heard = session_->Hear(key, r.text, Clock::now());
     if (queued_.size() >= kMaxQueued) {
       purple_debug_warning("zuvo-file-sharing", "too many texts at once; one from %s dropped\n",
                            sender.c_str());
       return true;
     }
-    queued_.push_back({account, sender, std::move(r.text)});
+    queued_.push_back({account, sender, std::move(r.text), std::move(heard)});
     if (!queuedSource_) queuedSource_ = g_idle_add(OnQueued, this);
   }
   return true;
@@ -366,91 +318,62 @@ gboolean PurpleHost::OnQueued(void* data) {
   self->queuedSource_ = 0;
   std::vector<Arrived> queued = std::exchange(self->queued_, {});
   for (Arrived& a : queued) {
-    if (AccountAlive(a.account)) self->HandleText(a.account, a.sender, a.text);
+    if (!AccountAlive(a.account)) continue;
+    PurpleConversation* conv = ConversationWith(a.account, a.sender);
+    switch (a.heard.kind) {
+      case PluginSession::Heard::Kind::kRequest:
+        self->AnswerRequest(a.account, a.sender, a.heard.request);
+        break;
+      case PluginSession::Heard::Kind::kAnswer:
+        for (const std::u16string& line : SplitLines(a.text)) SystemLine(conv, PrintableText(line));
+        break;
+      case PluginSession::Heard::Kind::kUnasked:
+        SystemLine(conv, "Zuvo File Sharing: " + a.sender +
+                             " sent a file-sharing reply that was not asked for; not shown.");
+        break;
+    }
   }
   return FALSE;
 }
 
-void PurpleHost::HandleText(PurpleAccount* account, const std::string& sender,
-                            const std::u16string& text) {
-  if (!text.empty() && text[0] == kMarker) {
-    AnswerRequest(account, sender, text);
-  } else {
-    ShowReply(account, sender, text);
-  }
-}
-
 void PurpleHost::AnswerRequest(PurpleAccount* account, const std::string& sender,
-                               const std::u16string& request) {
-  const std::u16string code = request.substr(1, 5);
-  const std::u16string arg = request.size() > 6 ? request.substr(6) : u"";
-  const std::string asked = PrintableText(code) + (arg.empty() ? "" : " " + PrintableText(arg));
+                               const Notification& request) {
   const std::string key = ContactKey(account, sender);
-  const bool listing = IsListing(code);
   const bool trusted = Trusted(account, sender);
-  const RequestGate::Decision d = gate_.Admit(key, trusted, listing, Clock::now());
-  switch (d.verdict) {
+  const PluginSession::Admission admission = session_->Admit(key, trusted, request, Clock::now());
+  PurpleConversation* conv = ConversationWith(account, sender);
+  if (!admission.reply.empty()) SendText(account, sender, std::u16string(admission.reply));
+  switch (admission.verdict) {
     case RequestGate::Verdict::kAnswer:
       break;
     case RequestGate::Verdict::kStranger:
-      SystemLine(ConversationWith(account, sender),
-                 "Zuvo File Sharing: " + sender + ", who is not in your buddy list, asked for " +
-                     asked + "; not answered.");
+      SystemLine(conv, "Zuvo File Sharing: " + sender +
+                           ", who is not in your buddy list, asked for " + Asked(request) +
+                           "; not answered.");
       return;
     case RequestGate::Verdict::kTooFast:
-      if (d.first) {
-        SystemLine(
-            ConversationWith(account, sender),
-            "Zuvo File Sharing: " + sender + " asks too often; requests are ignored for a moment.");
-        // A stranger gets no answer at all, not even this one.
-        if (trusted) {
-          SendText(account, sender, u"Too many requests, please wait a moment and ask again");
-        }
+      if (admission.first) {
+        SystemLine(conv, "Zuvo File Sharing: " + sender +
+                             " asks too often; requests are ignored for a moment.");
       }
       return;
     case RequestGate::Verdict::kBusy:
-      if (d.first) {
-        SendText(account, sender,
-                 u"Busy with your previous list, please wait for it and ask again");
-      }
       return;
   }
 
-  PurpleConversation* conv = ConversationWith(account, sender);
-  SystemLine(conv, "Zuvo File Sharing: " + sender + " asks: " + asked);
-  std::u16string reply;
-  bool result = false;
-  const CallStatus status = CallContract(
-      [&] { return plugin_object_->ReceiveNotify(code, arg, Utf8ToUtf16(sender), nullptr, reply); },
-      result);
-  ShowRaised(conv);
-  if (status.failed()) {
-    SystemLine(conv, "Zuvo File Sharing: the plug-in could not answer (" + status.description +
-                         "); nothing was sent.");
-  } else if (result && !reply.empty()) {
-    // Lines (LF) that read "#/dropfile " and a path are for this host; the
-    // rest goes to the contact, cut to the host's limit.
-    const ReplyParts parts = SplitDropFiles(reply);
-    const int maxLines = purple_prefs_get_int(kPrefMaxReplyLines);
-    if (!parts.text.empty()) {
-      SendText(account, sender, LimitReplyLines(parts.text, maxLines > 0 ? maxLines : 0));
-    }
-    for (const std::u16string& file : parts.files) SendDropFile(account, sender, file);
+  SystemLine(conv, "Zuvo File Sharing: " + sender + " asks: " + Asked(request));
+  const int maxLines = purple_prefs_get_int(kPrefMaxReplyLines);
+  const PluginSession::Answered answered =
+      session_->Answer(request, Utf8ToUtf16(sender), maxLines > 0 ? size_t(maxLines) : 0);
+  ShowRaised(conv, answered.raised);
+  if (answered.status.failed()) {
+    SystemLine(conv, "Zuvo File Sharing: the plug-in could not answer (" +
+                         answered.status.description + "); nothing was sent.");
+  } else {
+    if (!answered.text.empty()) SendText(account, sender, answered.text);
+    for (const std::u16string& file : answered.files) SendDropFile(account, sender, file);
   }
-  if (listing) gate_.ListingDone(key);
-}
-
-void PurpleHost::ShowReply(PurpleAccount* account, const std::string& sender,
-                           const std::u16string& reply) {
-  PurpleConversation* conv = ConversationWith(account, sender);
-  auto it = asked_.find(ContactKey(account, sender));
-  if (it == asked_.end() || Clock::now() - it->second > kReplyWindow) {
-    SystemLine(conv, "Zuvo File Sharing: " + sender +
-                         " sent a file-sharing reply that was not asked for; not shown.");
-    return;
-  }
-  it->second = Clock::now();
-  for (const std::u16string& line : SplitLines(reply)) SystemLine(conv, PrintableText(line));
+  session_->Done(key, request);
 }
 
 // ---- Files ----------------------------------------------------------------
@@ -460,11 +383,10 @@ void PurpleHost::SendDropFile(PurpleAccount* account, const std::string& who,
   PurpleConversation* conv = ConversationWith(account, who);
   // The plug-in checked the path as text; the host opens it beneath the
   // stored shared folder (a regular file, no link on the way).
-  std::string why;
   SharedFile file;
-  if (!OpenDropFile(*registry_, path, file, why)) {
-    SystemLine(conv,
-               "Zuvo File Sharing: refused to send " + PrintableText(path) + ": " + why + ".");
+  if (const HostError error = OpenDropFile(*registry_, path, file); error.failed()) {
+    SystemLine(conv, "Zuvo File Sharing: refused to send " + PrintableText(path) + ": " +
+                         Describe(error) + ".");
     return;
   }
   PurpleConnection* gc = purple_account_get_connection(account);
@@ -481,7 +403,7 @@ void PurpleHost::SendDropFile(PurpleAccount* account, const std::string& who,
   Outgoing outgoing;
   outgoing.folder = folder;
   g_free(folder);
-  std::string name = Utf16ToUtf8(AwaitedFiles::FileNameOf(path));
+  std::string name = Utf16ToUtf8(LastComponent(path));
   if (name.empty() || name == "." || name == "..") name = "file";
   outgoing.link = outgoing.folder + "/" + name;
   const std::string target = "/proc/self/fd/" + std::to_string(fileno(file.get()));
@@ -517,32 +439,47 @@ void PurpleHost::OnFileSendEnded(PurpleXfer* xfer, void* data) {
 }
 
 void PurpleHost::OnFileRecvRequest(PurpleXfer* xfer, void* data) {
-  auto* self = static_cast<PurpleHost*>(data);
   if (purple_xfer_get_type(xfer) != PURPLE_XFER_RECEIVE) return;
+  static_cast<PurpleHost*>(data)->AdmitFile(xfer);
+}
+
+void PurpleHost::AdmitFile(PurpleXfer* xfer) {
   PurpleAccount* account = purple_xfer_get_account(xfer);
   const char* who = purple_xfer_get_remote_user(xfer);
   const char* offered = purple_xfer_get_filename(xfer);
   if (!who || !offered) return;
   const std::u16string name = Utf8ToUtf16(offered);
-  // Anything the user did not ask for goes through the client's question.
-  if (!self->awaited_.Take(ContactKey(account, who), name, Clock::now())) return;
   const std::string folder = DownloadsFolder();
+  const HostError verdict = session_->AdmitOffer(ContactKey(account, who), name,
+                                                 purple_xfer_get_size(xfer), folder, Clock::now());
+  // Anything the user did not ask for goes through the client's question.
+  if (verdict.kind == HostErrorKind::kNotAsked || verdict.kind == HostErrorKind::kNotAccepted) {
+    return;
+  }
   PurpleConversation* conv = ConversationWith(account, who);
+  if (verdict.failed()) {
+    // Refused before a byte is written (libpurple cancels it after this
+    // signal).
+    xfer->status = PURPLE_XFER_STATUS_CANCEL_LOCAL;
+    SystemLine(conv, "Zuvo File Sharing: refused " + PrintableText(name) + " from " + who + ": " +
+                         Describe(verdict) + ".");
+    return;
+  }
   if (g_mkdir_with_parents(folder.c_str(), 0700) != 0) {
     SystemLine(conv, "Zuvo File Sharing: cannot create the downloads folder " + folder +
                          "; the file is offered the usual way.");
     return;
   }
-  std::string temp = folder + "/.zuvo-download-XXXXXX";
-  const int fd = g_mkstemp_full(temp.data(), O_WRONLY, 0600);
-  if (fd < 0) {
+  HostError error;
+  std::unique_ptr<IncomingFile> file = IncomingFile::Open(folder, name, {}, error);
+  if (!file) {
     SystemLine(conv, "Zuvo File Sharing: cannot write to " + folder +
                          "; the file is offered the usual way.");
     return;
   }
-  close(fd);
+  const std::string temp = file->HandOver().string();
   purple_xfer_ref(xfer);
-  self->downloads_[xfer] = {temp, chat::SafeFileName(name)};
+  downloads_[xfer] = {std::move(file)};
   purple_xfer_request_accepted(xfer, temp.c_str());
   SystemLine(conv, "Zuvo File Sharing: receiving " + PrintableText(name) + " from " + who + ".");
 }
@@ -571,27 +508,16 @@ void PurpleHost::FinishDownloads() {
       continue;
     }
     PurpleXfer* xfer = it->first;
-    const Download download = it->second;
+    const std::unique_ptr<IncomingFile> file = std::move(it->second.file);
     it = downloads_.erase(it);
     PurpleConversation* conv =
         ConversationWith(purple_xfer_get_account(xfer), purple_xfer_get_remote_user(xfer));
-    const std::filesystem::path folder = std::filesystem::path(download.tempPath).parent_path();
-    std::string why;
-    std::string saved;
-    for (unsigned n = 0; n < 10000 && saved.empty() && why.empty(); ++n) {
-      const std::filesystem::path candidate =
-          folder / PathFromText(chat::CandidateName(download.name, n));
-      if (chat::MoveNoReplace(download.tempPath, candidate, why) == chat::MoveResult::kMoved) {
-        saved = candidate.string();
-      }
-    }
-    if (saved.empty()) {
-      g_unlink(download.tempPath.c_str());
-      SystemLine(conv, "Zuvo File Sharing: FAILED to save " + PrintableText(download.name) + ": " +
-                           (why.empty() ? "no free name" : why) + ".");
+    if (const HostError error = file->Finish(); error.failed()) {
+      SystemLine(conv, "Zuvo File Sharing: FAILED to save " + PrintableText(file->name()) + ": " +
+                           Describe(error) + ".");
     } else {
-      SystemLine(conv, "Zuvo File Sharing: received " + PrintableText(download.name) +
-                           ", saved as " + saved + ".");
+      SystemLine(conv, "Zuvo File Sharing: received " + PrintableText(file->name()) +
+                           ", saved as " + file->finalPath().string() + ".");
     }
     purple_xfer_unref(xfer);
   }
@@ -601,12 +527,11 @@ void PurpleHost::OnFileRecvCancel(PurpleXfer* xfer, void* data) {
   auto* self = static_cast<PurpleHost*>(data);
   auto it = self->downloads_.find(xfer);
   if (it == self->downloads_.end()) return;
-  g_unlink(it->second.tempPath.c_str());
   PurpleConversation* conv =
       ConversationWith(purple_xfer_get_account(xfer), purple_xfer_get_remote_user(xfer));
-  SystemLine(conv, "Zuvo File Sharing: the transfer of " + PrintableText(it->second.name) +
+  SystemLine(conv, "Zuvo File Sharing: the transfer of " + PrintableText(it->second.file->name()) +
                        " did not finish; nothing was saved.");
-  self->downloads_.erase(it);
+  self->downloads_.erase(it);  // its temporary file goes with it
   purple_xfer_unref(xfer);
 }
 
@@ -618,9 +543,7 @@ gboolean PurpleHost::OnTick(void* data) {
   for (const std::string& key : self->reassembler_.Expire(now)) {
     purple_debug_warning("zuvo-file-sharing", "an unfinished text from %s expired\n", key.c_str());
   }
-  for (auto it = self->asked_.begin(); it != self->asked_.end();) {
-    it = now - it->second > kReplyWindow ? self->asked_.erase(it) : std::next(it);
-  }
+  self->session_->Expire(now);
   return TRUE;
 }
 

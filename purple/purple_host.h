@@ -1,11 +1,12 @@
 // The libpurple host: what the add-on does for the plug-in, done inside
-// Pidgin or Finch. One PurpleHost per loaded plug-in owns one PluginServer
-// and one beta object, started as the add-on starts them (Initialize, then
-// the publish operations). It registers the published commands as slash
-// commands in IM conversations, carries requests and replies between two
-// plug-ins in the wire form (wire.h), lets only the contacts the user trusts
-// ask (request_gate.h), sends the files the plug-in names and takes in the
-// files the user asked for. Everything runs on libpurple's main loop.
+// Pidgin or Finch. It is glue between libpurple's signals and the plug-in
+// session (host/common/plugin_session.h), which decides: one PurpleHost
+// per loaded plug-in runs one plug-in object in process and drives it as a
+// session. It registers the published commands as slash commands in IM
+// conversations, carries texts between two plug-ins in the wire form
+// (wire.h), asks the session what to send and show, lets only the contacts
+// the user trusts ask, sends the files the plug-in names and takes in the
+// files the session admits. Everything runs on libpurple's main loop.
 #pragma once
 
 #include <glib.h>
@@ -17,15 +18,11 @@
 #include <string>
 #include <vector>
 
-#include "base/message_box.h"
-#include "core/beta.h"
-#include "core/plugin_server.h"
-#include "core/window_messages_posix.h"
-#include "files/file_system.h"
 #include "files/shared_file.h"
-#include "purple/awaited_files.h"
+#include "host/common/plugin_driver_posix.h"
+#include "host/common/plugin_session.h"
+#include "host/common/received_file.h"
 #include "purple/prefs_registry.h"
-#include "purple/request_gate.h"
 #include "purple/wire.h"
 
 extern "C" {
@@ -46,12 +43,12 @@ class PurpleHost {
   PurpleHost(const PurpleHost&) = delete;
   PurpleHost& operator=(const PurpleHost&) = delete;
 
-  // Starts the plug-in object and hooks into libpurple; false (with the
-  // reason shown to the user) when the plug-in does not start.
+  // Starts the plug-in object and hooks into libpurple; false when the
+  // plug-in does not start (the reason is in the debug log).
   bool Start();
 
   // Adds the preferences with their defaults (the settings key, as the
-  // add-on prepares it).
+  // add-on prepares it); the plug-in's init calls it.
   static void AddPreferences();
 
  private:
@@ -75,20 +72,18 @@ class PurpleHost {
   static void OnSettingChanged(const char* name, PurplePrefType type, gconstpointer value,
                                void* data);
   static gboolean OnReloadSettings(void* data);
-  // Gives the completed downloads their final names.
-  void FinishDownloads();
 
   void RunCommand(PurpleConversation* conv, const std::string& word, const std::string& arg);
   bool Receive(PurpleAccount* account, const std::string& sender, const std::string& message);
-  // A text that arrived whole from |sender|.
-  void HandleText(PurpleAccount* account, const std::string& sender, const std::u16string& text);
   void AnswerRequest(PurpleAccount* account, const std::string& sender,
-                     const std::u16string& request);
-  void ShowReply(PurpleAccount* account, const std::string& sender, const std::u16string& reply);
+                     const Notification& request);
+  void AdmitFile(PurpleXfer* xfer);
+  // Gives the completed downloads their final names.
+  void FinishDownloads();
   // Sends |text| in the wire form; false when the account is not connected.
   bool SendText(PurpleAccount* account, const std::string& who, const std::u16string& text);
   void SendDropFile(PurpleAccount* account, const std::string& who, const std::u16string& path);
-  void ShowRaised(PurpleConversation* conv);
+  void ShowRaised(PurpleConversation* conv, const Raised& raised);
 
   // The IM conversation with |who|, opened when there is none.
   static PurpleConversation* ConversationWith(PurpleAccount* account, const std::string& who);
@@ -103,13 +98,8 @@ class PurpleHost {
   std::unique_ptr<PrefsStore> prefs_;
   std::unique_ptr<RegistryBackend> registry_;
   std::unique_ptr<PurpleFormView> formView_;
-  std::unique_ptr<MessageBoxSeam> messageBox_;
-  InProcessWindowMessages windowMessages_;
-  std::unique_ptr<FileSystem> fileSystem_;
-  std::unique_ptr<EventPump> eventPump_;
-  std::unique_ptr<PluginServer> server_;
-  std::unique_ptr<beta> plugin_object_;
-  std::vector<std::u16string> toasts_;  // raised during the current call, their texts
+  std::unique_ptr<InProcessPluginDriver> driver_;
+  std::unique_ptr<PluginSession> session_;
 
   std::vector<PurpleCmdId> commands_;
   guint tick_ = 0;
@@ -118,22 +108,20 @@ class PurpleHost {
   guint reloadSource_ = 0;
 
   Reassembler reassembler_;
-  RequestGate gate_;
-  AwaitedFiles awaited_;
-  std::map<std::string, Clock::time_point> asked_;  // contacts asked, by key, when
   std::set<std::string> toldVersion_;  // contacts whose other wire version the user was told of
 
-  // Whole texts waiting for the main loop, in arrival order.
+  // Whole texts waiting for the main loop, in arrival order, with what the
+  // session made of them when they arrived.
   struct Arrived {
     PurpleAccount* account;
     std::string sender;
     std::u16string text;
+    PluginSession::Heard heard;
   };
   std::vector<Arrived> queued_;
 
   struct Download {
-    std::string tempPath;
-    std::u16string name;
+    std::unique_ptr<IncomingFile> file;
     bool complete = false;
   };
   std::map<PurpleXfer*, Download> downloads_;
