@@ -77,12 +77,17 @@ class PurpleHost {
   bool Receive(PurpleAccount* account, const std::string& sender, const std::string& message);
   void AnswerRequest(PurpleAccount* account, const std::string& sender,
                      const Notification& request);
+  // Transfers (purple_transfers.cpp).
   void AdmitFile(PurpleXfer* xfer);
   // Gives the completed downloads their final names.
   void FinishDownloads();
   // Sends |text| in the wire form; false when the account is not connected.
   bool SendText(PurpleAccount* account, const std::string& who, const std::u16string& text);
   void SendDropFile(PurpleAccount* account, const std::string& who, const std::u16string& path);
+  // The user's download folder (XDG's, else ~/Downloads), and the one the
+  // preferences name.
+  static std::string DefaultDownloadsFolder();
+  static std::string DownloadsFolder();
   void ShowRaised(PurpleConversation* conv, const Raised& raised);
 
   // The IM conversation with |who|, opened when there is none.
