@@ -129,7 +129,13 @@ void Connection::WriteLoop() {
   std::lock_guard lock(mutex_);
   writerDone_ = true;
   closing_ = true;
+  // Nothing more goes out: what still waits is dropped, so that neither the
+  // host (holding the contact's messages while the output is full) nor the
+  // reader waits for output that will never drain.
+  control_.clear();
+  unsent_ = 0;
   wake_.notify_all();
+  drained_.notify_all();
 }
 
 bool Connection::FailTransfer(Outgoing& out, const HostError& error) {
