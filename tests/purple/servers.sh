@@ -267,12 +267,11 @@ start_inspircd() {
 # start_hybrid DIR: ircd-hybrid 8 as Debian's ircd.conf sets it up (its
 # classes and flood limits), changed only where a test on loopback needs it:
 # the files under DIR, the plain port 6667 only (no TLS keys), no ident
-# lookups (and no waiting for host name lookups), loopback clients in the ordinary "users" class (Debian's file
-# puts them in a password-protected operators' class that may flood), and
-# more than 2 clients from the one address. It runs from the package that
-# scripts/lib.sh's need_ircd_hybrid unpacked into IRCD_HYBRID_DIR, and
-# refuses to run as root: a user namespace of its own gives it another user
-# id.
+# lookups (and no waiting for host name lookups), loopback clients in the
+# ordinary "users" class (Debian's file puts them in a password-protected
+# operators' class that may flood), and more than 2 clients from the one
+# address. It runs from the package that
+# scripts/lib.sh's need_ircd_hybrid unpacked into IRCD_HYBRID_DIR.
 start_hybrid() {
   local dir=$1/hybrid root=$IRCD_HYBRID_DIR/root
   mkdir -p "$dir"
@@ -296,11 +295,27 @@ start_hybrid() {
   /usr/bin/python3 "$(dirname "${BASH_SOURCE[0]}")/no_dns.py" 2>"$dir/no_dns.log" &
   SERVER_PIDS+=($!)
   echo "nameserver 127.0.0.1" >"$dir/resolv.conf"
+  # It refuses to run as root: as root it runs as nobody, still allowed to
+  # read and write where root may (its folder is root's); where that user
+  # does not exist (a user namespace mapping only root), in a user
+  # namespace of its own as another user.
+  local as_other=(setpriv --reuid=65534 --regid=65534 --clear-groups --inh-caps=+dac_override
+    --ambient-caps=+dac_override --)
+  "${as_other[@]}" true 2>/dev/null || as_other=(unshare --user --map-user=1000 --map-group=1000 --)
   # It loads its modules from where the package installs them: a private
-  # view of /usr/lib that adds the unpacked ones shows them there.
-  unshare --mount -- sh -c 'mount -t overlay overlay -o "lowerdir=$1/usr/lib:/usr/lib" /usr/lib &&
+  # view of /usr/lib that adds the unpacked ones shows them there. (In a
+  # chroot, whose root is no mount point, unshare cannot make the new mount
+  # namespace private; there it copies the caller's, when no mount of it
+  # passes mounts on.)
+  local propagation=private
+  if ! unshare --mount true 2>/dev/null; then
+    grep -q ' shared:' /proc/self/mountinfo &&
+      { echo "ircd-hybrid: no private mount namespace here" >&2; return 1; }
+    propagation=unchanged
+  fi
+  unshare --mount --propagation "$propagation" -- sh -c 'mount -t overlay overlay -o "lowerdir=$1/usr/lib:/usr/lib" /usr/lib &&
     mount --bind "$2/resolv.conf" /etc/resolv.conf && shift 2 &&
-    exec unshare --user --map-user=1000 --map-group=1000 -- "$@"' sh "$root" "$dir" \
+    exec "$@"' sh "$root" "$dir" "${as_other[@]}" \
     "$root/usr/sbin/ircd-hybrid" -foreground -configfile "$dir/ircd.conf" -pidfile "$dir/ircd.pid" \
     -logfile "$dir/ircd.log" -klinefile "$dir/kline.db" -dlinefile "$dir/dline.db" \
     -xlinefile "$dir/xline.db" -resvfile "$dir/resv.db" >"$dir/stdout.log" 2>&1 &
