@@ -19,7 +19,9 @@
 #              plug-in (proves the servers and the client)
 # Without GROUPs: PLUGIN_SERVERS, then finch and smoke.
 # Prints "ok - ..." or "not ok - ..." per check, "# ..." for measurements, and
-# "purple: N passed, N failed" last; exits 1 when a check failed.
+# "purple: N passed, N failed" last; exits 1 when a check failed. The
+# clients' and servers' files are kept when a check failed, or when
+# ZUVO_KEEP is set.
 set -uo pipefail
 
 BIN=$(cd "$1" && pwd)
