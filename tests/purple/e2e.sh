@@ -1,35 +1,53 @@
 #!/usr/bin/env bash
 # Zuvo File Sharing in libpurple clients over real chat servers.
 #
-#   tests/purple/e2e.sh BIN_DIR [xmpp] [irc] [finch] [baseline]
+#   tests/purple/e2e.sh BIN_DIR [GROUP...]
 #
 # Runs inside a network namespace that has only loopback (scripts/test-purple
 # starts it so). BIN_DIR holds purple_peer and zuvo-file-sharing.so. Each
 # group starts its own servers and clients in a fresh temporary folder:
-#   xmpp, irc  two headless clients with the plug-in (ann asks, bob shares)
-#              and a stranger (eve, in nobody's buddy list) over prosody or ngircd
+#   SERVER     a server of tests/purple/servers.sh: two headless clients with
+#              the plug-in (ann asks, bob shares) and a stranger (eve, in
+#              nobody's buddy list) go through every request over it;
+#              "xmpp" and "irc" name prosody and ngircd
+#   smoke      for each of SMOKE_SERVERS: the clients sign on, messages
+#              arrive, a listing arrives; and what a contact without the
+#              plug-in, ann's second XMPP resource and the server's archive
+#              were given of a request (printed as "# ..." lines)
 #   finch      real Finch in tmux as ann, bob headless, over prosody
 #   baseline   messages and a file transfer between two clients without the
 #              plug-in (proves the servers and the client)
+# Without GROUPs: PLUGIN_SERVERS, then finch and smoke.
 # Prints "ok - ..." or "not ok - ..." per check, "# ..." for measurements, and
-# "purple: N passed, N failed" last; exits 1 when a check failed.
+# "purple: N passed, N failed" last; exits 1 when a check failed. The
+# clients' and servers' files are kept when a check failed, or when
+# ZUVO_KEEP is set.
 set -uo pipefail
 
 BIN=$(cd "$1" && pwd)
 shift
-GROUPS_TO_RUN=("$@")
-[ ${#GROUPS_TO_RUN[@]} -eq 0 ] && GROUPS_TO_RUN=(xmpp irc finch)
 PEER=$BIN/purple_peer
 PLUGIN=$BIN/zuvo-file-sharing.so
 PREF=/plugins/core/zuvo-file-sharing
 HERE=$(cd "$(dirname "$0")" && pwd)
+source "$HERE/../../scripts/lib.sh"
 source "$HERE/servers.sh"
+source "$HERE/clients.sh"
+OBSERVER=$HERE/xmpp_observer.py
 
-ip link set lo up
+# The servers the plug-in's checks run on by default, and those the smoke
+# group signs on to.
+PLUGIN_SERVERS=(prosody ngircd)
+SMOKE_SERVERS=("${XMPP_SERVERS[@]}" "${IRC_SERVERS[@]}")
+# What the plug-in's pieces carry on the wire today, to count what others
+# were given of an exchange.
+WIRE_MARK='~zfs~'
+
+GROUPS_TO_RUN=("$@")
+[ ${#GROUPS_TO_RUN[@]} -eq 0 ] && GROUPS_TO_RUN=("${PLUGIN_SERVERS[@]}" finch smoke)
 
 ROOT=$(mktemp -d /tmp/zuvo-purple.XXXXXX)
-PASSED=0 FAILED=0
-declare -A FD PID
+declare -A FD PID USER_OF ALIAS_OF
 PIDS=()
 TMUX_SOCKET=zuvo-e2e-$$
 
@@ -40,41 +58,55 @@ cleanup() {
   PIDS=()
   local name
   for name in "${!FD[@]}"; do exec {FD[$name]}>&-; done
-  FD=() PID=()
+  FD=() PID=() USER_OF=() ALIAS_OF=()
   tmux -L "$TMUX_SOCKET" kill-server 2>/dev/null
   stop_servers
 }
-trap 'cleanup; [ "$FAILED" -eq 0 ] && rm -rf "$ROOT"' EXIT
-
-ok() { echo "ok - $1"; PASSED=$((PASSED + 1)); }
-not_ok() {
-  echo "not ok - $1"
-  FAILED=$((FAILED + 1))
-  [ -n "${2:-}" ] && echo "$2" | sed 's/^/#   /' | head -20
-  return 0
-}
-# check DESCRIPTION COMMAND...: one check, passed when COMMAND succeeds.
-check() {
-  local what=$1
-  shift
-  if "$@"; then ok "$what"; else not_ok "$what"; fi
-}
+trap 'cleanup; [ "$FAILED" -eq 0 ] && [ -z "${ZUVO_KEEP:-}" ] && rm -rf "$ROOT"' EXIT
 
 # --- Headless clients ----------------------------------------------------------
 
-# peer_start NAME ARGS...: starts a client reading commands from a pipe; its
-# output goes to $T/NAME.log.
-peer_start() {
+# start_client NAME COMMAND...: starts COMMAND reading commands from a pipe;
+# its output goes to $T/NAME.log.
+start_client() {
   local name=$1 fd
   shift
   mkfifo "$T/$name.in"
-  "$PEER" --dir "$T/$name" --timeout 600 "$@" <"$T/$name.in" >"$T/$name.log" 2>&1 &
+  "$@" <"$T/$name.in" >"$T/$name.log" 2>&1 &
   PIDS+=($!)
   PID[$name]=$!
   exec {fd}>"$T/$name.in"
   FD[$name]=$fd
 }
+
+# Each client's user (USER_OF) and the name its output lines start with
+# (ALIAS_OF): a purple_peer's account alias is its user's name.
+
+# peer_start NAME ARGS...: a purple_peer for the user NAME.
+peer_start() {
+  local name=$1
+  shift
+  USER_OF[$name]=$name ALIAS_OF[$name]=$name
+  start_client "$name" "$PEER" --dir "$T/$name" --timeout 600 "$@"
+}
+
+# observer_start NAME USER: USER's second XMPP resource (xmpp_observer.py).
+observer_start() {
+  USER_OF[$1]=$2 ALIAS_OF[$1]=observer
+  start_client "$1" /usr/bin/python3 "$OBSERVER" "$2@localhost" pw
+}
+
 say() { echo "$2" >&"${FD[$1]}"; }
+
+# mark STEP CLIENT...: each client prints "mark STEP" (a place in its
+# output), and has printed it on return, before anything that follows.
+mark() {
+  local step=$1 who
+  shift
+  for who in "$@"; do say "$who" "mark $step"; done
+  for who in "$@"; do wait_for 10 has_mark "$who" "$step"; done
+}
+has_mark() { awk -v m="$2" '$2 == "mark" && $3 == m { f = 1 } END { exit !f }' "$T/$1.log"; }
 
 # The lines of NAME's output after "mark MARK".
 after() { awk -v m="$2" 'on { print } $2 == "mark" && $3 == m { on = 1 }' "$T/$1.log"; }
@@ -91,15 +123,32 @@ wait_for() {
   done
 }
 has_line() { grep -qF -- "$2" "$T/$1.log"; }
+# prints_nothing COMMAND...: COMMAND printed nothing (what it printed is shown).
+prints_nothing() {
+  local out
+  out=$("$@")
+  [ -z "$out" ] || { echo "$out"; return 1; }
+}
 has_after() { after "$1" "$2" | grep -qF -- "$3"; }
 sys_has() { sys_after "$1" "$2" | grep -qxF -- "$3"; }
 # The lines of the input that begin with $1.
 starting() { awk -v p="$1" 'index($0, p) == 1'; }
 sys_count_ge() { [ "$(sys_after "$1" "$2" | starting "$3" | wc -l)" -ge "$4" ]; }
 
+# ping_arrives FROM TO: client FROM sends TO's user a ping and waits until
+# client TO has it. Servers deliver one sender's messages in order, so
+# whatever FROM sent TO before has arrived then: silence is judged by this,
+# never by waiting.
+ping_arrives() {
+  local from=$1 to=$2 name=p$EPOCHREALTIME
+  say "$from" "ping ${ALIAS_OF[$from]} $(contact "${USER_OF[$to]}") $name"
+  wait_for 60 has_ping "$to" "${ALIAS_OF[$to]}" "$(contact "${USER_OF[$from]}")" "$name"
+}
+has_ping() { awk -v a="$2" -v c="$3" -v n="$4" '$2 == a && $3 == "ping" && $4 == c && $5 == n { f = 1 } END { exit !f }' "$T/$1.log"; }
+
 # ask STEP TEXT: ann types TEXT in her conversation with bob, after a mark.
 ask() {
-  say ann "mark $1"
+  mark "$1" ann
   say ann "im ann $BOB $2"
 }
 
@@ -110,7 +159,8 @@ expect_paths() {
   local what=$1 step=$2 prefix=$3 expected=$4 n
   n=$(wc -l <"$expected")
   wait_for "${5:-20}" sys_count_ge ann "$step" "$prefix" "$n"
-  sleep 0.3
+  # Anything more of the reply has arrived once a later ping has.
+  ping_arrives "$BOBP" ann
   local got
   got=$(sys_after ann "$step" | starting "$prefix" | sort)
   if [ "$got" = "$(sort "$expected")" ]; then
@@ -151,42 +201,43 @@ make_many() {
   done
 }
 
-start_xmpp() {
-  start_prosody "$T" "ann bob" eve || return 1
-  account() { echo "account $1 prpl-jabber $1@localhost/peer pw connect_server=127.0.0.1 ft_proxies= auth_plain_in_clear=b:1 connection_security=opportunistic_tls"; }
-  contact() { echo "$1@localhost"; }
-}
-
-start_irc() {
-  start_ngircd "$T" || return 1
-  account() { echo "account $1 prpl-irc $1@127.0.0.1 - port=i:6667"; }
-  contact() { echo "$1"; }
+# use_server NAME FRIENDS [USERS]: starts server NAME for this group; the
+# clients' accounts and contacts are then on it.
+use_server() {
+  SERVER=$1
+  start_server "$@" || return 1
+  account() { peer_account "$1" "$1" "$SERVER"; }
+  if is_xmpp_server "$SERVER"; then
+    contact() { echo "$1@localhost"; }
+  else
+    contact() { echo "$1"; }
+  fi
 }
 
 # wait_online NAME...: each client's account signed on.
 wait_online() {
   local name
   for name in "$@"; do
-    wait_for 20 has_line "$name" "$name online" || { not_ok "$name signs on" "$(tail -5 "$T/$name.log")"; return 1; }
+    wait_for 30 has_line "$name" "${ALIAS_OF[$name]} online" ||
+      { not_ok "$name signs on" "$(tail -5 "$T/$name.log")"; return 1; }
   done
 }
 
 # --- Two clients with the plug-in ----------------------------------------------
 
 run_plugin_group() {
-  local proto=$1
-  PROTO=$proto
-  T=$ROOT/$proto
+  local server=$1
+  T=$ROOT/$server
   mkdir -p "$T"
-  echo "# $proto"
-  "start_$proto" || { not_ok "$proto: servers start"; return; }
+  echo "# $server"
+  use_server "$server" "$T" "ann bob" eve || { not_ok "$server: servers start"; return; }
   make_share
   make_many "$T/many100" 100
   make_many "$T/many10k" 10000
   ANN=$(contact ann) BOB=$(contact bob)
   local limit=()
   # Over XMPP the whole 10,000-entry listing is asked for; IRC keeps the default limit.
-  [ "$proto" = xmpp ] && limit=(--pref "$PREF/max_reply_lines=i:20000")
+  is_xmpp_server "$server" && limit=(--pref "$PREF/max_reply_lines=i:20000")
   BOB_PREFS=(--plugins "$BIN" --pref "$PREF/start_on=b:1" --pref "$PREF/sub_folders=b:1" "${limit[@]}")
   peer_start bob "${BOB_PREFS[@]}" --pref "$PREF/shared_folder=s:$SHARE"
   BOBP=bob
@@ -197,100 +248,94 @@ run_plugin_group() {
   mkdir -p "$T/downloads" "$T/ann-share" "$T/eve-share"
   local who
   for who in ann bob eve; do say "$who" "$(account "$who")"; done
-  if [ "$proto" = irc ]; then
+  if ! is_xmpp_server "$server"; then
     say ann "buddy ann $BOB"
     say bob "buddy bob $ANN"
   fi
   wait_online ann bob eve || return
-  sleep 1
+  ping_arrives ann bob && ping_arrives bob ann && ping_arrives eve bob ||
+    { not_ok "$server: messages arrive"; return; }
 
   find "$SHARE" -type f >"$T/all"
   ask list "/xrlist"
-  expect_paths "$proto: a listing shows every shared file" list "$SHARE/" "$T/all"
+  expect_paths "$server: a listing shows every shared file" list "$SHARE/" "$T/all"
 
   find "$SHARE" -type f \( -name '*.txt' -o -name '*.md' \) >"$T/txt-md"
   ask patterns "/xrlist *.txt;*.md"
-  expect_paths "$proto: a listing with patterns shows only matching files" patterns "$SHARE/" "$T/txt-md"
+  expect_paths "$server: a listing with patterns shows only matching files" patterns "$SHARE/" "$T/txt-md"
 
   find "$SHARE/docs" -maxdepth 1 -type f >"$T/docs"
   ask folder "/xrfolder docs"
-  expect_paths "$proto: a folder's files" folder "$SHARE/" "$T/docs"
+  expect_paths "$server: a folder's files" folder "$SHARE/" "$T/docs"
 
   echo "$SHARE/docs/old" >"$T/subs"
   ask folders "/xrfolders docs"
-  expect_paths "$proto: a folder's sub-folders" folders "$SHARE/" "$T/subs"
+  expect_paths "$server: a folder's sub-folders" folders "$SHARE/" "$T/subs"
 
   echo "$SHARE/docs/old/c.txt" >"$T/found"
   ask search "/xrsearch c.txt"
-  expect_paths "$proto: a search finds the file in a sub-folder" search "$SHARE/" "$T/found"
+  expect_paths "$server: a search finds the file in a sub-folder" search "$SHARE/" "$T/found"
 
   ask file "/xrfile $SHARE/big.bin"
   if wait_for 30 test -f "$T/downloads/big.bin" && wait_for 10 has_after ann file "ann xfer-done"; then
-    check "$proto: a requested file arrives in the downloads folder with equal bytes" \
+    check "$server: a requested file arrives in the downloads folder with equal bytes" \
       cmp -s "$T/downloads/big.bin" "$SHARE/big.bin"
   else
-    not_ok "$proto: a requested file arrives" "$(after ann file | tail -5; ls -a "$T/downloads")"
+    not_ok "$server: a requested file arrives" "$(after ann file | tail -5; ls -a "$T/downloads")"
   fi
 
   ask traversal "/xrfile $SHARE/../secret.txt"
-  check "$proto: a path leaving the shared folder is refused" wait_for 20 sys_has ann traversal \
+  check "$server: a path leaving the shared folder is refused" wait_for 20 sys_has ann traversal \
     "That file is not in the shared folder, you do not have access to it"
-  sleep 1
-  check "$proto: and nothing is sent" bash -c "! grep -q 'xfer' <<<\"\$1\"" _ "$(after ann traversal)"
+  ping_arrives "$BOBP" ann
+  check_fails "$server: and nothing is sent" has_after ann traversal xfer
 
-  say bob "mark off"
+  mark off bob
   say bob "im bob $ANN /xroff"
-  check "$proto: turning sharing off shows a toast" wait_for 10 has_after bob off "turned off"
+  check "$server: turning sharing off shows a toast" wait_for 10 has_after bob off "turned off"
   ask denied "/xrlist"
-  check "$proto: requests are refused while sharing is off" wait_for 20 sys_has ann denied \
+  check "$server: requests are refused while sharing is off" wait_for 20 sys_has ann denied \
     "Request Denied, File Sharing is Turned off"
   say bob "im bob $ANN /xron"
   wait_for 10 has_after bob off "turned on"
 
-  say bob "mark stranger"
-  say eve "mark stranger"
+  mark stranger bob eve
   say eve "im eve $BOB /xrlist"
-  check "$proto: the user is told of a stranger's request" wait_for 20 told_of_eve
-  # Allow the time an answer would take before judging silence.
-  sleep 3
-  check "$proto: a stranger's request is not answered" bash -c '! grep -qF -- "$1" <<<"$2"' _ \
-    "$SHARE" "$(after eve stranger)"
+  check "$server: the user is told of a stranger's request" wait_for 20 told_of_eve
+  ping_arrives bob eve
+  check_fails "$server: a stranger's request is not answered" has_after eve stranger "$SHARE"
 
   # A shared folder changed in the preferences counts at once.
   say "$BOBP" "pref $PREF/shared_folder s:$T/many100"
   find "$T/many100" -type f >"$T/expect100"
   ask many100 "/xrlist"
-  expect_paths "$proto: a 100-entry listing" many100 "$T/many100/" "$T/expect100" 60
-  echo "# $proto: /xrlist to last line, 100 entries: $(elapsed_ms ann many100) ms"
+  expect_paths "$server: a 100-entry listing" many100 "$T/many100/" "$T/expect100" 60
+  echo "# $server: /xrlist to last line, 100 entries: $(elapsed_ms ann many100) ms"
 
   restart_bob bob10k "$T/many10k"
   find "$T/many10k" -type f >"$T/expect10k"
-  say ann "mark rss0"
+  mark rss0 ann "$BOBP"
   say ann "rss"
-  say "$BOBP" "mark rss0"
   say "$BOBP" "rss"
   ask many10k "/xrlist"
-  if [ "$proto" = xmpp ]; then
-    expect_paths "$proto: a 10,000-entry listing arrives whole" many10k "$T/many10k/" "$T/expect10k" 120
+  if is_xmpp_server "$server"; then
+    expect_paths "$server: a 10,000-entry listing arrives whole" many10k "$T/many10k/" "$T/expect10k" 120
   else
     check_cut_listing
   fi
-  echo "# $proto: /xrlist to last line, 10,000 entries: $(elapsed_ms ann many10k) ms"
-  say ann "mark rss1"
+  echo "# $server: /xrlist to last line, 10,000 entries: $(elapsed_ms ann many10k) ms"
+  mark rss1 ann "$BOBP"
   say ann "rss"
-  say "$BOBP" "mark rss1"
   say "$BOBP" "rss"
   wait_for 5 has_after ann rss1 " rss "
   wait_for 5 has_after "$BOBP" rss1 " rss "
   local r
   for who in ann "$BOBP"; do
     r=$(for m in rss0 rss1; do after "$who" "$m" | awk '$2 == "rss" { print $3; exit }'; done | paste -sd' ')
-    echo "# $proto: $who's RSS before and after the 10,000-entry listing (KiB): $r"
+    echo "# $server: $who's RSS before and after the 10,000-entry listing (KiB): $r"
   done
 
-  local shown
-  shown=$(grep -h ' conv .* recv ' "$T"/*.log | head -3)
-  check "$proto: no request or reply is shown as chat text" test -z "$shown"
+  check_fails "$server: no request or reply is shown as chat text" grep -h ' conv .* recv ' "$T"/*.log
   cleanup
 }
 
@@ -304,10 +349,11 @@ restart_bob() {
   wait "${PID[$BOBP]}" 2>/dev/null
   BOBP=$1
   peer_start "$BOBP" "${BOB_PREFS[@]}" --pref "$PREF/shared_folder=s:$2"
+  USER_OF[$BOBP]=bob ALIAS_OF[$BOBP]=bob
   say "$BOBP" "$(account bob)"
-  [ "$PROTO" = irc ] && say "$BOBP" "buddy bob $ANN"
-  wait_for 20 has_line "$BOBP" "bob online" || not_ok "bob signs on again"
-  sleep 1
+  is_xmpp_server "$SERVER" || say "$BOBP" "buddy bob $ANN"
+  wait_online "$BOBP" && ping_arrives ann "$BOBP" && ping_arrives "$BOBP" ann ||
+    not_ok "bob signs on again"
 }
 
 # A listing over the reply limit: the first lines, then one line saying how
@@ -319,13 +365,76 @@ check_cut_listing() {
   paths=$(sys_after ann many10k | starting "$T/many10k/" | wc -l)
   notice=$(notice_after many10k | tail -1)
   if [ "$paths" -gt 0 ] && [ "$paths" -lt 10000 ] && grep -qw -- "$((10000 - paths))" <<<"$notice"; then
-    ok "irc: a 10,000-entry listing is cut, with a line saying how many were left out ($paths shown)"
+    ok "$SERVER: a 10,000-entry listing is cut, with a line saying how many were left out ($paths shown)"
   else
-    not_ok "irc: a 10,000-entry listing is cut with its notice" "paths shown: $paths; notice: $notice"
+    not_ok "$SERVER: a 10,000-entry listing is cut with its notice" "paths shown: $paths; notice: $notice"
   fi
-  local strays
-  strays=$(comm -23 <(sys_after ann many10k | starting "$T/many10k/" | sort) <(sort "$T/expect10k"))
-  check "irc: the lines shown are the listing's own" test -z "$strays"
+  check "$SERVER: the lines shown are the listing's own" prints_nothing \
+    comm -23 <(sys_after ann many10k | starting "$T/many10k/" | sort) <(sort "$T/expect10k")
+}
+
+# --- Every server: sign-on, messages, a listing, and what others see ------------
+
+run_smoke() {
+  local server=$1
+  T=$ROOT/smoke-$server
+  mkdir -p "$T"
+  echo "# smoke: $server"
+  use_server "$server" "$T" "ann bob carol" || { not_ok "$server: the server starts"; return; }
+  make_share
+  ANN=$(contact ann) BOB=$(contact bob)
+  BOBP=bob
+  peer_start bob --plugins "$BIN" --pref "$PREF/start_on=b:1" --pref "$PREF/sub_folders=b:1" \
+    --pref "$PREF/shared_folder=s:$SHARE"
+  peer_start ann --plugins "$BIN" --pref "$PREF/shared_folder=s:$T/ann-share" --pref "$PREF/start_on=b:1"
+  # carol has no plug-in.
+  peer_start carol --wire
+  local clients=(ann bob carol) who
+  for who in "${clients[@]}"; do say "$who" "$(account "$who")"; done
+  if is_xmpp_server "$server"; then
+    observer_start ann2 ann
+    clients+=(ann2)
+  else
+    say ann "buddy ann $BOB"
+    say ann "buddy ann carol"
+    say bob "buddy bob $ANN"
+  fi
+  wait_online "${clients[@]}" || { cleanup; return; }
+  if ping_arrives ann bob && ping_arrives bob ann; then
+    ok "$server: messages arrive both ways"
+  else
+    not_ok "$server: messages arrive both ways"
+  fi
+
+  find "$SHARE" -type f >"$T/all"
+  mark exchange "${clients[@]}"
+  ask list "/xrlist"
+  expect_paths "$server: a listing shows every shared file" list "$SHARE/" "$T/all"
+
+  # What those without the plug-in were given of a request and its reply
+  # (the plug-in's checks on this will follow its native wire form).
+  say ann "im ann $(contact carol) /xrlist"
+  ping_arrives ann carol
+  echo "# $server: a contact without the plug-in was shown" \
+    "$(after carol exchange | grep -c " conv .* recv .*$WIRE_MARK") lines of one request"
+  if is_xmpp_server "$server"; then
+    if has_line ann2 " observer carbons on"; then
+      ping_arrives bob ann2
+      echo "# $server: ann's second resource received" \
+        "$(after ann2 exchange | grep ' observer stanza ' | grep -c -- "$WIRE_MARK") stanzas of the exchange"
+    else
+      echo "# $server: gives no message carbons"
+    fi
+    say ann2 archive
+    wait_for 20 has_after ann2 exchange " observer archive-"
+    if has_after ann2 exchange " observer archive-none"; then
+      echo "# $server: keeps no message archive"
+    else
+      echo "# $server: the message archive holds" \
+        "$(after ann2 exchange | grep ' observer archive ' | grep -c -- "$WIRE_MARK") messages of the exchange"
+    fi
+  fi
+  cleanup
 }
 
 # --- Without the plug-in -------------------------------------------------------
@@ -334,14 +443,14 @@ run_baseline() {
   T=$ROOT/baseline
   mkdir -p "$T/downloads"
   echo "# baseline"
-  start_prosody "$T" "ann bob" || { not_ok "prosody starts"; return; }
-  start_ngircd "$T" || { not_ok "ngircd starts"; return; }
+  start_server prosody "$T" "ann bob" || { not_ok "prosody starts"; return; }
+  start_server ngircd "$T" || { not_ok "ngircd starts"; return; }
   peer_start ann
   peer_start bob
-  say ann "account ann prpl-jabber ann@localhost/peer pw connect_server=127.0.0.1 ft_proxies= auth_plain_in_clear=b:1 connection_security=opportunistic_tls"
-  say bob "account bob prpl-jabber bob@localhost/peer pw connect_server=127.0.0.1 ft_proxies= auth_plain_in_clear=b:1 connection_security=opportunistic_tls"
-  say ann "account ia prpl-irc ann@127.0.0.1 - port=i:6667"
-  say bob "account ib prpl-irc bob@127.0.0.1 - port=i:6667"
+  say ann "$(peer_account ann ann prosody)"
+  say bob "$(peer_account bob bob prosody)"
+  say ann "$(peer_account ia ann ngircd)"
+  say bob "$(peer_account ib bob ngircd)"
   wait_online ann bob || return
   wait_for 20 has_line ann "ia online" && wait_for 20 has_line bob "ib online"
   say bob "accept $T/downloads"
@@ -358,62 +467,6 @@ run_baseline() {
 
 # --- Real Finch -----------------------------------------------------------------
 
-# finch_config DIR DOWNLOADS: accounts.xml and prefs.xml for ann over XMPP,
-# with the plug-in loaded and conversations logged as text.
-finch_config() {
-  mkdir -p "$1"
-  cat >"$1/accounts.xml" <<XML
-<?xml version='1.0' encoding='UTF-8' ?>
-<account version='1.0'>
- <account>
-  <protocol>prpl-jabber</protocol>
-  <name>ann@localhost/finch</name>
-  <password>pw</password>
-  <settings>
-   <setting name='connect_server' type='string'>127.0.0.1</setting>
-   <setting name='auth_plain_in_clear' type='bool'>1</setting>
-   <setting name='connection_security' type='string'>opportunistic_tls</setting>
-   <setting name='ft_proxies' type='string'></setting>
-  </settings>
-  <settings ui='gnt-purple'>
-   <setting name='auto-login' type='bool'>1</setting>
-  </settings>
- </account>
-</account>
-XML
-  cat >"$1/prefs.xml" <<XML
-<?xml version='1.0' encoding='UTF-8' ?>
-<pref version='1' name='/'>
- <pref name='purple'>
-  <pref name='network'>
-   <pref name='auto_ip' type='bool' value='0'/>
-   <pref name='public_ip' type='string' value='127.0.0.1'/>
-  </pref>
-  <pref name='logging'>
-   <pref name='format' type='string' value='txt'/>
-   <pref name='log_ims' type='bool' value='1'/>
-   <pref name='log_system' type='bool' value='1'/>
-  </pref>
- </pref>
- <pref name='finch'>
-  <pref name='plugins'>
-   <pref name='loaded' type='pathlist'>
-    <item value='$PLUGIN'/>
-   </pref>
-  </pref>
- </pref>
- <pref name='plugins'>
-  <pref name='core'>
-   <pref name='zuvo-file-sharing'>
-    <pref name='downloads' type='string' value='$2'/>
-    <pref name='start_on' type='bool' value='1'/>
-   </pref>
-  </pref>
- </pref>
-</pref>
-XML
-}
-
 finch_log() { cat "$T"/finch/logs/jabber/ann@localhost/bob@localhost/*.txt 2>/dev/null; }
 finch_log_has() { finch_log | grep -qF -- "$1"; }
 finch_screen() { tmux -L "$TMUX_SOCKET" capture-pane -p -t finch; }
@@ -427,12 +480,12 @@ run_finch() {
   T=$ROOT/finch
   mkdir -p "$T/downloads"
   echo "# finch"
-  start_prosody "$T" "ann bob" || { not_ok "prosody starts"; return; }
+  use_server prosody "$T" "ann bob" || { not_ok "prosody starts"; return; }
   make_share
-  finch_config "$T/finch" "$T/downloads"
+  finch_config "$T/finch" "$PLUGIN" "$T/downloads"
   peer_start bob --plugins "$BIN" --pref "$PREF/shared_folder=s:$SHARE" --pref "$PREF/start_on=b:1" \
     --pref "$PREF/sub_folders=b:1"
-  say bob "account bob prpl-jabber bob@localhost/peer pw connect_server=127.0.0.1 ft_proxies= auth_plain_in_clear=b:1 connection_security=opportunistic_tls"
+  say bob "$(account bob)"
   wait_online bob || return
   TERM=xterm-256color tmux -L "$TMUX_SOCKET" -f /dev/null new-session -d -s finch -x 160 -y 50 \
     "finch -c '$T/finch' 2>'$T/finch.err'"
@@ -454,9 +507,8 @@ run_finch() {
   finch_type "/xrfile $SHARE/docs/r&d <1>.txt"
   # The saved name is the plug-in's plain form of the sender's name.
   if wait_for 30 bash -c 'ls "$1" | grep -q "^r&d"' _ "$T/downloads"; then
-    sleep 0.5
-    check "finch: /xrfile saves the file with equal bytes" cmp -s "$T/downloads/$(ls "$T/downloads")" \
-      "$SHARE/docs/r&d <1>.txt"
+    check "finch: /xrfile saves the file with equal bytes" wait_for 10 cmp -s \
+      "$T/downloads/$(ls "$T/downloads")" "$SHARE/docs/r&d <1>.txt"
   else
     not_ok "finch: /xrfile saves the file" "$(ls -la "$T/downloads"; finch_screen | grep -v '^ *$' | tail -8)"
   fi
@@ -465,12 +517,20 @@ run_finch() {
 
 for group in "${GROUPS_TO_RUN[@]}"; do
   case $group in
-    xmpp | irc) run_plugin_group "$group" ;;
+    xmpp) run_plugin_group prosody ;;
+    irc) run_plugin_group ngircd ;;
     finch) run_finch ;;
+    smoke) for server in "${SMOKE_SERVERS[@]}"; do run_smoke "$server"; done ;;
     baseline) run_baseline ;;
-    *) echo "unknown group $group" >&2; exit 64 ;;
+    *)
+      if [[ " ${XMPP_SERVERS[*]} ${IRC_SERVERS[*]} " == *" $group "* ]]; then
+        run_plugin_group "$group"
+      else
+        echo "unknown group $group" >&2
+        exit 64
+      fi
+      ;;
   esac
 done
 [ "$FAILED" -ne 0 ] && echo "# the clients' and servers' files are kept in $ROOT"
-echo "purple: $PASSED passed, $FAILED failed"
-[ "$FAILED" -eq 0 ]
+checks_summary purple

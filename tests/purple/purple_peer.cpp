@@ -2,10 +2,16 @@
 // end-to-end tests and scripts/try-finch.
 //
 //   purple_peer --dir CONFIG_DIR [--plugins DIR] [--pref NAME=VALUE]... [--timeout SECONDS]
+//               [--wire]
 //
 // It runs libpurple with a null user interface in CONFIG_DIR, loads the Zuvo
 // File Sharing plug-in from DIR (after applying the --pref values, so the
-// plug-in starts with them), then reads commands from its standard input:
+// plug-in starts with them), then reads commands from its standard input.
+// Without --plugins it is a client without the plug-in: it shows everything
+// it receives as libpurple shows it (on IRC a NOTICE too, and a CTCP as
+// libpurple passes it on), which is what a contact without the plug-in sees.
+// --wire also prints every protocol line (IRC) or stanza (XMPP) received.
+//
 //
 //   account ALIAS PROTOCOL USERNAME PASSWORD|- [SETTING=VALUE]...
 //                                  adds an account and signs it on
@@ -18,6 +24,9 @@
 //                                  for runs without the plug-in)
 //   pref NAME VALUE                sets a preference (s:, b:, i: type prefix)
 //   mark NAME                      prints "mark NAME" (a place in the output)
+//   ping ALIAS CONTACT NAME        sends CONTACT a message that its purple_peer
+//                                  prints as "ALIAS ping CONTACT NAME": what was
+//                                  sent to CONTACT before has arrived by then
 //   rss                            prints "rss KIB" (resident memory)
 //   quit                           signs off and exits 0
 //
@@ -27,6 +36,8 @@
 //   T ALIAS online | offline | error TEXT
 //   T ALIAS conv CONTACT KIND WHO: TEXT     KIND: recv, send, sys, error, other
 //   T ALIAS xfer-done CONTACT LOCALPATH | xfer-cancel CONTACT NAME
+//   T ALIAS ping CONTACT NAME               a ping from CONTACT arrived
+//   T ALIAS wire TEXT                       with --wire: a line or stanza received
 //   T notify TITLE: TEXT | request TITLE: TEXT
 //
 // Everything incoming that asks the user (a file offer, a form) is answered
@@ -61,16 +72,20 @@
 #include <notify.h>
 #include <plugin.h>
 #include <prefs.h>
+#include <prpl.h>
 #include <request.h>
 #include <savedstatuses.h>
 #include <server.h>
 #include <util.h>
+#include <xmlnode.h>
 #pragma GCC diagnostic pop
 
 namespace {
 
 constexpr const char* kUiId = "zuvo-purple-peer";
 constexpr const char* kPluginId = "core-zuvo-file-sharing";
+// A message that starts so is a ping (the "ping" command), not chat text.
+constexpr const char* kPing = "zuvo-peer-ping ";
 
 GMainLoop* g_loop = nullptr;
 std::map<std::string, PurpleAccount*> g_accounts;  // by alias
@@ -165,10 +180,15 @@ void WriteConv(PurpleConversation* conv, const char* who, const char*, const cha
   else if (flags & PURPLE_MESSAGE_SEND)
     kind = "send";
   PurpleAccount* account = purple_conversation_get_account(conv);
-  std::string prefix = AliasOf(account) + " conv " +
-                       Normalized(account, purple_conversation_get_name(conv)) + " " + kind + " " +
-                       (who ? who : "") + ": ";
+  std::string contact = Normalized(account, purple_conversation_get_name(conv));
   std::string text = PlainText(message);
+  if (text.rfind(kPing, 0) == 0) {
+    if (flags & PURPLE_MESSAGE_RECV)
+      Emit(AliasOf(account) + " ping " + contact + " " + text.substr(std::strlen(kPing)));
+    return;
+  }
+  std::string prefix =
+      AliasOf(account) + " conv " + contact + " " + kind + " " + (who ? who : "") + ": ";
   Emit(prefix, text.empty() ? std::string(" ") : text);
 }
 
@@ -240,6 +260,22 @@ void SignedOff(PurpleConnection* gc, gpointer) {
 
 void ConnectionError(PurpleConnection* gc, PurpleConnectionError, const char* text, gpointer) {
   Emit(AliasOf(purple_connection_get_account(gc)) + " error " + (text ? text : ""));
+}
+
+// --wire: what the protocols received, before libpurple acts on it.
+void IrcReceivingText(PurpleConnection* gc, char** text, gpointer) {
+  if (text && *text) Emit(AliasOf(purple_connection_get_account(gc)) + " wire " + *text);
+}
+
+void JabberReceivingXmlnode(PurpleConnection* gc, xmlnode** packet, gpointer) {
+  if (!packet || !*packet) return;
+  char* xml = xmlnode_to_str(*packet, nullptr);
+  std::string text = xml ? xml : "";
+  g_free(xml);
+  // One output line per stanza.
+  for (char& c : text)
+    if (c == '\n' || c == '\r') c = ' ';
+  Emit(AliasOf(purple_connection_get_account(gc)) + " wire " + text);
 }
 
 void FileRecvRequest(PurpleXfer* xfer, gpointer) {
@@ -403,6 +439,8 @@ void Run(const std::string& line) {
     SetPref(w[1], rest(2));
   } else if (c == "mark" && w.size() == 2) {
     Emit("mark " + w[1]);
+  } else if (c == "ping" && w.size() == 4) {
+    if (PurpleAccount* a = Account(w[1])) Type(Conversation(a, w[2]), kPing + w[3]);
   } else if (c == "rss") {
     Emit("rss " + std::to_string(RssKib()));
   } else if (c == "quit") {
@@ -442,6 +480,7 @@ int main(int argc, char** argv) {
   std::string dir, plugins;
   std::vector<std::pair<std::string, std::string>> prefs;
   int timeout = 0;
+  bool wire = false;
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
     if (a == "--dir" && i + 1 < argc) {
@@ -450,6 +489,8 @@ int main(int argc, char** argv) {
       plugins = argv[++i];
     } else if (a == "--timeout" && i + 1 < argc) {
       timeout = std::atoi(argv[++i]);
+    } else if (a == "--wire") {
+      wire = true;
     } else if (a == "--pref" && i + 1 < argc) {
       std::string p = argv[++i];
       size_t eq = p.find('=');
@@ -458,7 +499,7 @@ int main(int argc, char** argv) {
     } else {
       std::fprintf(stderr,
                    "usage: purple_peer --dir CONFIG_DIR [--plugins DIR] [--pref NAME=VALUE]... "
-                   "[--timeout SECONDS]\n");
+                   "[--timeout SECONDS] [--wire]\n");
       return 64;
     }
   }
@@ -497,6 +538,14 @@ int main(int argc, char** argv) {
   purple_signal_connect(xfers, "file-send-complete", &h, PURPLE_CALLBACK(XferDone), nullptr);
   purple_signal_connect(xfers, "file-recv-cancel", &h, PURPLE_CALLBACK(XferCancel), nullptr);
   purple_signal_connect(xfers, "file-send-cancel", &h, PURPLE_CALLBACK(XferCancel), nullptr);
+  if (wire) {
+    if (PurplePlugin* irc = purple_find_prpl("prpl-irc"))
+      purple_signal_connect(irc, "irc-receiving-text", &h, PURPLE_CALLBACK(IrcReceivingText),
+                            nullptr);
+    if (PurplePlugin* jabber = purple_find_prpl("prpl-jabber"))
+      purple_signal_connect(jabber, "jabber-receiving-xmlnode", &h,
+                            PURPLE_CALLBACK(JabberReceivingXmlnode), nullptr);
+  }
 
   if (!plugins.empty()) {
     PurplePlugin* plugin = purple_plugins_find_with_id(kPluginId);
