@@ -303,7 +303,9 @@ bool PurpleHost::SendText(PurpleAccount* account, const std::string& who,
                           const std::u16string& text) {
   PurpleConnection* gc = purple_account_get_connection(account);
   if (!gc || !purple_account_is_connected(account)) return false;
-  for (const std::string& piece : EncodeText(text, NewMessageId(), PieceBytesFor(account))) {
+  const FrameKind kind =
+      !text.empty() && text[0] == kMarker ? FrameKind::kRequest : FrameKind::kReply;
+  for (const std::string& piece : EncodeText(text, kind, NewMessageId(), PieceBytesFor(account))) {
     serv_send_im(gc, who.c_str(), piece.c_str(), static_cast<PurpleMessageFlags>(0));
   }
   return true;
@@ -323,17 +325,21 @@ gboolean PurpleHost::OnReceivingIm(PurpleAccount* account, char** sender, char**
 bool PurpleHost::Receive(PurpleAccount* account, const std::string& sender,
                          const std::string& message) {
   Piece piece;
-  switch (ParsePiece(message, piece)) {
+  const PieceKind kind = ParsePiece(message, piece);
+  switch (kind) {
     case PieceKind::kNotWire:
       return false;
-    case PieceKind::kOtherVersion:
+    case PieceKind::kOlderVersion:
+    case PieceKind::kNewerVersion: {
       if (toldVersion_.size() >= 256) toldVersion_.clear();
       if (!toldVersion_.insert(ContactKey(account, sender)).second) return true;
+      const bool older = kind == PieceKind::kOlderVersion;
       SystemLine(ConversationWith(account, sender),
-                 "Zuvo File Sharing: " + sender +
-                     " uses another version of the file-sharing wire form; their message was "
-                     "not read.");
+                 "Zuvo File Sharing: " + sender + "'s file-sharing plug-in is " +
+                     (older ? "an older" : "a newer") +
+                     " version that this one cannot exchange with; their message was not read.");
       return true;
+    }
     case PieceKind::kMalformed:
       purple_debug_warning("zuvo-file-sharing", "malformed piece from %s dropped\n",
                            sender.c_str());
@@ -341,12 +347,30 @@ bool PurpleHost::Receive(PurpleAccount* account, const std::string& sender,
     case PieceKind::kPiece:
       break;
   }
+  // Who sent it is judged at a frame's first piece: a reply stays wanted
+  // while its pieces keep coming, however long it takes.
   const std::string key = ContactKey(account, sender);
-  Reassembler::Result r = reassembler_.Add(key, piece, Clock::now());
+  const auto asked = asked_.find(key);
+  const bool expected = asked != asked_.end() && Clock::now() - asked->second <= kReplyWindow;
+  const SenderClass judged = ClassifySender(piece.kind, Trusted(account, sender), expected);
+  Reassembler::Result r = reassembler_.Add(key, piece, judged, Clock::now());
   if (r.kind == Reassembler::Result::Kind::kDropped) {
-    purple_debug_warning("zuvo-file-sharing", "text from %s dropped: %s\n", sender.c_str(),
-                         r.why.c_str());
+    if (r.why == DropReason::kUnwanted && r.frameKind == FrameKind::kReply) {
+      SystemLine(ConversationWith(account, sender),
+                 "Zuvo File Sharing: " + sender +
+                     " sent a file-sharing reply that was not asked for; not shown.");
+    } else if (r.sender == SenderClass::kStranger && r.why == DropReason::kTooLarge) {
+      SystemLine(ConversationWith(account, sender),
+                 "Zuvo File Sharing: " + sender +
+                     ", who is not in your buddy list, sent a file-sharing request too long to "
+                     "show; not answered.");
+    } else if (r.why != DropReason::kGivenUp) {
+      purple_debug_warning("zuvo-file-sharing", "message from %s dropped: %s\n", sender.c_str(),
+                           DropReasonText(r.why));
+    }
   } else if (r.kind == Reassembler::Result::Kind::kComplete) {
+    std::u16string text;
+    if (!BytesToText(r.message, text)) return true;
     // Answered from the main loop, not from inside the protocol's reader.
     // The queue empties on the loop's next turn; a flood that fills it
     // before that loses its newest texts.
@@ -355,7 +379,7 @@ bool PurpleHost::Receive(PurpleAccount* account, const std::string& sender,
                            sender.c_str());
       return true;
     }
-    queued_.push_back({account, sender, std::move(r.text)});
+    queued_.push_back({account, sender, r.frameKind, std::move(text)});
     if (!queuedSource_) queuedSource_ = g_idle_add(OnQueued, this);
   }
   return true;
@@ -366,16 +390,16 @@ gboolean PurpleHost::OnQueued(void* data) {
   self->queuedSource_ = 0;
   std::vector<Arrived> queued = std::exchange(self->queued_, {});
   for (Arrived& a : queued) {
-    if (AccountAlive(a.account)) self->HandleText(a.account, a.sender, a.text);
+    if (AccountAlive(a.account)) self->HandleText(a.account, a.sender, a.kind, a.text);
   }
   return FALSE;
 }
 
-void PurpleHost::HandleText(PurpleAccount* account, const std::string& sender,
+void PurpleHost::HandleText(PurpleAccount* account, const std::string& sender, FrameKind kind,
                             const std::u16string& text) {
-  if (!text.empty() && text[0] == kMarker) {
+  if (kind == FrameKind::kRequest && !text.empty() && text[0] == kMarker) {
     AnswerRequest(account, sender, text);
-  } else {
+  } else if (kind == FrameKind::kReply) {
     ShowReply(account, sender, text);
   }
 }
@@ -442,14 +466,10 @@ void PurpleHost::AnswerRequest(PurpleAccount* account, const std::string& sender
 
 void PurpleHost::ShowReply(PurpleAccount* account, const std::string& sender,
                            const std::u16string& reply) {
+  // Only a reply that was asked for comes this far (Receive).
   PurpleConversation* conv = ConversationWith(account, sender);
   auto it = asked_.find(ContactKey(account, sender));
-  if (it == asked_.end() || Clock::now() - it->second > kReplyWindow) {
-    SystemLine(conv, "Zuvo File Sharing: " + sender +
-                         " sent a file-sharing reply that was not asked for; not shown.");
-    return;
-  }
-  it->second = Clock::now();
+  if (it != asked_.end()) it->second = Clock::now();
   for (const std::u16string& line : SplitLines(reply)) SystemLine(conv, PrintableText(line));
 }
 

@@ -26,7 +26,7 @@
 #include "purple/awaited_files.h"
 #include "purple/prefs_registry.h"
 #include "purple/request_gate.h"
-#include "purple/wire.h"
+#include "purple/wire_reassembly.h"
 
 extern "C" {
 #include <cmds.h>
@@ -80,8 +80,9 @@ class PurpleHost {
 
   void RunCommand(PurpleConversation* conv, const std::string& word, const std::string& arg);
   bool Receive(PurpleAccount* account, const std::string& sender, const std::string& message);
-  // A text that arrived whole from |sender|.
-  void HandleText(PurpleAccount* account, const std::string& sender, const std::u16string& text);
+  // A text of |kind| that arrived whole from |sender|.
+  void HandleText(PurpleAccount* account, const std::string& sender, FrameKind kind,
+                  const std::u16string& text);
   void AnswerRequest(PurpleAccount* account, const std::string& sender,
                      const std::u16string& request);
   void ShowReply(PurpleAccount* account, const std::string& sender, const std::u16string& reply);
@@ -127,6 +128,7 @@ class PurpleHost {
   struct Arrived {
     PurpleAccount* account;
     std::string sender;
+    FrameKind kind;
     std::u16string text;
   };
   std::vector<Arrived> queued_;
