@@ -3,6 +3,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <array>
 #include <climits>
 
 namespace zuvo::purple {
@@ -17,14 +18,13 @@ constexpr size_t kIdEnd = 5 + 8;
 // numbers and the blanks between them and before the payload.
 constexpr size_t kMaxHeaderBytes = kIdEnd + 1 + 7 + 1 + 7 + 1 + 3 + 1 + 3 + 1;
 
-int Base64Value(char c) {
-  if (c >= 'A' && c <= 'Z') return c - 'A';
-  if (c >= 'a' && c <= 'z') return c - 'a' + 26;
-  if (c >= '0' && c <= '9') return c - '0' + 52;
-  if (c == '+') return 62;
-  if (c == '/') return 63;
-  return -1;
-}
+// Each character's value in base64, -1 for those outside it.
+constexpr std::array<int8_t, 256> kBase64Values = [] {
+  std::array<int8_t, 256> values{};
+  values.fill(-1);
+  for (int8_t i = 0; i < 64; ++i) values[static_cast<uint8_t>(kBase64[i])] = i;
+  return values;
+}();
 
 int HexValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -60,23 +60,25 @@ std::string_view NextField(std::string_view& rest) {
 // Reads base64 of the form the pieces use, into |bytes| when given.
 bool ReadBase64(std::string_view payload, std::string* bytes) {
   if (payload.size() % 4 != 0) return false;
+  // "=" only in the last group, as its last one or two characters.
+  const size_t pad = payload.ends_with("==") ? 2 : payload.ends_with('=') ? 1 : 0;
+  if (bytes) bytes->resize(payload.size() / 4 * 3 - pad);
+  char* out = bytes ? bytes->data() : nullptr;
   for (size_t i = 0; i < payload.size(); i += 4) {
-    const bool last = i + 4 == payload.size();
-    // "=" only in the last group, as its last one or two characters.
-    const size_t pad = !last ? 0 : payload[i + 3] != '=' ? 0 : payload[i + 2] != '=' ? 1 : 2;
+    const size_t used = i + 4 == payload.size() ? 4 - pad : 4;
     uint32_t v = 0;
-    for (size_t k = 0; k < 4 - pad; ++k) {
-      const int value = Base64Value(payload[i + k]);
+    for (size_t k = 0; k < used; ++k) {
+      const int value = kBase64Values[static_cast<uint8_t>(payload[i + k])];
       if (value < 0) return false;
       v = v << 6 | static_cast<uint32_t>(value);
     }
-    v <<= 6 * pad;
+    v <<= 6 * (4 - used);
     // The bits past the last byte are zero, so a payload has one form.
-    if ((pad == 1 && (v & 0xFF) != 0) || (pad == 2 && (v & 0xFFFF) != 0)) return false;
-    if (!bytes) continue;
-    bytes->push_back(static_cast<char>(v >> 16));
-    if (pad < 2) bytes->push_back(static_cast<char>(v >> 8 & 0xFF));
-    if (pad < 1) bytes->push_back(static_cast<char>(v & 0xFF));
+    if ((used == 3 && (v & 0xFF) != 0) || (used == 2 && (v & 0xFFFF) != 0)) return false;
+    if (!out) continue;
+    *out++ = static_cast<char>(v >> 16);
+    if (used > 2) *out++ = static_cast<char>(v >> 8 & 0xFF);
+    if (used > 3) *out++ = static_cast<char>(v & 0xFF);
   }
   return true;
 }
@@ -305,9 +307,9 @@ std::string EncodePayload(std::string_view bytes) {
 }
 
 bool DecodePayload(std::string_view payload, std::string& bytes) {
+  if (ReadBase64(payload, &bytes)) return true;
   bytes.clear();
-  bytes.reserve(payload.size() / 4 * 3);
-  return ReadBase64(payload, &bytes);
+  return false;
 }
 
 }  // namespace zuvo::purple

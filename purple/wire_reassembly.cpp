@@ -18,10 +18,10 @@ constexpr size_t NodeCost() {
   return Block(4 * sizeof(void*) + sizeof(typename Map::value_type));
 }
 
-// A string's own block, when it is too long to live inside the string.
-size_t StringCost(size_t length) {
+// A string's own block, for a capacity too large to live inside the string.
+size_t StringCost(size_t capacity) {
   static const size_t inside = std::string().capacity();
-  return length <= inside ? 0 : Block(length + 1);
+  return capacity <= inside ? 0 : Block(capacity + 1);
 }
 
 bool IsText(FrameKind kind) {
@@ -81,7 +81,7 @@ size_t Reassembler::ContactCost(std::string_view sender) {
 
 size_t Reassembler::FrameCost() { return NodeCost<Frames>() + NodeCost<decltype(Pool::byAge)>(); }
 
-size_t Reassembler::PieceCost(size_t bytes) { return NodeCost<Pieces>() + StringCost(bytes); }
+size_t Reassembler::PieceCost(size_t capacity) { return NodeCost<Pieces>() + StringCost(capacity); }
 
 size_t Reassembler::bufferedBytes() const {
   size_t total = 0;
@@ -155,11 +155,14 @@ Reassembler::Result Reassembler::Add(const std::string& sender, const Piece& pie
     return drop(DropReason::kDisagree);
   }
   if (f.pieces.count(piece.index)) return drop(DropReason::kTwice);
+  // Every 4 characters but the padding are 3 bytes: too large a payload is
+  // refused before it is decoded.
+  if (piece.payload.size() / 4 * 3 > f.maxBytes - f.bytes + 2) return drop(DropReason::kTooLarge);
   std::string bytes;
   if (!DecodePayload(piece.payload, bytes)) return drop(DropReason::kBroken);
   if (bytes.size() > f.maxBytes - f.bytes) return drop(DropReason::kTooLarge);
 
-  Charge(*pool, frame, PieceCost(bytes.size()));
+  Charge(*pool, frame, PieceCost(bytes.capacity()));
   if (!MakeRoom(*pool, frame)) return drop(DropReason::kNoRoom);
   f.bytes += bytes.size();
   f.pieces.emplace(piece.index, std::move(bytes));

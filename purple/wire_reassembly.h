@@ -161,7 +161,7 @@ class Reassembler {
 
   static size_t ContactCost(std::string_view sender);
   static size_t FrameCost();
-  static size_t PieceCost(size_t bytes);
+  static size_t PieceCost(size_t capacity);
 
   Pool& PoolOf(SenderClass sender) { return pools_[static_cast<size_t>(sender) - 1]; }
   // A new frame for |piece|, after the sender's least recently fed frames
