@@ -255,6 +255,7 @@ EncodedFrame EncodeFrame(FrameKind kind, std::string_view message, uint32_t id,
   EncodedFrame frame;
   frame.id = id;
   frame.kind = kind;
+  if (message.size() > MaxMessageBytes(kind)) return frame;
   std::string deflated;
   frame.payloads = SplitPayloads(ChooseBytes(message, deflated, frame.flags), payloadChars);
   return frame;

@@ -122,7 +122,7 @@ enum class PieceKind {
   kPiece,         // a well-formed piece of this version
   kOlderVersion,  // a piece of version 1
   kNewerVersion,  // a piece of a version after this one
-  kMalformed,     // begins as a piece of this version, then is not one
+  kMalformed,     // begins as a piece (marker, version, id), then is not one of this version
 };
 
 // Reads one received message (HTML already removed). |piece| is set only
@@ -143,7 +143,9 @@ std::string Deflate(std::string_view bytes);
 bool Inflate(std::string_view deflated, size_t maxBytes, std::string& bytes);
 
 // A frame cut into pieces, each payload at most |payloadChars| characters
-// (a multiple of 4, at least 4). The message is deflated when that pays.
+// (a multiple of 4, at least 4). The message is deflated when that pays. A
+// message over its kind's cap gives no pieces: the other side would not
+// read it.
 struct EncodedFrame {
   uint32_t id = 0;
   FrameKind kind = FrameKind::kRequest;
@@ -156,7 +158,7 @@ EncodedFrame EncodeFrame(FrameKind kind, std::string_view message, uint32_t id,
                          size_t payloadChars);
 
 // The pieces of a frame in text form, each at most |pieceBytes| bytes (no
-// less than the longest header and 4 are used).
+// less than the longest header and 4 are used); none over the cap.
 std::vector<std::string> EncodePieceTexts(FrameKind kind, std::string_view message, uint32_t id,
                                           size_t pieceBytes);
 inline std::vector<std::string> EncodeText(std::u16string_view text, FrameKind kind, uint32_t id,

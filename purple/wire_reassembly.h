@@ -60,8 +60,9 @@ enum class SenderClass : uint8_t { kUnwanted, kStranger, kBuddy, kExpectedReply 
 
 // The usual judgement: |answered|, the user answers the sender (a buddy, or
 // everyone); |asked|, the user asked the sender and still waits for the
-// reply. A record goes by whom it comes from: from a contact asked it may
-// seal the reply, from one answered a request.
+// reply. A notice or a handshake is taken from either. A record goes by
+// whom it comes from: from a contact asked it may seal the reply, from one
+// answered a request.
 SenderClass ClassifySender(FrameKind kind, bool answered, bool asked);
 
 enum class DropReason {

@@ -27,6 +27,12 @@ std::string Noise(size_t bytes, unsigned seed = 7) {
   return out;
 }
 
+// |frame| as a sender that ignores the caps would send it.
+EncodedFrame Relabeled(EncodedFrame frame, FrameKind kind) {
+  frame.kind = kind;
+  return frame;
+}
+
 // Feeds pieces |from| to |to| (exclusive) of |frame| until one is dropped;
 // the last result.
 Reassembler::Result Feed(Reassembler& r, const std::string& sender, const EncodedFrame& frame,
@@ -92,8 +98,9 @@ TEST(WireReassembly, EachMessageKeepsToItsCaps) {
     DropReason why;
   } cases[] = {
       {"a buddy's request over its cap",
-       EncodeFrame(FrameKind::kRequest, Noise(kMaxRequestBytes + 2), 1, 32768), SenderClass::kBuddy,
-       Kind::kDropped, DropReason::kTooLarge},
+       Relabeled(EncodeFrame(FrameKind::kReply, Noise(kMaxRequestBytes + 2), 1, 32768),
+                 FrameKind::kRequest),
+       SenderClass::kBuddy, Kind::kDropped, DropReason::kTooLarge},
       {"a reply of that size",
        EncodeFrame(FrameKind::kReply, Noise(kMaxRequestBytes + 2), 1, 32768),
        SenderClass::kExpectedReply,
