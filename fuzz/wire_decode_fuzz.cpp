@@ -11,24 +11,17 @@
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <algorithm>
-#include <cstdio>
-#include <cstdlib>
 #include <string>
 #include <vector>
 
+#include "fuzz/fuzz_support.h"
 #include "purple/wire_reassembly.h"
 
 namespace {
 
 using namespace zuvo::purple;
+using zuvo::fuzz::Check;
 using Clock = Reassembler::Clock;
-
-void Check(bool ok, const char* what) {
-  if (!ok) {
-    std::fprintf(stderr, "\n*** invariant broken: %s\n", what);
-    std::abort();
-  }
-}
 
 }  // namespace
 

@@ -6,22 +6,15 @@
 // allows it, and fails when it does not.
 #include <fuzzer/FuzzedDataProvider.h>
 
-#include <cstdio>
-#include <cstdlib>
 #include <string>
 
+#include "fuzz/fuzz_support.h"
 #include "purple/wire.h"
 
 namespace {
 
 using namespace zuvo::purple;
-
-void Check(bool ok, const char* what) {
-  if (!ok) {
-    std::fprintf(stderr, "\n*** invariant broken: %s\n", what);
-    std::abort();
-  }
-}
+using zuvo::fuzz::Check;
 
 }  // namespace
 

@@ -7,22 +7,15 @@
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <algorithm>
-#include <cstdio>
-#include <cstdlib>
 #include <string>
 
+#include "fuzz/fuzz_support.h"
 #include "purple/wire.h"
 
 namespace {
 
 using namespace zuvo::purple;
-
-void Check(bool ok, const char* what) {
-  if (!ok) {
-    std::fprintf(stderr, "\n*** invariant broken: %s\n", what);
-    std::abort();
-  }
-}
+using zuvo::fuzz::Check;
 
 bool Safe(char c) {
   return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' ||
