@@ -233,7 +233,9 @@ bool PurpleHost::SendText(PurpleAccount* account, const std::string& who,
                           const std::u16string& text) {
   PurpleConnection* gc = purple_account_get_connection(account);
   if (!gc || !purple_account_is_connected(account)) return false;
-  for (const std::string& piece : EncodeText(text, NewMessageId(), PieceBytesFor(account))) {
+  const FrameKind kind =
+      !text.empty() && text[0] == kMarker ? FrameKind::kRequest : FrameKind::kReply;
+  for (const std::string& piece : EncodeText(text, kind, NewMessageId(), PieceBytesFor(account))) {
     serv_send_im(gc, who.c_str(), piece.c_str(), static_cast<PurpleMessageFlags>(0));
   }
   return true;
@@ -253,17 +255,21 @@ gboolean PurpleHost::OnReceivingIm(PurpleAccount* account, char** sender, char**
 bool PurpleHost::Receive(PurpleAccount* account, const std::string& sender,
                          const std::string& message) {
   Piece piece;
-  switch (ParsePiece(message, piece)) {
+  const PieceKind kind = ParsePiece(message, piece);
+  switch (kind) {
     case PieceKind::kNotWire:
       return false;
-    case PieceKind::kOtherVersion:
+    case PieceKind::kOlderVersion:
+    case PieceKind::kNewerVersion: {
       if (toldVersion_.size() >= 256) toldVersion_.clear();
       if (!toldVersion_.insert(ContactKey(account, sender)).second) return true;
+      const bool older = kind == PieceKind::kOlderVersion;
       SystemLine(ConversationWith(account, sender),
-                 "Zuvo File Sharing: " + sender +
-                     " uses another version of the file-sharing wire form; their message was "
-                     "not read.");
+                 "Zuvo File Sharing: " + sender + "'s file-sharing plug-in is " +
+                     (older ? "an older" : "a newer") +
+                     " version that this one cannot exchange with; their message was not read.");
       return true;
+    }
     case PieceKind::kMalformed:
       purple_debug_warning("zuvo-file-sharing", "malformed piece from %s dropped\n",
                            sender.c_str());
@@ -271,26 +277,49 @@ bool PurpleHost::Receive(PurpleAccount* account, const std::string& sender,
     case PieceKind::kPiece:
       break;
   }
+  // Who sent it is judged at a frame's first piece: a reply stays wanted
+  // while its pieces keep coming, however long it takes.
   const std::string key = ContactKey(account, sender);
-  Reassembler::Result r = reassembler_.Add(key, piece, Clock::now());
+  const bool expected =
+      piece.kind == FrameKind::kReply && session_->ExpectsAnswer(key, Clock::now());
+  const SenderClass judged = ClassifySender(piece.kind, Trusted(account, sender), expected);
+  Reassembler::Result r = reassembler_.Add(key, piece, judged, Clock::now());
   if (r.kind == Reassembler::Result::Kind::kDropped) {
-    purple_debug_warning("zuvo-file-sharing", "text from %s dropped: %s\n", sender.c_str(),
-                         r.why.c_str());
+    if (r.why == DropReason::kUnwanted && r.frameKind == FrameKind::kReply) {
+      SystemLine(ConversationWith(account, sender),
+                 "Zuvo File Sharing: " + sender +
+                     " sent a file-sharing reply that was not asked for; not shown.");
+    } else if (r.sender == SenderClass::kStranger && r.why == DropReason::kTooLarge) {
+      SystemLine(ConversationWith(account, sender),
+                 "Zuvo File Sharing: " + sender +
+                     ", who is not in your buddy list, sent a file-sharing request too long to "
+                     "show; not answered.");
+    } else if (r.why != DropReason::kGivenUp) {
+      purple_debug_warning("zuvo-file-sharing", "message from %s dropped: %s\n", sender.c_str(),
+                           DropReasonText(r.why));
+    }
   } else if (r.kind == Reassembler::Result::Kind::kComplete) {
+    std::u16string text;
+    // A request frame carries a notification and a reply frame never does;
+    // anything else is not read.
+    if (!BytesToText(r.message, text) ||
+        (r.frameKind == FrameKind::kRequest) != (!text.empty() && text[0] == kMarker)) {
+      return true;
+    }
     // The session hears the text now, in the order of the stream, so that
     // an answer that a file is on its way counts before the file's offer;
     // it is shown or answered from the main loop, not from inside the
     // protocol's reader. The queue empties on the loop's next turn; a flood
     // that fills it before that loses its newest texts.
-    PluginSession::Heard heard = session_->Hear(key, r.text, Clock::now());
+    PluginSession::Heard heard = session_->Hear(key, text, Clock::now());
     if (queued_.size() >= kMaxQueued) {
       purple_debug_warning("zuvo-file-sharing", "too many texts at once; one from %s dropped\n",
                            sender.c_str());
       return true;
     }
     // A request's text lives on in |heard|; an answer's is shown.
-    if (heard.kind == PluginSession::Heard::Kind::kRequest) r.text.clear();
-    queued_.push_back({account, sender, std::move(r.text), std::move(heard)});
+    if (heard.kind == PluginSession::Heard::Kind::kRequest) text.clear();
+    queued_.push_back({account, sender, std::move(text), std::move(heard)});
     if (!queuedSource_) queuedSource_ = g_idle_add(OnQueued, this);
   }
   return true;

@@ -23,7 +23,7 @@
 #include "host/common/plugin_session.h"
 #include "host/common/received_file.h"
 #include "purple/prefs_registry.h"
-#include "purple/wire.h"
+#include "purple/wire_reassembly.h"
 
 extern "C" {
 #include <cmds.h>

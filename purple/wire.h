@@ -1,150 +1,175 @@
-// The wire form two plug-ins use to carry a text (a request or a reply)
-// through an ordinary chat conversation. Chat networks do not carry texts
-// as they are: XMPP cannot carry the marker or CR at all and treats bodies
-// as HTML, IRC cuts a message at CR, splits it at LF and at about 450
-// bytes, and turns formatting bytes into markup. So a text travels as one
-// or more pieces, each one plain message of safe ASCII:
+// The wire form, version 2: how two plug-ins carry a message over a chat
+// network. The rules are stated whole here, in the order the code applies
+// them; wire_reassembly.h puts received pieces back together.
 //
-//   ~zfs~1~<id>~<index>~<count>~<payload>
+// A frame is one message: a kind, flags and bytes.
 //
-//   "~zfs~"   the prefix: no person types it, so an ordinary message is
-//             never read as a piece
-//   "1"       the version of this form; a piece of another version is
-//             recognised (and not shown) but not decoded
-//   id        8 lower-case hex digits, chosen by the sender per text
-//   index     the piece's place, decimal from 0, no leading zeros
-//   count     how many pieces the text has, decimal, 1 or more
-//   payload   this piece's share of the escaped text
+//   kind   1 request    a text asking the contact's plug-in for something
+//          2 reply      a text answering a request
+//          3 notice     a text from one host to the other host
+//          4 handshake  a message that sets up an encrypted channel
+//          5 record     a message sealed by that channel
+//          0 and 6..255 are reserved: a piece of such a kind parses, but
+//          its frame is not read (a later version may give them a meaning)
+//   flags  1 deflated   the bytes are a zlib stream (RFC 1950) of the
+//                       message; without it the bytes are the message
+//          every other bit is reserved: a frame with one set is not read
+//   bytes  a text's bytes are its UTF-16 code units, each as two bytes,
+//          low byte first, so every text (lone surrogates, NUL, CR, the
+//          marker) comes back exactly
 //
-// The escaped text keeps A-Z, a-z, 0-9 and "-" as they are; every other
-// UTF-16 unit is "_" and one lower-case letter for the common ones (a
-// blank, ".", "/", CR ...; table in wire.cpp) or "_" and four upper-case hex
-// digits. A line (after CR or LF) that begins as the line before it begins
-// with "_Z" and two upper-case hex digits, the number of units (3 to 255)
-// repeated from the start of that line: a listing's paths share most of
-// their length, and a network such as IRC pays per message. Nothing in a piece is markup, a link,
-// an entity or a control character on any network, and every UTF-16 text (lone surrogates too)
-// comes back exactly. Pieces split the payload only between escapes.
+// The sender deflates the message (zlib, level 9) and sends the deflated
+// bytes when they are shorter, else the message itself. Each kind has a cap
+// on its message (kMaxRequestBytes ...): the receiver inflates only up to
+// the cap and stops there, so a small frame never becomes a large message.
 //
-// Reassembler puts the pieces of each sender's texts back together with
-// bounded memory: a cap on a text's payload, on the texts in progress per
-// sender and on everything buffered, and a time limit after which an
-// unfinished text is dropped.
+// A frame travels as one or more pieces, each with the frame's header and
+// its share of the bytes, base64-encoded (RFC 4648, standard alphabet, with
+// padding): letters, digits, "+", "/" and "=", so nothing in a piece is a
+// control character, markup, an entity, a link or formatting on any
+// network. The text form of a piece, which a network carries as text (IRC
+// inside CTCP; any network as an ordinary message):
+//
+//   ZFS2 <id> <index>/<count> <kind> <flags>[ <payload>]
+//
+//   "ZFS2"    the marker "ZFS" and the version of this form, 2
+//   id        8 lower-case hex digits, chosen at random per frame
+//   index     the piece's place, decimal from 0
+//   count     how many pieces the frame has, decimal, 1 to 9999999
+//   kind      the frame's kind, decimal 0 to 255
+//   flags     the frame's flags, decimal 0 to 255
+//   payload   the base64 of this piece's bytes; left out (with its blank)
+//             when the piece has none
+//
+// One blank separates the fields; blanks around the whole are ignored;
+// numbers have no leading zeros, so each piece has exactly one text form.
+// A network with structured messages (XMPP) may carry the same fields as
+// attributes and text of an element of its own (Piece).
+//
+// A message is a piece when it begins with "ZFS", a version number, a
+// blank and an id (8 lower-case hex digits, then a blank or the end): a
+// person does not type that. Every later version keeps that beginning, so
+// a piece of a newer version is recognised and not shown, and so is a
+// piece of version 1, an ordinary message beginning "~zfs~1~".
 #pragma once
 
-#include <chrono>
 #include <cstddef>
 #include <cstdint>
-#include <deque>
-#include <map>
 #include <string>
 #include <string_view>
-#include <utility>
 #include <vector>
 
 namespace zuvo::purple {
 
-inline constexpr char kWirePrefix[] = "~zfs~";
-inline constexpr unsigned kWireVersion = 1;
+inline constexpr unsigned kWireVersion = 2;
+inline constexpr char kWireMarker[] = "ZFS";
+// Version 1's pieces began with this.
+inline constexpr char kWireVersion1Prefix[] = "~zfs~1~";
 
-// Whole pieces (header and payload), in bytes. IRC: well under one line,
-// which the server's own prefix makes shorter than 512 bytes. XMPP: well
-// under the usual 256 KiB stanza limit. Others: a size every network takes.
+enum class FrameKind : uint8_t {
+  kRequest = 1,
+  kReply = 2,
+  kNotice = 3,
+  kHandshake = 4,
+  kRecord = 5,
+};
+inline constexpr uint8_t kFlagDeflated = 1;
+inline constexpr uint8_t kKnownFlags = kFlagDeflated;
+
+// The caps on a message once inflated, in bytes, by kind.
+//
+// A request is the marker, a five-letter code and an argument. The longest
+// argument a plug-in reads is a path, and the access rules refuse a path
+// over 32,767 UTF-16 units (the Windows limit), so no request worth reading
+// is longer than 6 + 32,767 units: 64 KiB, 128 times less than a reply.
+inline constexpr size_t kMaxRequestBytes = 2 * (6 + 32767);
+// A reply is mostly a listing: 4 Mi UTF-16 units hold some 60,000 paths of
+// 70 characters, 300 times the 200 lines a host sends by default.
+inline constexpr size_t kMaxReplyBytes = size_t{8} << 20;
+// A host's notice is a line or two; a handshake message a few keys and
+// signatures.
+inline constexpr size_t kMaxNoticeBytes = 4096;
+inline constexpr size_t kMaxHandshakeBytes = 4096;
+// A record seals a request or a reply, with room for the channel's own
+// header and tag.
+inline constexpr size_t kMaxRecordBytes = kMaxReplyBytes + 4096;
+
+// The cap of |kind|; 0 for a kind this version does not read.
+size_t MaxMessageBytes(FrameKind kind);
+
+// Whole pieces in text form, in bytes. IRC: well under one line, which the
+// server's prefix and the command make shorter than 512 bytes. XMPP: well
+// under the smallest usual stanza limit (64 KiB). Others: a size every
+// network takes.
 inline constexpr size_t kIrcPieceBytes = 350;
 inline constexpr size_t kXmppPieceBytes = 32 * 1024;
 inline constexpr size_t kOtherPieceBytes = 400;
-// The longest header: prefix, version, id and two 7-digit numbers.
-inline constexpr size_t kMaxHeaderBytes = 36;
-inline constexpr size_t kMaxPieceCount = 9999999;
+inline constexpr uint32_t kMaxPieceCount = 9999999;
 
-// The escaped form of |text| and back. Unescape fails on any byte outside
-// the alphabet, on a broken escape and on a text longer than |maxUnits|.
-std::string EscapeText(std::u16string_view text);
-bool UnescapeText(std::string_view payload, std::u16string& text, size_t maxUnits = 4u << 20);
-
-// The pieces that carry |text|, each at most |pieceBytes| bytes (at least
-// kMaxHeaderBytes + 5 are used).
-std::vector<std::string> EncodeText(std::u16string_view text, uint32_t id, size_t pieceBytes);
-
+// One piece: the frame's header and this piece's payload (base64). What
+// ParsePiece reads refers into the message it read.
 struct Piece {
   uint32_t id = 0;
   uint32_t index = 0;
   uint32_t count = 0;
+  FrameKind kind = FrameKind::kRequest;
+  uint8_t flags = 0;
   std::string_view payload;
 };
 
 enum class PieceKind {
   kNotWire,       // an ordinary message
   kPiece,         // a well-formed piece of this version
-  kOtherVersion,  // the prefix with a version this plug-in does not read
-  kMalformed,     // the prefix, then something that is not a piece
+  kOlderVersion,  // a piece of version 1
+  kNewerVersion,  // a piece of a version after this one
+  kMalformed,     // begins as a piece (marker, version, id), then is not one of this version
 };
 
-// Reads one received message (HTML already removed). Blanks around it are
-// ignored. |piece| refers into |message|.
+// Reads one received message (HTML already removed). |piece| is set only
+// for kPiece.
 PieceKind ParsePiece(std::string_view message, Piece& piece);
+// The text form of |piece|.
+std::string PieceText(const Piece& piece);
 
-class Reassembler {
- public:
-  using Clock = std::chrono::steady_clock;
+// The bytes of a text and back; BytesToText fails on an odd count.
+std::string TextToBytes(std::u16string_view text);
+bool BytesToText(std::string_view bytes, std::u16string& text);
 
-  struct Limits {
-    size_t maxTextBytes = 4u << 20;    // payload bytes of one text
-    size_t maxTextUnits = 4u << 20;    // UTF-16 units of one decoded text
-    size_t maxTextsPerSender = 2;      // texts in progress per sender
-    size_t maxTotalBytes = 16u << 20;  // everything buffered, with a per-piece charge
-    Clock::duration timeout = std::chrono::seconds(120);  // since a text's last piece
-  };
+// zlib at level 9, and its inverse bounded by |maxBytes|: Inflate fails on
+// a stream that is broken, does not end where |deflated| ends, or gives
+// more than |maxBytes|. It stops as soon as the output passes |maxBytes|,
+// so its memory is bounded by the cap whatever the stream says.
+std::string Deflate(std::string_view bytes);
+bool Inflate(std::string_view deflated, size_t maxBytes, std::string& bytes);
 
-  // What each buffered piece costs beyond its payload.
-  static constexpr size_t kPieceCharge = 64;
+// A frame cut into pieces, each payload at most |payloadChars| characters
+// (a multiple of 4, at least 4). The message is deflated when that pays. A
+// message over its kind's cap gives no pieces: the other side would not
+// read it.
+struct EncodedFrame {
+  uint32_t id = 0;
+  FrameKind kind = FrameKind::kRequest;
+  uint8_t flags = 0;
+  std::vector<std::string> payloads;  // base64, one a piece
 
-  struct Result {
-    enum class Kind {
-      kPending,   // kept; the text is not complete yet
-      kComplete,  // |text| is the whole text
-      kDropped,   // the piece, and the text it belonged to, were thrown away (|why|)
-    };
-    Kind kind = Kind::kPending;
-    std::u16string text;
-    std::string why;
-  };
-
-  Reassembler() = default;
-  explicit Reassembler(const Limits& limits) : limits_(limits) {}
-
-  Result Add(const std::string& sender, const Piece& piece, Clock::time_point now);
-  // Drops the texts whose last piece is older than the time limit; returns
-  // the senders whose texts were dropped, one entry per text.
-  std::vector<std::string> Expire(Clock::time_point now);
-
-  size_t bufferedBytes() const { return total_; }
-  size_t textsInProgress() const { return texts_.size(); }
-
- private:
-  struct Text {
-    uint32_t count = 0;
-    std::map<uint32_t, std::string> pieces;
-    size_t payloadBytes = 0;
-    size_t charged = 0;
-    Clock::time_point last;
-  };
-  using Key = std::pair<std::string, uint32_t>;  // sender, id
-
-  void Drop(std::map<Key, Text>::iterator it);
-  // Frees room for |bytes| more by dropping the least recently fed texts
-  // other than |keep|; false when it cannot.
-  bool MakeRoom(size_t bytes, const Key& keep);
-
-  // Remembers a text that was given up, so its later pieces do not start
-  // it again; the newest kRememberDropped are kept.
-  void Forget(const Key& key);
-  static constexpr size_t kRememberDropped = 64;
-
-  Limits limits_;
-  std::map<Key, Text> texts_;
-  std::deque<Key> dropped_;
-  size_t total_ = 0;
+  Piece piece(size_t index) const;
 };
+EncodedFrame EncodeFrame(FrameKind kind, std::string_view message, uint32_t id,
+                         size_t payloadChars);
+
+// The pieces of a frame in text form, each at most |pieceBytes| bytes (no
+// less than the longest header and 4 are used); none over the cap.
+std::vector<std::string> EncodePieceTexts(FrameKind kind, std::string_view message, uint32_t id,
+                                          size_t pieceBytes);
+inline std::vector<std::string> EncodeText(std::u16string_view text, FrameKind kind, uint32_t id,
+                                           size_t pieceBytes) {
+  return EncodePieceTexts(kind, TextToBytes(text), id, pieceBytes);
+}
+
+// A payload for |bytes|, and the bytes a payload stands for; DecodePayload
+// fails on anything but base64 of the form above (length a multiple of 4,
+// "=" only as the last one or two, nothing in the bits past the last byte).
+std::string EncodePayload(std::string_view bytes);
+bool DecodePayload(std::string_view payload, std::string& bytes);
 
 }  // namespace zuvo::purple

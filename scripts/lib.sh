@@ -95,8 +95,9 @@ without_service_starts() {
 NATIVE_BUILD_PACKAGES=(cmake ninja-build g++ libgtest-dev tmux valgrind)
 # The file-name case table's test regenerates it from the Unicode data.
 NATIVE_BUILD_PACKAGES+=(unicode-data python3)
-# The libpurple plug-in builds where pkg-config finds libpurple.
-NATIVE_BUILD_PACKAGES+=(pkg-config libpurple-dev)
+# The libpurple plug-in builds where pkg-config finds libpurple; its wire
+# form deflates with zlib.
+NATIVE_BUILD_PACKAGES+=(pkg-config libpurple-dev zlib1g-dev)
 
 # The packages the libpurple plug-in and its tests need: the library's
 # development files, Finch, what runs them in a loopback-only network
