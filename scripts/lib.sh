@@ -59,6 +59,9 @@ NATIVE_BUILD_PACKAGES=(cmake ninja-build g++ libgtest-dev tmux valgrind)
 NATIVE_BUILD_PACKAGES+=(unicode-data python3)
 # The libpurple plug-in builds where pkg-config finds libpurple.
 NATIVE_BUILD_PACKAGES+=(pkg-config libpurple-dev)
+# The end-to-end protection (host/common/trust) builds where pkg-config finds
+# libsodium.
+NATIVE_BUILD_PACKAGES+=(libsodium-dev)
 
 # The packages the libpurple plug-in and its tests need: the library's
 # development files, Finch, local XMPP and IRC servers, and what runs them in
