@@ -98,6 +98,9 @@ NATIVE_BUILD_PACKAGES+=(unicode-data python3)
 # The libpurple plug-in builds where pkg-config finds libpurple; its wire
 # form deflates with zlib.
 NATIVE_BUILD_PACKAGES+=(pkg-config libpurple-dev zlib1g-dev)
+# The end-to-end protection (host/common/trust) builds where pkg-config finds
+# libsodium.
+NATIVE_BUILD_PACKAGES+=(libsodium-dev)
 
 # The packages the libpurple plug-in and its tests need: the library's
 # development files, Finch, what runs them in a loopback-only network

@@ -105,15 +105,16 @@ PluginSession::Heard PluginSession::Hear(const std::string& contact, std::u16str
     return heard;
   }
   awaited_.NoteAnswer(contact, text, now);
-  if (rules_.replyWindow.count() > 0) {
-    auto it = asked_.find(contact);
-    if (it == asked_.end() || now - it->second > rules_.replyWindow) {
-      heard.kind = Heard::Kind::kUnasked;
-      return heard;
-    }
-    it->second = now;
-  }
+  if (!ExpectsAnswer(contact, now)) heard.kind = Heard::Kind::kUnasked;
   return heard;
+}
+
+bool PluginSession::ExpectsAnswer(const std::string& contact, Clock::time_point now) {
+  if (rules_.replyWindow.count() == 0) return true;
+  auto it = asked_.find(contact);
+  if (it == asked_.end() || now - it->second > rules_.replyWindow) return false;
+  it->second = now;
+  return true;
 }
 
 PluginSession::Admission PluginSession::Admit(const std::string& contact, bool known,

@@ -119,6 +119,11 @@ class PluginSession {
     Notification request;
   };
   Heard Hear(const std::string& contact, std::u16string_view text, Clock::time_point now);
+  // Whether an answer from |contact| is wanted now (asked within the reply
+  // window, or no window). A host that judges an answer as its pieces
+  // arrive asks at each piece: a wanted answer's piece starts the window
+  // again, so an answer stays wanted while it keeps coming.
+  bool ExpectsAnswer(const std::string& contact, Clock::time_point now);
 
   struct Admission {
     RequestGate::Verdict verdict = RequestGate::Verdict::kAnswer;
