@@ -38,6 +38,7 @@ Name "${PRODUCT} ${VERSION} (${BITS}-bit)"
 OutFile "${OUT}"
 SetCompressor /SOLID lzma
 ManifestDPIAware true
+BrandingText "${PRODUCT} ${VERSION}"
 VIProductVersion 2.0.0.0
 VIAddVersionKey /LANG=1033 ProductName "${PRODUCT}"
 VIAddVersionKey /LANG=1033 ProductVersion "2.00"
