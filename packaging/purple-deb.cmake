@@ -3,8 +3,8 @@
 #   purple-zuvo-file-sharing_2.0_amd64.deb
 # It holds zuvo-file-sharing.so in libpurple's own plug-in folder (from
 # purple.pc, e.g. /usr/lib/x86_64-linux-gnu/purple-2), where Pidgin and Finch
-# find it for every user, and its copyright file. Depends comes from the
-# plug-in's shared libraries (dpkg-shlibdeps).
+# find it for every user, with its copyright file and changelog. Depends
+# comes from the plug-in's shared libraries (dpkg-shlibdeps).
 
 # Only the plug-in is packaged: cpack installs it without building the rest
 # of the tree first (scripts/package-deb builds the plug-in itself).
@@ -13,7 +13,12 @@ set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY ON CACHE BOOL "install without building ev
 pkg_get_variable(ZUVO_PURPLE_PLUGIN_DIR purple plugindir)
 set(ZUVO_DEB_NAME purple-zuvo-file-sharing)
 install(TARGETS zuvo-file-sharing LIBRARY DESTINATION "${ZUVO_PURPLE_PLUGIN_DIR}")
-install(FILES "${PROJECT_SOURCE_DIR}/packaging/copyright"
+# Debian's documentation folder holds the copyright file and the changelog,
+# compressed without a time stamp (gzip -n).
+execute_process(COMMAND gzip -9nc "${PROJECT_SOURCE_DIR}/packaging/changelog"
+                OUTPUT_FILE "${CMAKE_CURRENT_BINARY_DIR}/changelog.gz" COMMAND_ERROR_IS_FATAL ANY)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${PROJECT_SOURCE_DIR}/packaging/changelog")
+install(FILES "${PROJECT_SOURCE_DIR}/packaging/copyright" "${CMAKE_CURRENT_BINARY_DIR}/changelog.gz"
         DESTINATION "/usr/share/doc/${ZUVO_DEB_NAME}")
 
 set(CPACK_GENERATOR DEB)
