@@ -152,6 +152,12 @@ install_windows_toolchain() {
 
 # --- Building ----------------------------------------------------------------
 
+# runs_32bit_programs: true when this kernel runs 32-bit x86 programs (wine32
+# needs that; some kernels are built without IA32 emulation).
+runs_32bit_programs() {
+  [ -x /lib/ld-linux.so.2 ] && /lib/ld-linux.so.2 --version >/dev/null 2>&1
+}
+
 # build_preset PRESET: configures and builds one CMake preset (native, asan,
 # win32, win64, ...).
 build_preset() {
@@ -180,6 +186,11 @@ not_ok() {
   return 0
 }
 
+# skip WHAT WHY: a check this machine cannot make, said so and not counted.
+skip() {
+  echo "skip - $1: $2"
+}
+
 # check WHAT COMMAND...: passed when COMMAND succeeds; what it printed is
 # shown when it does not.
 check() {
@@ -193,6 +204,17 @@ check_fails() {
   local what=$1 out
   shift
   if out=$("$@" 2>&1); then not_ok "$what" "$out"; else ok "$what"; fi
+}
+
+# wait_for SECONDS COMMAND...: retries COMMAND every 0.1 s until it succeeds;
+# fails when SECONDS pass first.
+wait_for() {
+  local deadline=$((SECONDS + $1))
+  shift
+  until "$@"; do
+    [ $SECONDS -ge $deadline ] && return 1
+    sleep 0.1
+  done
 }
 
 # program_checks WHAT OUTPUT: a test program that printed its own closing

@@ -113,15 +113,6 @@ after() { awk -v m="$2" 'on { print } $2 == "mark" && $3 == m { on = 1 }' "$T/$1
 # The texts of the system lines NAME's conversations showed after MARK.
 sys_after() { after "$1" "$2" | sed -n 's/^[0-9]* [^ ]* conv [^ ]* sys [^:]*: //p'; }
 
-# wait_for SECONDS COMMAND...: retries COMMAND every 0.1 s until it succeeds.
-wait_for() {
-  local deadline=$((SECONDS + $1))
-  shift
-  until "$@"; do
-    [ $SECONDS -ge $deadline ] && return 1
-    sleep 0.1
-  done
-}
 has_line() { grep -qF -- "$2" "$T/$1.log"; }
 # prints_nothing COMMAND...: COMMAND printed nothing (what it printed is shown).
 prints_nothing() {
