@@ -5,21 +5,7 @@
 namespace zuvo::purple {
 
 LinePacer::LinePacer(const Limits& limits, Clock::time_point now)
-    : limits_(limits), budget_(limits.burst), updated_(now) {}
-
-double LinePacer::BudgetAt(Clock::time_point now) const {
-  if (now <= updated_) return budget_;
-  const double refilled = std::chrono::duration<double>(now - updated_) /
-                          std::chrono::duration<double>(limits_.interval);
-  return std::min(limits_.burst, budget_ + refilled);
-}
-
-void LinePacer::Spend(Clock::time_point now) {
-  // A debt deeper than a second burst would only hold the plug-in back
-  // longer than the server does.
-  budget_ = std::max(BudgetAt(now) - 1, -limits_.burst);
-  updated_ = std::max(updated_, now);
-}
+    : limits_(limits), budget_(limits.burst, limits.interval, now) {}
 
 bool LinePacer::Add(const std::string& contact, std::vector<std::string> lines) {
   if (lines.empty()) return true;
@@ -37,13 +23,17 @@ bool LinePacer::Add(const std::string& contact, std::vector<std::string> lines) 
   return true;
 }
 
-void LinePacer::Count(Clock::time_point now) { Spend(now); }
+// A debt deeper than a second burst would only hold the plug-in back
+// longer than the server does.
+void LinePacer::Count(Clock::time_point now) { budget_.Take(now, -limits_.burst); }
 
 void LinePacer::Hold(Clock::time_point until) { holdUntil_ = std::max(holdUntil_, until); }
 
 std::optional<std::string> LinePacer::Take(Clock::time_point now) {
-  if (frames_.empty() || held(now) || BudgetAt(now) < 1 + limits_.reserve) return std::nullopt;
-  Spend(now);
+  if (frames_.empty() || held(now) || budget_.tokens(now) < 1 + limits_.reserve) {
+    return std::nullopt;
+  }
+  budget_.Take(now);
   Frame frame = std::move(frames_.front());
   frames_.pop_front();
   std::string line = std::move(frame.lines.front());
@@ -59,12 +49,7 @@ std::optional<std::string> LinePacer::Take(Clock::time_point now) {
 
 LinePacer::Clock::time_point LinePacer::NextDue(Clock::time_point now) const {
   if (frames_.empty()) return Clock::time_point::max();
-  const double missing = 1 + limits_.reserve - BudgetAt(now);
-  Clock::time_point due = now;
-  if (missing > 0) {
-    due += std::chrono::ceil<Clock::duration>(missing * limits_.interval);
-  }
-  return std::max(due, holdUntil_);
+  return std::max(budget_.When(1 + limits_.reserve, now), holdUntil_);
 }
 
 }  // namespace zuvo::purple

@@ -30,6 +30,8 @@
 #include <string>
 #include <vector>
 
+#include "purple/token_bucket.h"
+
 namespace zuvo::purple {
 
 class LinePacer {
@@ -71,12 +73,8 @@ class LinePacer {
     std::string contact;
     std::deque<std::string> lines;
   };
-  double BudgetAt(Clock::time_point now) const;
-  void Spend(Clock::time_point now);
-
   Limits limits_;
-  double budget_;
-  Clock::time_point updated_;
+  TokenBucket budget_;
   Clock::time_point holdUntil_{};
   std::deque<Frame> frames_;
   std::map<std::string, size_t> framesOf_;

@@ -13,6 +13,8 @@
 #include <map>
 #include <string>
 
+#include "purple/token_bucket.h"
+
 namespace zuvo::purple {
 
 class NoticeLimit {
@@ -27,7 +29,8 @@ class NoticeLimit {
   };
 
   NoticeLimit() : NoticeLimit(Limits{}) {}
-  explicit NoticeLimit(const Limits& limits) : limits_(limits) {}
+  explicit NoticeLimit(const Limits& limits)
+      : limits_(limits), total_(limits.totalBurst, limits.totalInterval, {}) {}
 
   // Whether a line about |contact| may be written at |now| (if so, it is
   // counted).
@@ -36,16 +39,9 @@ class NoticeLimit {
   size_t contacts() const { return buckets_.size(); }
 
  private:
-  struct Bucket {
-    double tokens = 0;
-    Clock::time_point updated;
-  };
-  static double Refilled(const Bucket& bucket, double burst, Clock::duration interval,
-                         Clock::time_point now);
-
   Limits limits_;
-  Bucket total_{-1, {}};  // tokens < 0: not used yet
-  std::map<std::string, Bucket> buckets_;
+  TokenBucket total_;
+  std::map<std::string, TokenBucket> buckets_;
 };
 
 }  // namespace zuvo::purple
