@@ -20,6 +20,8 @@
 # loop and how often it was over 50 ms late, the time from the burst to the
 # last answer line the contacts were shown, the answers given (and "busy"
 # replies), and how long bob's typed lines and "/xrstatus" took to show.
+# Last, bob quits (the plug-in is unloaded) while the ten listings of a
+# burst are being answered: how long that took, and bob's exit status.
 set -uo pipefail
 
 PEER=$1 PLUGINS=$2 SHARE=$3 RUNS=$4
@@ -45,19 +47,28 @@ now_ms() { date +%s%3N; }
 
 # start NAME ARGS...: a purple_peer reading commands from $T/NAME.in, its
 # output in $T/NAME.log; "say NAME LINE" feeds it.
-declare -A FD
+declare -A FD PID
 start() {
   local name=$1 fd
   shift
   mkfifo "$T/$name.in"
   "$PEER" --dir "$T/$name" --timeout 3600 "$@" <"$T/$name.in" >"$T/$name.log" 2>&1 &
   PIDS+=($!)
+  PID[$name]=$!
   exec {fd}>"$T/$name.in"
   FD[$name]=$fd
 }
 say() { echo "$2" >&"${FD[$1]}"; }
 online() { grep -q " $2 online" "$T/$1.log"; }
 log_after() { awk -v m="$2" 'on { print } $2 == "mark" && $3 == m { on = 1 }' "$T/$1.log"; }
+has_after() { log_after "$1" "$2" | grep -q -- "$3"; }
+# lateness_reports STEP N: bob printed N lateness reports after STEP.
+lateness_reports() { [ "$(log_after bob "$1" | grep -c ' lateness ')" -ge "$2" ]; }
+# mark NAME STEP: client NAME prints "mark STEP", and has printed it on return.
+mark() {
+  say "$1" "mark $2"
+  wait_for 10 grep -q " mark $2\$" "$T/$1.log"
+}
 
 # The lines the contacts were shown of bob's answers after mark $1.
 answers_after() {
@@ -94,9 +105,9 @@ for a in "${ASKERS[@]}"; do
 done
 sleep 2
 # One listing first, so every run finds the share's folders in the cache.
-say askers "mark warm"
+mark askers warm
 say askers "im a0 bob@localhost /xrlist"
-wait_for 30 bash -c "grep -q 'Accepted Request' '$T/askers.log'"
+wait_for 30 has_after askers warm 'Accepted Request'
 settle
 
 # burst NAME RUN LINE...: fires the askers' LINEs at once while bob types,
@@ -104,11 +115,10 @@ settle
 burst() {
   local name=$1 run=$2 m=b$RANDOM$RANDOM
   shift 2
-  say askers "mark $m"
-  wait_for 10 bash -c "grep -q ' mark $m\$' '$T/askers.log'"
-  say bob "mark $m"
-  wait_for 10 bash -c "grep -q ' mark $m\$' '$T/bob.log'"
+  mark askers "$m"
+  mark bob "$m"
   say bob lateness
+  wait_for 10 lateness_reports "$m" 1
   : >"$T/typed"
   (
     for ((i = 1; i <= 20; i++)); do
@@ -124,7 +134,7 @@ burst() {
   wait "$typist"
   settle
   say bob lateness
-  wait_for 10 bash -c "[ \$(grep -c ' lateness ' '$T/bob.log') -ge $((2 * ++BURSTS)) ]"
+  wait_for 10 lateness_reports "$m" 2
   local late last answers busy shown worst_typed status_at status_ms
   late=$(grep ' lateness ' "$T/bob.log" | tail -1 | cut -d' ' -f3-)
   last=$(answers_after "$m" | tail -1 | cut -d' ' -f1)
@@ -143,7 +153,6 @@ burst() {
   echo "$name|$worst|$((last - start))" >>"$T/figures"
 }
 
-BURSTS=0
 patterns=$(costly_patterns)
 for ((run = 1; run <= RUNS; run++)); do
   lines=()
@@ -163,3 +172,14 @@ awk -F'|' '
     if ($3 < tlo[n]) tlo[n] = $3; if ($3 > thi[n]) thi[n] = $3 }
   END { for (i = 1; i <= k; i++) { n = order[i]; printf "  %-26s %5d-%-5d  %5d-%d\n", n, lo[n], hi[n], tlo[n], thi[n] } }
 ' "$T/figures"
+
+# Unloaded while answering: the burst again, and bob quits once he has
+# begun answering it.
+mark bob unload
+for a in "${ASKERS[@]}"; do say askers "im $a bob@localhost /xrlist"; done
+wait_for 30 has_after bob unload ' asks: '
+quit_start=$(now_ms)
+say bob quit
+wait "${PID[bob]}"
+status=$?
+echo "bob quit while answering the burst: exited after $(($(now_ms) - quit_start)) ms with status $status"
