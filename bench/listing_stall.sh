@@ -74,20 +74,24 @@ mark() {
 answers_after() {
   log_after askers "$1" | grep ' conv bob@localhost sys ' | grep -v 'Zuvo File Sharing: asked'
 }
-# Waits until the contacts' output has not grown for two seconds.
+answers_ge() { [ "$(answers_after "$1" | grep -c 'Accepted Request')" -ge "$2" ]; }
+# settle STEP N: waits until the contacts were shown N answers after STEP,
+# then until their output has not grown for three seconds.
 settle() {
+  wait_for 300 answers_ge "$1" "$2"
   local size=-1
   while [ "$(stat -c %s "$T/askers.log")" != "$size" ]; do
     size=$(stat -c %s "$T/askers.log")
-    sleep 2
+    sleep 3
   done
 }
 
-# The costliest pattern list the plug-in takes: 32 different pieces of 8
-# characters, each "*" and "?" over names that nearly match.
+# About the costliest pattern list the plug-in takes: 32 different pieces of
+# 8 characters ("*?*?*?00" to "*?*?*?31"), the most "*" and "?" its bounds
+# allow, and a few matches.
 costly_patterns() {
   local i out=
-  for ((i = 0; i < 32; i++)); do out+="${out:+;}*aaa?$((100 + i))"; done
+  for ((i = 0; i < 32; i++)); do out+="${out:+;}$(printf '*?*?*?%02d' "$i")"; done
   echo "$out"
 }
 
@@ -107,14 +111,13 @@ sleep 2
 # One listing first, so every run finds the share's folders in the cache.
 mark askers warm
 say askers "im a0 bob@localhost /xrlist"
-wait_for 30 has_after askers warm 'Accepted Request'
-settle
+settle warm 1
 
-# burst NAME RUN LINE...: fires the askers' LINEs at once while bob types,
-# then prints what it cost.
+# burst NAME RUN ANSWERS LINE...: fires the askers' LINEs at once while bob
+# types, waits for at least ANSWERS answers, then prints what it cost.
 burst() {
-  local name=$1 run=$2 m=b$RANDOM$RANDOM
-  shift 2
+  local name=$1 run=$2 expect=$3 m=b$RANDOM$RANDOM
+  shift 3
   mark askers "$m"
   mark bob "$m"
   say bob lateness
@@ -132,7 +135,7 @@ burst() {
   start=$(now_ms)
   for line in "$@"; do say askers "$line"; done
   wait "$typist"
-  settle
+  settle "$m" "$expect"
   say bob lateness
   wait_for 10 lateness_reports "$m" 2
   local late last answers busy shown worst_typed status_at status_ms
@@ -157,13 +160,13 @@ patterns=$(costly_patterns)
 for ((run = 1; run <= RUNS; run++)); do
   lines=()
   for a in "${ASKERS[@]}"; do lines+=("im $a bob@localhost /xrlist"); done
-  burst '10 contacts, "*.*"' "$run" "${lines[@]}"
+  burst '10 contacts, "*.*"' "$run" 10 "${lines[@]}"
   lines=()
   for a in "${ASKERS[@]}"; do lines+=("im $a bob@localhost /xrlist $patterns"); done
-  burst '10 contacts, patterns' "$run" "${lines[@]}"
+  burst '10 contacts, patterns' "$run" 10 "${lines[@]}"
   lines=()
   for a in "${ASKERS[@]}"; do lines+=("im a0 bob@localhost /xrlist"); done
-  burst '1 contact, 10 x "*.*"' "$run" "${lines[@]}"
+  burst '1 contact, 10 x "*.*"' "$run" 1 "${lines[@]}"
 done
 echo "ranges over $RUNS runs (worst lateness; burst to last line), ms:"
 awk -F'|' '
