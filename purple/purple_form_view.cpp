@@ -2,6 +2,7 @@
 
 #include "base/text.h"
 #include "core/plugin_server.h"
+#include "host/common/plugin_worker.h"
 #include "settings/frm_options.h"
 
 extern "C" {
@@ -72,17 +73,20 @@ void PurpleFormView::OnApply(void* data, PurpleRequestFields* fields) {
     return;
   }
   if (!self->server_) return;
-  const std::shared_ptr<frmOptions> form = self->server_->Holder();
-  form->Text1 = Utf8ToUtf16(shown.folder);
-  form->Check1 = shown.startOn ? 1 : 0;
-  form->Check2 = shown.subFolders ? 1 : 0;
-  form->Command2_Click();
+  self->worker_->Call([self, shown] {
+    const std::shared_ptr<frmOptions> form = self->server_->Holder();
+    form->Text1 = Utf8ToUtf16(shown.folder);
+    form->Check1 = shown.startOn ? 1 : 0;
+    form->Check2 = shown.subFolders ? 1 : 0;
+    form->Command2_Click();
+  });
 }
 
 void PurpleFormView::OnCancel(void* data, PurpleRequestFields*) {
   auto* self = static_cast<PurpleFormView*>(data);
   self->dialog_ = nullptr;
-  if (self->server_) self->server_->Holder()->Command1_Click();
+  if (!self->server_) return;
+  self->worker_->Call([self] { self->server_->Holder()->Command1_Click(); });
 }
 
 void PurpleFormView::OnFolderChosen(void* data, const char* folder) {

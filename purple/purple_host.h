@@ -6,7 +6,10 @@
 // conversations, carries texts between two plug-ins in the wire form
 // (wire.h), asks the session what to send and show, lets only the contacts
 // the user trusts ask, sends the files the plug-in names and takes in the
-// files the session admits. Everything runs on libpurple's main loop.
+// files the session admits. Everything runs on libpurple's main loop but
+// the plug-in's answers to requests, which run on a worker thread
+// (main_loop_worker.h) and are delivered on the loop; every other call into
+// the plug-in goes through that worker's turns, so no two ever overlap.
 #pragma once
 
 #include <glib.h>
@@ -22,6 +25,7 @@
 #include "host/common/plugin_driver_posix.h"
 #include "host/common/plugin_session.h"
 #include "host/common/received_file.h"
+#include "purple/main_loop_worker.h"
 #include "purple/prefs_registry.h"
 #include "purple/wire_reassembly.h"
 
@@ -73,10 +77,18 @@ class PurpleHost {
                                void* data);
   static gboolean OnReloadSettings(void* data);
 
-  void RunCommand(PurpleConversation* conv, const std::string& word, const std::string& arg);
+  // A command typed into the conversation with |who|, in the plug-in's turn.
+  void RunCommand(PurpleAccount* account, const std::string& who, const std::string& word,
+                  const std::string& arg);
   bool Receive(PurpleAccount* account, const std::string& sender, const std::string& message);
+  // Admits a request, and answers it on the worker thread; the answer is
+  // sent (SendAnswer) from the main loop.
   void AnswerRequest(PurpleAccount* account, const std::string& sender,
                      const Notification& request);
+  void SendAnswer(PurpleAccount* account, const std::string& sender,
+                  const PluginSession::Answered& answered);
+  // Sends |text| in its turn: after the answers still being made.
+  void SendInTurn(PurpleAccount* account, const std::string& who, std::u16string text);
   // Transfers (purple_transfers.cpp).
   void AdmitFile(PurpleXfer* xfer);
   // Gives the completed downloads their final names.
@@ -105,7 +117,10 @@ class PurpleHost {
   std::unique_ptr<PurpleFormView> formView_;
   std::unique_ptr<InProcessPluginDriver> driver_;
   std::unique_ptr<PluginSession> session_;
+  // Declared after what its work and deliveries use, so it stops first.
+  std::unique_ptr<MainLoopWorker> worker_;
 
+  bool started_ = false;  // Initialize answered and the host is hooked in
   std::vector<PurpleCmdId> commands_;
   guint tick_ = 0;
   guint queuedSource_ = 0;
