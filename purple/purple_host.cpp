@@ -6,6 +6,7 @@
 #include "host/common/notice_text.h"
 #include "host/common/reply_limit.h"
 #include "purple/purple_form_view.h"
+#include "purple/settings_notices.h"
 
 extern "C" {
 #include <account.h>
@@ -69,6 +70,12 @@ bool AccountAlive(PurpleAccount* account) {
          purple_account_is_connected(account);
 }
 
+// Whether sharing is on now, as the plug-in object holds it.
+bool SharingOn(InProcessPluginDriver& driver) {
+  const std::optional<BetaState> state = driver.State();
+  return state && state->sSharingOn == u"1";
+}
+
 std::string Asked(const Notification& request) {
   return PrintableText(request.code) +
          (request.argument.empty() ? "" : " " + PrintableText(request.argument));
@@ -80,10 +87,12 @@ PurpleHost::PurpleHost(PurplePlugin* plugin)
     : plugin_(plugin),
       prefs_(std::make_unique<Prefs>()),
       registry_(CreatePrefsRegistry(*prefs_)),
+      notices_(std::make_unique<SettingsNotices>(plugin, [this] { return SharingOn(*driver_); })),
       formView_(std::make_unique<PurpleFormView>(plugin)),
       driver_(std::make_unique<InProcessPluginDriver>(*registry_, formView_.get())),
       session_(std::make_unique<PluginSession>(*driver_, Rules())) {
   formView_->SetServer(&driver_->server());
+  formView_->SetNotices(notices_.get());
 }
 
 PurpleHost::~PurpleHost() {
@@ -157,6 +166,7 @@ bool PurpleHost::Start() {
     purple_prefs_connect_callback(plugin_, pref, OnSettingChanged, this);
   }
   tick_ = g_timeout_add_seconds(5, OnTick, this);
+  notices_->Started();
   return true;
 }
 
@@ -182,7 +192,10 @@ gboolean PurpleHost::OnReloadSettings(void* data) {
 PurpleCmdRet PurpleHost::OnCommand(PurpleConversation* conv, const gchar* cmd, gchar** args,
                                    gchar**, void* data) {
   const std::string arg = args && args[0] ? args[0] : "";
-  static_cast<PurpleHost*>(data)->RunCommand(conv, cmd, arg);
+  auto* self = static_cast<PurpleHost*>(data);
+  // /xroptions opens its dialog for this conversation and reports there.
+  self->formView_->SetConversation(conv);
+  self->RunCommand(conv, cmd, arg);
   return PURPLE_CMD_RET_OK;
 }
 
