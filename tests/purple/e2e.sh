@@ -486,17 +486,25 @@ finch_log_has_all() {
   while read -r p; do finch_log_has "$p" || return 1; done <"$1"
 }
 
-run_finch() {
-  T=$ROOT/finch
+# client_group CLIENT: the start of the group of a real client (finch or
+# pidgin) in $ROOT/CLIENT: prosody with ann and bob, bob headless with the
+# plug-in sharing $SHARE and signed on, and the client's configuration for
+# ann in $T/CLIENT, which saves files in $T/downloads.
+client_group() {
+  T=$ROOT/$1
   mkdir -p "$T/downloads"
-  echo "# finch"
-  use_server prosody "$T" "ann bob" || { not_ok "prosody starts"; return; }
+  echo "# $1"
+  use_server prosody "$T" "ann bob" || { not_ok "prosody starts"; return 1; }
   make_share
-  client_config finch "$T/finch" "$PLUGIN" "$T/downloads"
+  client_config "$1" "$T/$1" "$PLUGIN" "$T/downloads"
   peer_start bob --plugins "$BIN" --pref "$PREF/shared_folder=s:$SHARE" --pref "$PREF/start_on=b:1" \
     --pref "$PREF/sub_folders=b:1"
   say bob "$(account bob)"
-  wait_online bob || return
+  wait_online bob
+}
+
+run_finch() {
+  client_group finch || return
   TERM=xterm-256color tmux -L "$TMUX_SOCKET" -f /dev/null new-session -d -s finch -x 160 -y 50 \
     "finch -c '$T/finch' 2>'$T/finch.err'"
   # A fresh install shares nothing: the plug-in says so when it starts, in a

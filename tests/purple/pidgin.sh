@@ -102,17 +102,17 @@ pidgin_log() { cat "$T"/pidgin/logs/jabber/ann@localhost/bob@localhost/*.txt 2>/
 pidgin_log_has() { pidgin_log | grep -qF -- "$1"; }
 
 run_pidgin() {
-  T=$ROOT/pidgin
-  mkdir -p "$T/downloads" "$T/ann-share"
-  echo "# pidgin"
   local started=$SECONDS
-  use_server prosody "$T" "ann bob" || { not_ok "prosody starts"; return; }
-  make_share
-  client_config pidgin "$T/pidgin" "$PLUGIN" "$T/downloads"
-  peer_start bob --plugins "$BIN" --pref "$PREF/shared_folder=s:$SHARE" --pref "$PREF/start_on=b:1" \
-    --pref "$PREF/sub_folders=b:1"
-  say bob "$(account bob)"
-  wait_online bob || return
+  pidgin_steps
+  echo "# pidgin: the group took $((SECONDS - started)) s; screenshots: $SHOTS/pidgin-*.png"
+  cleanup
+  unset DISPLAY
+}
+
+# The group's steps; a step that leaves nothing for those after it returns.
+pidgin_steps() {
+  local x width boxes conv shown
+  client_group pidgin || return
   x_start || { not_ok "pidgin: a virtual screen (Xvfb) starts" "$(cat "$T/xvfb.err")"; return; }
   GDK_NATIVE_WINDOWS=1 pidgin -c "$T/pidgin" >"$T/pidgin.err" 2>&1 &
   PIDS+=($!)
@@ -141,7 +141,6 @@ run_pidgin() {
   if wait_for 10 has_window "Zuvo File Sharing"; then
     ok "pidgin: the Plugins dialog lists Zuvo File Sharing, and its Configure window opens"
     shot "Zuvo File Sharing" "$SHOTS/pidgin-configure.png"
-    local boxes
     boxes=$(text_boxes "Zuvo File Sharing")
     echo "# pidgin: Configure window: $(xwininfo -id "$(window "Zuvo File Sharing")" |
       awk '/Width:/ { w = $NF } /Height:/ { h = $NF } END { print w " x " h }') px;" \
@@ -152,7 +151,7 @@ run_pidgin() {
     focus "Zuvo File Sharing" && xdotool key Escape
     wait_for 5 no_window "Zuvo File Sharing"
   else
-    pidgin_not_ok "pidgin: the Plugins dialog lists Zuvo File Sharing and opens its Configure window"
+    pidgin_not_ok "pidgin: the Plugins dialog lists Zuvo File Sharing, and its Configure window opens"
   fi
   focus Plugins && xdotool key Escape
   wait_for 5 no_window Plugins
@@ -160,7 +159,6 @@ run_pidgin() {
   # bob says hello, which opens the conversation window (titled with bob's name).
   wait_for 20 bash -c 'grep -qs "signed on" "$1"/pidgin/logs/jabber/ann@localhost/.system/*' _ "$T"
   say bob "im bob ann@localhost hello ann"
-  local conv
   if ! wait_for 10 pidgin_log_has "hello ann" || ! conv=$(xdotool search --onlyvisible --name bob |
     head -1) || [ -z "$conv" ]; then
     pidgin_not_ok "pidgin: bob's message opens a conversation"
@@ -178,7 +176,6 @@ run_pidgin() {
   fi
 
   # The path as the listing showed it, as a person would copy it.
-  local shown
   shown=$(pidgin_log | grep -F "notes.md" | grep -v -e "/xrlist" | tail -1 |
     sed -E -e 's/^\([^)]*\) *//' -e 's/[[:space:]]*$//')
   pidgin_type "$conv" "/xrfile $shown"
@@ -209,7 +206,4 @@ $(pidgin_log | tail -5)"
     pidgin_not_ok "pidgin: /xroptions opens the options dialog"
   fi
   shot "$conv" "$SHOTS/pidgin-conversation.png"
-  echo "# pidgin: the group took $((SECONDS - started)) s; screenshots: $SHOTS/pidgin-*.png"
-  cleanup
-  unset DISPLAY
 }
