@@ -11,8 +11,9 @@
 # titles. There is no window manager: the test gives a window the keyboard
 # focus itself before typing into it.
 #
-# Screenshots: of the Plugins dialog, the Configure window, the options
-# dialog and the conversation in $SHOTS (pidgin-*.png); of the whole screen
+# Screenshots: of the start warning, the Plugins dialog, the Configure
+# window, the options dialog and the conversation in $SHOTS (pidgin-*.png;
+# build/ unless ZUVO_SCREENSHOTS names another folder); of the whole screen
 # in the group's folder when a check fails (kept with the test's files).
 
 SHOTS=${ZUVO_SCREENSHOTS:-$(cd "$BIN/../.." && pwd)}
@@ -125,6 +126,7 @@ pidgin_steps() {
   local warning="Zuvo File Sharing settings"
   pidgin_check "pidgin: sharing on without a shared folder gets a warning at start" \
     wait_for 10 has_window "$warning"
+  shot "$warning" "$SHOTS/pidgin-warning.png"
   focus "$warning" && xdotool key Escape
   wait_for 5 no_window "$warning"
 
