@@ -6,6 +6,7 @@
 #include "host/common/notice_text.h"
 #include "host/common/reply_limit.h"
 #include "purple/purple_form_view.h"
+#include "purple/settings_notices.h"
 
 extern "C" {
 #include <account.h>
@@ -85,11 +86,13 @@ PurpleHost::PurpleHost(PurplePlugin* plugin)
     : plugin_(plugin),
       prefs_(std::make_unique<Prefs>()),
       registry_(CreatePrefsRegistry(*prefs_)),
+      notices_(std::make_unique<SettingsNotices>(plugin, [this] { return driver_->SharingOn(); })),
       formView_(std::make_unique<PurpleFormView>(plugin)),
       driver_(std::make_unique<InProcessPluginDriver>(*registry_, formView_.get())),
       session_(std::make_unique<PluginSession>(*driver_, Rules())),
       worker_(std::make_unique<MainLoopWorker>()) {
   formView_->SetServer(&driver_->server(), &worker_->worker());
+  formView_->SetNotices(notices_.get());
 }
 
 PurpleHost::~PurpleHost() {
@@ -173,6 +176,7 @@ bool PurpleHost::Start() {
   }
   tick_ = g_timeout_add_seconds(5, OnTick, this);
   started_ = true;
+  notices_->Started();
   return true;
 }
 
@@ -202,6 +206,8 @@ gboolean PurpleHost::OnReloadSettings(void* data) {
 PurpleCmdRet PurpleHost::OnCommand(PurpleConversation* conv, const gchar* cmd, gchar** args,
                                    gchar**, void* data) {
   auto* self = static_cast<PurpleHost*>(data);
+  // /xroptions opens its dialog for this conversation and reports there.
+  self->formView_->SetConversation(conv);
   // At once, unless the plug-in is answering a request: then as soon as
   // that answer is out. The conversation is found again by then.
   self->worker_->worker().Call([self, account = purple_conversation_get_account(conv),

@@ -39,6 +39,7 @@ extern "C" {
 namespace zuvo::purple {
 
 class PurpleFormView;
+class SettingsNotices;
 
 class PurpleHost {
  public:
@@ -114,6 +115,7 @@ class PurpleHost {
   PurplePlugin* plugin_;
   std::unique_ptr<PrefsStore> prefs_;
   std::unique_ptr<RegistryBackend> registry_;
+  std::unique_ptr<SettingsNotices> notices_;
   std::unique_ptr<PurpleFormView> formView_;
   std::unique_ptr<InProcessPluginDriver> driver_;
   std::unique_ptr<PluginSession> session_;
