@@ -13,11 +13,15 @@ set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY ON CACHE BOOL "install without building ev
 pkg_get_variable(ZUVO_PURPLE_PLUGIN_DIR purple plugindir)
 set(ZUVO_DEB_NAME purple-zuvo-file-sharing)
 install(TARGETS zuvo-file-sharing LIBRARY DESTINATION "${ZUVO_PURPLE_PLUGIN_DIR}")
+# The maintainer is the project's author (CMakeLists.txt), in the control
+# file and in the changelog's entries.
+set(ZUVO_DEB_MAINTAINER "${ZUVO_AUTHOR} <${ZUVO_AUTHOR_EMAIL}>")
 # Debian's documentation folder holds the copyright file and the changelog,
 # compressed without a time stamp (gzip -n).
-execute_process(COMMAND gzip -9nc "${PROJECT_SOURCE_DIR}/packaging/changelog"
+configure_file("${PROJECT_SOURCE_DIR}/packaging/changelog" "${CMAKE_CURRENT_BINARY_DIR}/changelog"
+               @ONLY)
+execute_process(COMMAND gzip -9nc "${CMAKE_CURRENT_BINARY_DIR}/changelog"
                 OUTPUT_FILE "${CMAKE_CURRENT_BINARY_DIR}/changelog.gz" COMMAND_ERROR_IS_FATAL ANY)
-set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${PROJECT_SOURCE_DIR}/packaging/changelog")
 install(FILES "${PROJECT_SOURCE_DIR}/packaging/copyright" "${CMAKE_CURRENT_BINARY_DIR}/changelog.gz"
         DESTINATION "/usr/share/doc/${ZUVO_DEB_NAME}")
 
@@ -35,7 +39,8 @@ set(CPACK_DEBIAN_PACKAGE_SECTION net)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "pidgin | finch")
 set(CPACK_DEBIAN_PACKAGE_ENHANCES "pidgin, finch")
-set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Zuvo Developers <dev@zuvo.invalid>")
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${ZUVO_DEB_MAINTAINER}")
+set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "${CMAKE_PROJECT_HOMEPAGE_URL}")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_DEBIAN_COMPRESSION_TYPE xz)
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "share a folder with your contacts in Pidgin and Finch")

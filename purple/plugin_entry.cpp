@@ -5,6 +5,7 @@
 #include <new>
 
 #include "purple/prefs_registry.h"
+#include "purple/purple_form_view.h"
 #include "purple/purple_host.h"
 
 extern "C" {
@@ -43,13 +44,16 @@ PurplePluginPrefFrame* PreferenceFrame(PurplePlugin*) {
     purple_plugin_pref_frame_add(frame, pref);
     return pref;
   };
+  // The two folders come first, outside any group: Pidgin's groups give a
+  // text box only its smallest width, the top of the frame the whole
+  // width beside the labels (see FieldLabel).
+  add(kPrefSharedFolder, FieldLabel("Shared folder").c_str());
+  add(kPrefDownloads, FieldLabel("Save files in").c_str());
   add(nullptr, "Sharing");
-  add(kPrefSharedFolder, "Shared Folder");
   add(kPrefStartOn, "Start with Zuvo File Sharing Turned on");
   add(kPrefSubFolders, "Include Sub Folders");
-  add(nullptr, "Conversations");
-  add(kPrefDownloads, "Downloads folder");
-  PurplePluginPref* lines = add(kPrefMaxReplyLines, "Most lines of one reply sent (0: no limit)");
+  add(nullptr, "Answering");
+  PurplePluginPref* lines = add(kPrefMaxReplyLines, FieldLabel("Lines per reply (0: all)").c_str());
   purple_plugin_pref_set_bounds(lines, 0, 1000000);
   add(kPrefAnswerEveryone, "Answer everyone, not only buddies");
   return frame;
@@ -83,8 +87,9 @@ PurplePluginInfo g_info = {
         "the folder you share, and you theirs, with the commands /xrlist, /xrfile, /xrfolder, "
         "/xrfolders and /xrsearch. /xron, /xroff, /xrstatus, /xrstats and /xroptions control "
         "your own sharing. Only your buddies are answered unless you allow everyone."),
-    .author = const_cast<char*>("Zuvo File Sharing"),
-    .homepage = const_cast<char*>(""),
+    // The project's own (CMakeLists.txt), as the packages give them.
+    .author = const_cast<char*>(ZUVO_AUTHOR),
+    .homepage = const_cast<char*>(ZUVO_HOMEPAGE),
     .load = PluginLoad,
     .unload = PluginUnload,
     .destroy = nullptr,

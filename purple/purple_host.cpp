@@ -4,6 +4,7 @@
 #include "host/common/notice_text.h"
 #include "host/common/reply_limit.h"
 #include "purple/purple_form_view.h"
+#include "purple/settings_notices.h"
 
 extern "C" {
 #include <account.h>
@@ -22,6 +23,8 @@ namespace {
 
 // Whole texts waiting for the main loop.
 constexpr size_t kMaxQueued = 32;
+// Answers waiting for the worker; a request beyond them is turned away.
+constexpr size_t kMaxPendingAnswers = 64;
 
 class Prefs : public PrefsStore {
  public:
@@ -53,9 +56,12 @@ SessionRules Rules() {
 // The most of a stranger's request quoted to the user, in characters.
 constexpr size_t kMaxQuoted = 200;
 
+bool AccountKnown(PurpleAccount* account) {
+  return g_list_find(purple_accounts_get_all(), account) != nullptr;
+}
+
 bool AccountAlive(PurpleAccount* account) {
-  return g_list_find(purple_accounts_get_all(), account) != nullptr &&
-         purple_account_is_connected(account);
+  return AccountKnown(account) && purple_account_is_connected(account);
 }
 
 std::string Asked(const Notification& request) {
@@ -81,14 +87,24 @@ PurpleHost::PurpleHost(PurplePlugin* plugin)
     : plugin_(plugin),
       prefs_(std::make_unique<Prefs>()),
       registry_(CreatePrefsRegistry(*prefs_)),
+      notices_(std::make_unique<SettingsNotices>(plugin, [this] { return driver_->SharingOn(); })),
       formView_(std::make_unique<PurpleFormView>(plugin)),
       driver_(std::make_unique<InProcessPluginDriver>(*registry_, formView_.get())),
-      session_(std::make_unique<PluginSession>(*driver_, Rules())) {
-  formView_->SetServer(&driver_->server());
+      session_(std::make_unique<PluginSession>(*driver_, Rules())),
+      worker_(std::make_unique<MainLoopWorker>()) {
+  formView_->SetServer(&driver_->server(), &worker_->worker());
+  formView_->SetNotices(notices_.get());
   messages_ = CreateMessageTransport();
 }
 
 PurpleHost::~PurpleHost() {
+  // An answer in progress ends first (its time is bounded by the share);
+  // what waits for its turn is dropped. Nothing of the plug-in runs after.
+  worker_->worker().Stop();
+  if (started_) {
+    Variant ignored;
+    CallContract([&] { return driver_->plugin().Uninitialize(); }, ignored);
+  }
   for (PurpleCmdId id : commands_) purple_cmd_unregister(id);
   purple_signals_disconnect_by_handle(plugin_);
   xmpp_.reset();
@@ -120,6 +136,8 @@ void PurpleHost::AddPreferences() {
 }
 
 bool PurpleHost::Start() {
+  // The first call of all: the worker has nothing yet, so this is the
+  // plug-in's turn.
   const PluginSession::Started started = session_->Start(u"");
   ShowRaised(nullptr, started.raised);
   if (started.failure != PluginSession::Started::Failure::kNone) {
@@ -166,6 +184,8 @@ bool PurpleHost::Start() {
     xmpp_ = CreateXmppTransport(jabber, *this);
   if (PurplePlugin* irc = purple_find_prpl("prpl-irc")) irc_ = CreateIrcTransport(irc, *this);
   tick_ = g_timeout_add_seconds(1, OnTick, this);
+  started_ = true;
+  notices_->Started();
   return true;
 }
 
@@ -180,9 +200,13 @@ gboolean PurpleHost::OnReloadSettings(void* data) {
   auto* self = static_cast<PurpleHost*>(data);
   self->reloadSource_ = 0;
   // The shared folder and the sub-folders switch count at once, as after
-  // Apply; "Start On" counts from the next start, as for the add-on.
-  PluginServer& server = self->driver_->server();
-  if (server.HolderLoaded()) server.Holder()->LoadSettings();
+  // Apply; "Start On" counts from the next start, as for the add-on. The
+  // holder is the plug-in's: it is loaded in the plug-in's turn, never
+  // while a listing reads it.
+  self->worker_->worker().Call([self] {
+    PluginServer& server = self->driver_->server();
+    if (server.HolderLoaded()) server.Holder()->LoadSettings();
+  });
   return G_SOURCE_REMOVE;
 }
 
@@ -190,15 +214,24 @@ gboolean PurpleHost::OnReloadSettings(void* data) {
 
 PurpleCmdRet PurpleHost::OnCommand(PurpleConversation* conv, const gchar* cmd, gchar** args,
                                    gchar**, void* data) {
-  const std::string arg = args && args[0] ? args[0] : "";
-  static_cast<PurpleHost*>(data)->RunCommand(conv, cmd, arg);
+  auto* self = static_cast<PurpleHost*>(data);
+  // /xroptions opens its dialog for this conversation and reports there.
+  self->formView_->SetConversation(conv);
+  // At once, unless the plug-in is answering a request: then as soon as
+  // that answer is out. The conversation is found again by then.
+  self->worker_->worker().Call([self, account = purple_conversation_get_account(conv),
+                                who = std::string(purple_conversation_get_name(conv)),
+                                word = std::string(cmd),
+                                arg = std::string(args && args[0] ? args[0] : "")] {
+    self->RunCommand(account, who, word, arg);
+  });
   return PURPLE_CMD_RET_OK;
 }
 
-void PurpleHost::RunCommand(PurpleConversation* conv, const std::string& word,
+void PurpleHost::RunCommand(PurpleAccount* account, const std::string& who, const std::string& word,
                             const std::string& arg) {
-  PurpleAccount* account = purple_conversation_get_account(conv);
-  const std::string who = purple_conversation_get_name(conv);
+  if (!AccountKnown(account)) return;
+  PurpleConversation* conv = ConversationWith(account, who);
   const PluginSession::Typed typed =
       session_->Command(ContactKey(account, who), Utf8ToUtf16(who), u"/" + Utf8ToUtf16(word),
                         Utf8ToUtf16(arg), Clock::now());
@@ -278,7 +311,7 @@ bool PurpleHost::Receive(PurpleAccount* account, const std::string& sender,
 }
 
 void PurpleHost::Notice(PurpleAccount* account, const std::string& who, const std::string& line) {
-  if (notices_.Allow(ContactKey(account, who), Clock::now())) {
+  if (noticeLimit_.Allow(ContactKey(account, who), Clock::now())) {
     SystemLine(ConversationWith(account, who), line);
   }
 }
@@ -400,7 +433,8 @@ void PurpleHost::AnswerRequest(PurpleAccount* account, const std::string& sender
   const std::string key = ContactKey(account, sender);
   const bool trusted = Trusted(account, sender);
   const PluginSession::Admission admission = session_->Admit(key, trusted, request, Clock::now());
-  if (!admission.reply.empty()) SendText(account, sender, std::u16string(admission.reply));
+  // Replies to one contact go out in the order of the requests.
+  if (!admission.reply.empty()) SendInTurn(account, sender, std::u16string(admission.reply));
   switch (admission.verdict) {
     case RequestGate::Verdict::kAnswer:
       break;
@@ -420,20 +454,53 @@ void PurpleHost::AnswerRequest(PurpleAccount* account, const std::string& sender
       return;
   }
 
-  PurpleConversation* conv = ConversationWith(account, sender);
-  SystemLine(conv, "Zuvo File Sharing: " + sender + " asks: " + Asked(request));
+  PluginWorker& worker = worker_->worker();
+  if (worker.pending() >= kMaxPendingAnswers) {
+    purple_debug_warning("zuvo-file-sharing", "too many requests waiting; one from %s refused\n",
+                         sender.c_str());
+    session_->Done(key, request);
+    SendInTurn(account, sender, std::u16string(kTooManyRequestsText));
+    return;
+  }
+  SystemLine(ConversationWith(account, sender),
+             "Zuvo File Sharing: " + sender + " asks: " + Asked(request));
   const int maxLines = purple_prefs_get_int(kPrefMaxReplyLines);
-  const PluginSession::Answered answered =
-      session_->Answer(request, Utf8ToUtf16(sender), maxLines > 0 ? size_t(maxLines) : 0);
+  // The work reads only the plug-in (its settings holder was loaded at
+  // Initialize, and this host's form never unloads it) and the files: none
+  // of libpurple, which belongs to the main loop.
+  auto answered = std::make_shared<PluginSession::Answered>();
+  worker.Post(
+      [session = session_.get(), answered, request, name = Utf8ToUtf16(sender),
+       lines = maxLines > 0 ? size_t(maxLines) : 0] {
+        try {
+          *answered = session->Answer(request, name, lines);
+        } catch (const std::exception& e) {
+          answered->status = {hr::kUnexpected, e.what()};
+        }
+      },
+      [this, account, sender, key, request, answered] {
+        session_->Done(key, request);
+        if (AccountAlive(account)) SendAnswer(account, sender, *answered);
+      });
+}
+
+void PurpleHost::SendAnswer(PurpleAccount* account, const std::string& sender,
+                            const PluginSession::Answered& answered) {
+  PurpleConversation* conv = ConversationWith(account, sender);
   ShowRaised(conv, answered.raised);
   if (answered.status.failed()) {
     SystemLine(conv, "Zuvo File Sharing: the plug-in could not answer (" +
                          answered.status.description + "); nothing was sent.");
-  } else {
-    if (!answered.text.empty()) SendText(account, sender, answered.text);
-    for (const std::u16string& file : answered.files) SendDropFile(account, sender, file);
+    return;
   }
-  session_->Done(key, request);
+  if (!answered.text.empty()) SendText(account, sender, answered.text);
+  for (const std::u16string& file : answered.files) SendDropFile(account, sender, file);
+}
+
+void PurpleHost::SendInTurn(PurpleAccount* account, const std::string& who, std::u16string text) {
+  worker_->worker().Post(nullptr, [this, account, who, text = std::move(text)] {
+    if (AccountAlive(account)) SendText(account, who, text);
+  });
 }
 
 // ---- Housekeeping -----------------------------------------------------------
@@ -445,7 +512,7 @@ gboolean PurpleHost::OnTick(void* data) {
     purple_debug_warning("zuvo-file-sharing", "an unfinished text from %s expired\n", key.c_str());
   }
   self->session_->Expire(now);
-  self->notices_.Expire(now);
+  self->noticeLimit_.Expire(now);
   for (const RequestOutcomes::Waiting& overdue : self->outcomes_.Expire(now)) {
     auto* account = static_cast<PurpleAccount*>(const_cast<void*>(overdue.where));
     if (AccountAlive(account)) self->TellNoAnswer(account, overdue);

@@ -8,7 +8,10 @@
 // to send and show, lets only the contacts the user trusts ask, tells the
 // user the outcome of every request, sends the files the plug-in names and
 // takes in the files the session admits. Everything runs on libpurple's
-// main loop.
+// main loop but the plug-in's answers to requests, which run on a worker
+// thread (main_loop_worker.h) and are delivered on the loop; every other
+// call into the plug-in goes through that worker's turns, so no two ever
+// overlap.
 #pragma once
 
 #include <glib.h>
@@ -24,6 +27,7 @@
 #include "host/common/plugin_driver_posix.h"
 #include "host/common/plugin_session.h"
 #include "host/common/received_file.h"
+#include "purple/main_loop_worker.h"
 #include "purple/notice_limit.h"
 #include "purple/prefs_registry.h"
 #include "purple/request_outcomes.h"
@@ -40,6 +44,7 @@ extern "C" {
 namespace zuvo::purple {
 
 class PurpleFormView;
+class SettingsNotices;
 
 class PurpleHost : private TransportSink {
  public:
@@ -78,7 +83,9 @@ class PurpleHost : private TransportSink {
                                void* data);
   static gboolean OnReloadSettings(void* data);
 
-  void RunCommand(PurpleConversation* conv, const std::string& word, const std::string& arg);
+  // A command typed into the conversation with |who|, in the plug-in's turn.
+  void RunCommand(PurpleAccount* account, const std::string& who, const std::string& word,
+                  const std::string& arg);
   // A message that may be a piece; true when it is one (never shown).
   bool Receive(PurpleAccount* account, const std::string& sender, const std::string& message);
   // TransportSink: pieces, and what the network said of a request.
@@ -89,8 +96,14 @@ class PurpleHost : private TransportSink {
   // Writes |line| about what |who| sent, within the notice limit.
   void Notice(PurpleAccount* account, const std::string& who, const std::string& line);
   void TellNoAnswer(PurpleAccount* account, const RequestOutcomes::Waiting& waiting);
+  // Admits a request, and answers it on the worker thread; the answer is
+  // sent (SendAnswer) from the main loop.
   void AnswerRequest(PurpleAccount* account, const std::string& sender,
                      const Notification& request);
+  void SendAnswer(PurpleAccount* account, const std::string& sender,
+                  const PluginSession::Answered& answered);
+  // Sends |text| in its turn: after the answers still being made.
+  void SendInTurn(PurpleAccount* account, const std::string& who, std::u16string text);
   // Transfers (purple_transfers.cpp).
   void AdmitFile(PurpleXfer* xfer);
   // Gives the completed downloads their final names.
@@ -116,10 +129,14 @@ class PurpleHost : private TransportSink {
   PurplePlugin* plugin_;
   std::unique_ptr<PrefsStore> prefs_;
   std::unique_ptr<RegistryBackend> registry_;
+  std::unique_ptr<SettingsNotices> notices_;
   std::unique_ptr<PurpleFormView> formView_;
   std::unique_ptr<InProcessPluginDriver> driver_;
   std::unique_ptr<PluginSession> session_;
+  // Declared after what its work and deliveries use, so it stops first.
+  std::unique_ptr<MainLoopWorker> worker_;
 
+  bool started_ = false;  // Initialize answered and the host is hooked in
   std::vector<PurpleCmdId> commands_;
   guint tick_ = 0;
   guint queuedSource_ = 0;
@@ -130,7 +147,7 @@ class PurpleHost : private TransportSink {
   std::set<std::string> toldVersion_;  // contacts whose other wire version the user was told of
   std::unique_ptr<Transport> xmpp_, irc_, messages_;
   RequestOutcomes outcomes_;
-  NoticeLimit notices_;
+  NoticeLimit noticeLimit_;
 
   // Whole texts waiting for the main loop, in arrival order, with what the
   // session made of them when they arrived.

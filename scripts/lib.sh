@@ -111,6 +111,9 @@ PURPLE_TEST_PACKAGES=(libpurple-dev pkg-config finch tmux iproute2 util-linux
   prosody ejabberd ngircd inspircd python3 python3-slixmpp)
 # What the unpacked ircd-hybrid needs (its package's dependencies).
 PURPLE_TEST_PACKAGES+=(libltdl7 libgnutls30 libcrypt1 openssl)
+# The libpurple tests' Pidgin on a virtual X screen, driven with xdotool,
+# measured with xwininfo (x11-utils) and pictured with ImageMagick's import.
+PIDGIN_TEST_PACKAGES=(pidgin xvfb xdotool x11-utils imagemagick)
 
 # ircd-hybrid conflicts with ngircd, so its package is not installed: it is
 # unpacked here and run from there (tests/purple/servers.sh).

@@ -1,10 +1,13 @@
 // SHA-256, the checksum a file transfer carries in its offer and the
-// receiver recomputes over the bytes it stored.
+// receiver recomputes over the bytes it stored. The hashing itself is the
+// platform's: libsodium on POSIX (checksum_posix.cpp), Windows' CNG
+// (checksum_win32.cpp); this header and checksum.cpp are shared.
 #pragma once
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -15,18 +18,18 @@ using Digest = std::array<uint8_t, 32>;
 class Sha256 {
  public:
   Sha256();
+  ~Sha256();
+  Sha256(Sha256&&) noexcept;
+  Sha256& operator=(Sha256&&) noexcept;
+
   void Update(const void* data, size_t size);
   void Update(std::string_view bytes) { Update(bytes.data(), bytes.size()); }
   // Finishes the hash; the object must not be updated afterwards.
   Digest Final();
 
  private:
-  void Block(const uint8_t* block);
-
-  std::array<uint32_t, 8> state_;
-  std::array<uint8_t, 64> buffer_{};
-  size_t buffered_ = 0;
-  uint64_t length_ = 0;  // bytes hashed so far
+  struct State;  // the platform's hashing state
+  std::unique_ptr<State> state_;
 };
 
 Digest Sha256Of(std::string_view bytes);

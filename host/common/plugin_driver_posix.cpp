@@ -10,9 +10,10 @@ InProcessPluginDriver::InProcessPluginDriver(RegistryBackend& registry, FormView
     : fileSystem_(CreatePlatformFileSystem()),
       server_(MakePlatform(registry, formView)),
       plugin_(server_) {
-  // Requests are answered from the host's own callbacks, so nothing is
-  // pumped from inside them; toasts are kept until the call that raised
-  // them returns.
+  // Requests are answered from the host's own callbacks or from its
+  // worker thread (plugin_worker.h), so the listing's event pump runs
+  // nothing: it never enters a main loop, least of all from the worker.
+  // Toasts are kept until the call that raised them returns.
   OpenToastWindow(windowMessages_,
                   [this](ToastSeen toast) { toasts_.push_back(std::move(toast)); });
 }

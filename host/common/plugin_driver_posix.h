@@ -31,6 +31,10 @@ class InProcessPluginDriver : public PluginDriver {
   std::vector<ToastSeen> TakeToasts() override;
   std::vector<MessageBoxSeen> TakeMessageBoxes() override;
   std::optional<BetaState> State() override { return plugin_.state(); }
+  // Whether sharing is on now. Only local commands change that state, so a
+  // caller on the host's own thread may read it while another thread runs
+  // a request (which reads it, and writes other fields).
+  bool SharingOn() const { return plugin_.state().sSharingOn == u"1"; }
   HolderFields ReadHolder() override;
 
   PluginServer& server() { return server_; }

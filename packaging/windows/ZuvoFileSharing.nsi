@@ -4,7 +4,11 @@
 ; rights, as "regsvr32 /n /i:user") or for everyone (HKLM, administrator,
 ; as "regsvr32"), with an entry in Add/Remove programs and an uninstaller.
 ;
-;   makensis -DARCH=win32|win64 -DDLL_DIR=FOLDER -DICON=FILE -DOUT=FILE ZuvoFileSharing.nsi
+;   makensis -DARCH=win32|win64 -DDLL_DIR=FOLDER -DPROJECT_NSH=FILE -DICON=FILE -DOUT=FILE
+;            ZuvoFileSharing.nsi
+;
+; PROJECT_NSH is build/<arch>/project.nsh, which CMake writes: the publisher
+; and homepage the project defines once.
 ;
 ; scripts/package-windows builds both. The first page asks whom to install
 ; for (administrators only; others always install for themselves); a
@@ -27,6 +31,7 @@ Unicode true
   !error "ARCH must be win32 or win64"
 !endif
 
+!include "${PROJECT_NSH}"
 !define PRODUCT "Zuvo File Sharing"
 !define VERSION 2.0
 !define DLL ZuvoFileSharing.dll
@@ -44,6 +49,7 @@ VIAddVersionKey /LANG=1033 ProductName "${PRODUCT}"
 VIAddVersionKey /LANG=1033 ProductVersion "2.00"
 VIAddVersionKey /LANG=1033 FileVersion "2.00"
 VIAddVersionKey /LANG=1033 FileDescription "${PRODUCT} ${VERSION} (${BITS}-bit) Setup"
+VIAddVersionKey /LANG=1033 CompanyName "${PUBLISHER}"
 ; The source tree names no copyright holder.
 VIAddVersionKey /LANG=1033 LegalCopyright ""
 
@@ -116,6 +122,8 @@ Section "Zuvo File Sharing"
   ${EndIf}
   WriteRegStr SHCTX "${UNINSTALL_KEY}" DisplayName "${PRODUCT} ${VERSION} (${BITS}-bit)"
   WriteRegStr SHCTX "${UNINSTALL_KEY}" DisplayVersion "${VERSION}"
+  WriteRegStr SHCTX "${UNINSTALL_KEY}" Publisher "${PUBLISHER}"
+  WriteRegStr SHCTX "${UNINSTALL_KEY}" URLInfoAbout "${HOMEPAGE}"
   WriteRegStr SHCTX "${UNINSTALL_KEY}" DisplayIcon "$INSTDIR\${DLL},0"
   WriteRegStr SHCTX "${UNINSTALL_KEY}" InstallLocation "$INSTDIR"
   WriteRegStr SHCTX "${UNINSTALL_KEY}" UninstallString '"$INSTDIR\uninstall.exe" $1'

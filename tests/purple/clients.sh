@@ -1,6 +1,6 @@
 # How the test clients sign on to the servers of servers.sh: purple_peer's
-# "account" command and Finch's configuration. Source it after servers.sh;
-# do not run it.
+# "account" command and the configuration of Finch and Pidgin. Source it
+# after servers.sh; do not run it.
 
 # peer_account ALIAS USER SERVER [RESOURCE]: purple_peer's command that signs
 # USER on to SERVER (one of servers.sh) as ALIAS; over XMPP as
@@ -14,18 +14,26 @@ peer_account() {
   fi
 }
 
-# finch_config DIR PLUGIN DOWNLOADS: Finch's configuration in DIR for ann
-# over XMPP (ann@localhost/finch, signed on at start): the plug-in PLUGIN
-# loaded and on, files asked for saved in DOWNLOADS, transfers offered on
-# loopback, conversations and system events logged as text.
-finch_config() {
-  mkdir -p "$1"
-  cat >"$1/accounts.xml" <<XML
+# client_config UI DIR PLUGIN DOWNLOADS: the configuration of Finch (UI
+# "finch") or Pidgin ("pidgin") in DIR for ann over XMPP
+# (ann@localhost/UI, signed on at start): the plug-in PLUGIN loaded, sharing
+# on as a fresh install has it (no shared folder), files asked for saved in
+# DOWNLOADS, transfers offered on loopback, conversations and system events
+# logged as text.
+client_config() {
+  local ui_id
+  case $1 in
+    finch) ui_id=gnt-purple ;;
+    pidgin) ui_id=gtk-gaim ;;
+    *) echo "client_config: unknown client $1" >&2; return 64 ;;
+  esac
+  mkdir -p "$2"
+  cat >"$2/accounts.xml" <<XML
 <?xml version='1.0' encoding='UTF-8' ?>
 <account version='1.0'>
  <account>
   <protocol>prpl-jabber</protocol>
-  <name>ann@localhost/finch</name>
+  <name>ann@localhost/$1</name>
   <password>pw</password>
   <settings>
    <setting name='connect_server' type='string'>127.0.0.1</setting>
@@ -33,13 +41,13 @@ finch_config() {
    <setting name='connection_security' type='string'>opportunistic_tls</setting>
    <setting name='ft_proxies' type='string'></setting>
   </settings>
-  <settings ui='gnt-purple'>
+  <settings ui='$ui_id'>
    <setting name='auto-login' type='bool'>1</setting>
   </settings>
  </account>
 </account>
 XML
-  cat >"$1/prefs.xml" <<XML
+  cat >"$2/prefs.xml" <<XML
 <?xml version='1.0' encoding='UTF-8' ?>
 <pref version='1' name='/'>
  <pref name='purple'>
@@ -53,17 +61,17 @@ XML
    <pref name='log_system' type='bool' value='1'/>
   </pref>
  </pref>
- <pref name='finch'>
+ <pref name='$1'>
   <pref name='plugins'>
    <pref name='loaded' type='pathlist'>
-    <item value='$2'/>
+    <item value='$3'/>
    </pref>
   </pref>
  </pref>
  <pref name='plugins'>
   <pref name='core'>
    <pref name='zuvo-file-sharing'>
-    <pref name='downloads' type='string' value='$3'/>
+    <pref name='downloads' type='string' value='$4'/>
     <pref name='start_on' type='bool' value='1'/>
    </pref>
   </pref>

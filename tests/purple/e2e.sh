@@ -21,9 +21,11 @@
 #              plug-in, ann's second XMPP resource and the server's archive
 #              were given of a request (printed as "# ..." lines)
 #   finch      real Finch in tmux as ann, bob headless, over prosody
+#   pidgin     real Pidgin on a virtual X screen as ann, driven with xdotool,
+#              bob headless, over prosody (tests/purple/pidgin.sh)
 #   baseline   messages and a file transfer between two clients without the
 #              plug-in (proves the servers and the client)
-# Without GROUPs: PLUGIN_SERVERS (every server), then finch.
+# Without GROUPs: PLUGIN_SERVERS (every server), then finch and pidgin.
 # Prints "ok - ..." or "not ok - ..." per check, "# ..." for measurements, and
 # "purple: N passed, N failed" last; exits 1 when a check failed. The
 # clients' and servers' files are kept when a check failed, or when
@@ -40,6 +42,7 @@ HERE=$(cd "$(dirname "$0")" && pwd)
 source "$HERE/../../scripts/lib.sh"
 source "$HERE/servers.sh"
 source "$HERE/clients.sh"
+source "$HERE/pidgin.sh"
 OBSERVER=$HERE/xmpp_observer.py
 
 # The servers the plug-in's checks run on by default, and those the smoke
@@ -57,7 +60,7 @@ declare -A QUEUE_PACING=([ngircd]=on [inspircd]=on [hybrid]=off)
 WIRE_MARK='ZFS2'
 
 GROUPS_TO_RUN=("$@")
-[ ${#GROUPS_TO_RUN[@]} -eq 0 ] && GROUPS_TO_RUN=("${PLUGIN_SERVERS[@]}" finch)
+[ ${#GROUPS_TO_RUN[@]} -eq 0 ] && GROUPS_TO_RUN=("${PLUGIN_SERVERS[@]}" finch pidgin)
 
 ROOT=$(mktemp -d /tmp/zuvo-purple.XXXXXX)
 declare -A FD PID USER_OF ALIAS_OF
@@ -293,11 +296,17 @@ run_plugin_group() {
     not_ok "$server: a requested file arrives" "$(after ann file | tail -5; ls -a "$T/downloads")"
   fi
 
-  # A shared folder changed in the preferences counts at once.
+  # A shared folder changed in the preferences counts at once. Pidgin's
+  # plug-in dialog stores each keystroke: the user is told what is stored
+  # once, when the changes settle.
+  mark prefs "$BOBP"
+  say "$BOBP" "pref $PREF/shared_folder s:$T/many"
   say "$BOBP" "pref $PREF/shared_folder s:$T/many100"
   find "$T/many100" -type f >"$T/expect100"
   ask many100 "/xrlist"
   expect_paths "$server: a 100-entry listing" many100 "$T/many100/" "$T/expect100" 60
+  check "$server: a folder typed into the preferences is confirmed once, when the typing stops" \
+    wait_for 10 told_once_of "$T/many100"
   echo "# $server: /xrlist to last line, 100 entries: $(elapsed_ms ann many100) ms"
 
   # On IRC bob's account paces itself (libpurple's "ratelimit-interval") as
@@ -383,6 +392,16 @@ run_full_checks() {
   check "$server: the user is told of a stranger's request" wait_for 20 told_of_eve
   ping_arrives bob eve
   check_fails "$server: a stranger's request is not answered" has_after eve stranger "$SHARE"
+}
+
+# bob was told once, in a notice, what the preferences store: FOLDER, which
+# needs no warning.
+told_once_of() {
+  local notices
+  notices=$(after "$BOBP" prefs | grep ' notify ')
+  [ "$(grep -c . <<<"$notices")" -eq 1 ] &&
+    grep -qF "settings saved: shared folder $1, with its sub-folders; sharing on at start." \
+      <<<"$notices" && ! grep -q "nothing is shared" <<<"$notices"
 }
 
 # bob was shown a line (in a conversation or a notice) naming eve.
@@ -672,19 +691,33 @@ finch_log_has_all() {
   while read -r p; do finch_log_has "$p" || return 1; done <"$1"
 }
 
-run_finch() {
-  T=$ROOT/finch
+# client_group CLIENT: the start of the group of a real client (finch or
+# pidgin) in $ROOT/CLIENT: prosody with ann and bob, bob headless with the
+# plug-in sharing $SHARE and signed on, and the client's configuration for
+# ann in $T/CLIENT, which saves files in $T/downloads.
+client_group() {
+  T=$ROOT/$1
   mkdir -p "$T/downloads"
-  echo "# finch"
-  use_server prosody "$T" "ann bob" || { not_ok "prosody starts"; return; }
+  echo "# $1"
+  use_server prosody "$T" "ann bob" || { not_ok "prosody starts"; return 1; }
   make_share
-  finch_config "$T/finch" "$PLUGIN" "$T/downloads"
+  client_config "$1" "$T/$1" "$PLUGIN" "$T/downloads"
   peer_start bob --plugins "$BIN" --pref "$PREF/shared_folder=s:$SHARE" --pref "$PREF/start_on=b:1" \
     --pref "$PREF/sub_folders=b:1"
   say bob "$(account bob)"
-  wait_online bob || return
+  wait_online bob
+}
+
+run_finch() {
+  client_group finch || return
   TERM=xterm-256color tmux -L "$TMUX_SOCKET" -f /dev/null new-session -d -s finch -x 160 -y 50 \
     "finch -c '$T/finch' 2>'$T/finch.err'"
+  # A fresh install shares nothing: the plug-in says so when it starts, in a
+  # window of its own; Enter on its button closes it.
+  check "finch: sharing on without a shared folder gets a warning at start" \
+    wait_for 10 bash -c 'grep -q "no folder is shared" <<<"$(tmux -L "$1" capture-pane -p -t finch)"' \
+    _ "$TMUX_SOCKET"
+  tmux -L "$TMUX_SOCKET" send-keys -t finch Enter
   wait_for 20 bash -c 'grep -qs "signed on" "$1"/finch/logs/jabber/ann@localhost/.system/*' _ "$T"
   sleep 1
   # bob says hello, which opens the conversation in Finch; Alt-n brings it forward.
@@ -716,6 +749,7 @@ for group in "${GROUPS_TO_RUN[@]}"; do
     xmpp) run_plugin_group prosody ;;
     irc) run_plugin_group ngircd ;;
     finch) run_finch ;;
+    pidgin) run_pidgin ;;
     smoke) for server in "${SMOKE_SERVERS[@]}"; do run_smoke "$server"; done ;;
     uncut) for server in "${IRC_SERVERS[@]}"; do run_uncut "$server"; done ;;
     baseline) run_baseline ;;

@@ -2,7 +2,7 @@
 // end-to-end tests and scripts/try-finch.
 //
 //   purple_peer --dir CONFIG_DIR [--plugins DIR] [--pref NAME=VALUE]... [--timeout SECONDS]
-//               [--wire]
+//               [--wire] [--lateness]
 //
 // It runs libpurple with a null user interface in CONFIG_DIR, loads the Zuvo
 // File Sharing plug-in from DIR (after applying the --pref values, so the
@@ -11,6 +11,8 @@
 // it receives as libpurple shows it (on IRC a NOTICE too, and a CTCP as
 // libpurple passes it on), which is what a contact without the plug-in sees.
 // --wire also prints every protocol line (IRC) or stanza (XMPP) received.
+// --lateness runs a 10 ms timer on the main loop and keeps how late it
+// fired: how long the loop was held up (the "lateness" command prints it).
 //
 //
 //   account ALIAS PROTOCOL USERNAME PASSWORD|- [SETTING=VALUE]...
@@ -31,6 +33,10 @@
 //                                  prints as "ALIAS ping CONTACT NAME": what was
 //                                  sent to CONTACT before has arrived by then
 //   rss                            prints "rss KIB" (resident memory)
+//   lateness                       with --lateness: prints "lateness WORST_MS
+//                                  OVER_50 TICKS" (the 10 ms timer's worst
+//                                  lateness, how often it was over 50 ms late,
+//                                  how often it fired) since the last one
 //   quit                           signs off and exits 0
 //
 // It prints what a person would see, one line each, prefixed with the wall
@@ -50,6 +56,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -411,6 +418,34 @@ void SendRaw(PurpleAccount* account, std::string text) {
   info->send_raw(gc, text.data(), static_cast<int>(text.size()));
 }
 
+// --lateness: a 10 ms timer, and how late it fired.
+constexpr gint64 kProbeUs = 10000;
+struct Lateness {
+  gint64 last = 0;
+  gint64 worst = 0;
+  long over50 = 0;
+  long ticks = 0;
+};
+Lateness g_lateness_kept;
+Lateness* g_lateness = nullptr;  // with --lateness: &g_lateness_kept
+
+gboolean LatenessProbe(gpointer) {
+  const gint64 now = g_get_monotonic_time();
+  const gint64 late = now - g_lateness->last - kProbeUs;
+  g_lateness->last = now;
+  g_lateness->worst = std::max(g_lateness->worst, late);
+  if (late > 50000) ++g_lateness->over50;
+  ++g_lateness->ticks;
+  return TRUE;
+}
+
+void ReportLateness() {
+  if (!g_lateness) return Emit("error lateness needs --lateness");
+  Emit("lateness " + std::to_string(g_lateness->worst / 1000) + " " +
+       std::to_string(g_lateness->over50) + " " + std::to_string(g_lateness->ticks));
+  *g_lateness = Lateness{g_get_monotonic_time()};
+}
+
 long RssKib() {
   std::ifstream status("/proc/self/status");
   std::string line;
@@ -455,6 +490,8 @@ void Run(const std::string& line) {
     Emit("mark " + w[1]);
   } else if (c == "ping" && w.size() == 4) {
     if (PurpleAccount* a = Account(w[1])) Type(Conversation(a, w[2]), kPing + w[3]);
+  } else if (c == "lateness") {
+    ReportLateness();
   } else if (c == "rss") {
     Emit("rss " + std::to_string(RssKib()));
   } else if (c == "quit") {
@@ -495,6 +532,7 @@ int main(int argc, char** argv) {
   std::vector<std::pair<std::string, std::string>> prefs;
   int timeout = 0;
   bool wire = false;
+  bool lateness = false;
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
     if (a == "--dir" && i + 1 < argc) {
@@ -505,6 +543,8 @@ int main(int argc, char** argv) {
       timeout = std::atoi(argv[++i]);
     } else if (a == "--wire") {
       wire = true;
+    } else if (a == "--lateness") {
+      lateness = true;
     } else if (a == "--pref" && i + 1 < argc) {
       std::string p = argv[++i];
       size_t eq = p.find('=');
@@ -513,7 +553,7 @@ int main(int argc, char** argv) {
     } else {
       std::fprintf(stderr,
                    "usage: purple_peer --dir CONFIG_DIR [--plugins DIR] [--pref NAME=VALUE]... "
-                   "[--timeout SECONDS] [--wire]\n");
+                   "[--timeout SECONDS] [--wire] [--lateness]\n");
       return 64;
     }
   }
@@ -576,6 +616,11 @@ int main(int argc, char** argv) {
   g_io_add_watch(in, static_cast<GIOCondition>(G_IO_IN | G_IO_HUP | G_IO_ERR), StdinReadable,
                  nullptr);
   if (timeout > 0) g_timeout_add_seconds(timeout, TimedOut, nullptr);
+  if (lateness) {
+    g_lateness = &g_lateness_kept;
+    g_lateness->last = g_get_monotonic_time();
+    g_timeout_add(kProbeUs / 1000, LatenessProbe, nullptr);
+  }
   Emit("ready");
   g_main_loop_run(g_loop);
 
