@@ -97,14 +97,19 @@ PluginSession::Typed PluginSession::Command(const std::string& contact,
 }
 
 PluginSession::Heard PluginSession::Hear(const std::string& contact, std::u16string_view text,
-                                         Clock::time_point now) {
+                                         Clock::time_point now,
+                                         const std::optional<Announced>& offer) {
   Heard heard;
   if (std::optional<Notification> request = ParseNotification(text)) {
     heard.kind = Heard::Kind::kRequest;
     heard.request = std::move(*request);
     return heard;
   }
-  awaited_.NoteAnswer(contact, text, now);
+  if (offer) {
+    awaited_.NoteAnswer(contact, text, now, *offer);
+  } else if (!rules_.fileAnswersNeedProof) {
+    awaited_.NoteAnswer(contact, text, now);
+  }
   if (!ExpectsAnswer(contact, now)) heard.kind = Heard::Kind::kUnasked;
   return heard;
 }

@@ -74,6 +74,10 @@ struct SessionRules {
   // Answers are shown only within this time of asking that contact (each
   // answer shown starts it again); zero: always.
   std::chrono::seconds replyWindow{0};
+  // An answer that a file is on its way lets the file in only when it came
+  // with the file's size and SHA-256, proved by the contact's pinned key
+  // (a file offer inside the protection); a plain answer lets nothing in.
+  bool fileAnswersNeedProof = false;
 };
 
 class PluginSession {
@@ -118,7 +122,10 @@ class PluginSession {
     Kind kind = Kind::kAnswer;
     Notification request;
   };
-  Heard Hear(const std::string& contact, std::u16string_view text, Clock::time_point now);
+  // |offer|: the size and SHA-256 of the file the answer offers, when it
+  // came in a file offer from the contact's pinned key.
+  Heard Hear(const std::string& contact, std::u16string_view text, Clock::time_point now,
+             const std::optional<Announced>& offer = std::nullopt);
   // Whether an answer from |contact| is wanted now (asked within the reply
   // window, or no window). A host that judges an answer as its pieces
   // arrive asks at each piece: a wanted answer's piece starts the window

@@ -374,6 +374,26 @@ TEST(PluginSession, AFileIsTakenOnlyAsTheAcceptedAnswerToOwnRequestOnceInTime) {
     EXPECT_EQ(session.AdmitOffer("bob", u"notes.txt", 9, downloads.path(), t0 + 11min).kind,
               HostErrorKind::kNotAsked);
   }
+  {
+    SCOPED_TRACE("where answers need proof, only an answer with the file's facts lets it in");
+    ScriptedDriver driver;
+    SessionRules rules = PurpleRules();
+    rules.fileAnswersNeedProof = true;
+    PluginSession session(driver, rules);
+    session.Command("bob", u"bob", u"/xrfile", u"/s/docs/notes.txt", t0);
+    session.Hear("bob", accepted, t0);
+    EXPECT_EQ(session.AdmitOffer("bob", u"notes.txt", 9, downloads.path(), t0).kind,
+              HostErrorKind::kNotAccepted);
+    Announced offer;
+    offer.size = 9;
+    offer.sha256 = Digest{};
+    offer.sha256->fill(7);
+    session.Hear("bob", accepted, t0, offer);
+    AwaitedFiles::Awaited taken;
+    EXPECT_FALSE(session.AdmitOffer("bob", u"notes.txt", 9, downloads.path(), t0, &taken).failed());
+    EXPECT_EQ(taken.announced.size, offer.size);
+    EXPECT_EQ(taken.announced.sha256, offer.sha256);
+  }
 }
 
 // ---- The parts the session is made of --------------------------------------
