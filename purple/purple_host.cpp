@@ -1,7 +1,5 @@
 #include "purple/purple_host.h"
 
-#include <random>
-
 #include "base/text.h"
 #include "host/common/notice_text.h"
 #include "host/common/reply_limit.h"
@@ -55,17 +53,8 @@ SessionRules Rules() {
   return rules;
 }
 
-uint32_t NewMessageId() {
-  static std::mt19937 random{std::random_device{}()};
-  return static_cast<uint32_t>(random());
-}
-
-size_t PieceBytesFor(PurpleAccount* account) {
-  const std::string protocol = purple_account_get_protocol_id(account);
-  if (protocol == "prpl-irc") return kIrcPieceBytes;
-  if (protocol == "prpl-jabber") return kXmppPieceBytes;
-  return kOtherPieceBytes;
-}
+// The most of a stranger's request quoted to the user, in characters.
+constexpr size_t kMaxQuoted = 200;
 
 bool AccountKnown(PurpleAccount* account) {
   return g_list_find(purple_accounts_get_all(), account) != nullptr;
@@ -78,6 +67,18 @@ bool AccountAlive(PurpleAccount* account) {
 std::string Asked(const Notification& request) {
   return PrintableText(request.code) +
          (request.argument.empty() ? "" : " " + PrintableText(request.argument));
+}
+
+// What a stranger asked for, at most kMaxQuoted characters of it.
+std::string Quoted(const Notification& request) {
+  std::u16string asked = request.code;
+  if (!request.argument.empty()) asked += u" " + request.argument;
+  if (asked.size() <= kMaxQuoted) return PrintableText(asked);
+  asked.resize(kMaxQuoted);
+  // Not half a surrogate pair.
+  if (asked.back() >= 0xD800 && asked.back() <= 0xDBFF) asked.pop_back();
+  return PrintableText(asked) + "... (" +
+         std::to_string(request.code.size() + 1 + request.argument.size()) + " characters)";
 }
 
 }  // namespace
@@ -93,6 +94,7 @@ PurpleHost::PurpleHost(PurplePlugin* plugin)
       worker_(std::make_unique<MainLoopWorker>()) {
   formView_->SetServer(&driver_->server(), &worker_->worker());
   formView_->SetNotices(notices_.get());
+  messages_ = CreateMessageTransport();
 }
 
 PurpleHost::~PurpleHost() {
@@ -105,6 +107,8 @@ PurpleHost::~PurpleHost() {
   }
   for (PurpleCmdId id : commands_) purple_cmd_unregister(id);
   purple_signals_disconnect_by_handle(plugin_);
+  xmpp_.reset();
+  irc_.reset();
   if (tick_) g_source_remove(tick_);
   if (queuedSource_) g_source_remove(queuedSource_);
   if (finishSource_) g_source_remove(finishSource_);
@@ -174,7 +178,12 @@ bool PurpleHost::Start() {
   for (const char* pref : {kPrefSharedFolder, kPrefStartOn, kPrefSubFolders}) {
     purple_prefs_connect_callback(plugin_, pref, OnSettingChanged, this);
   }
-  tick_ = g_timeout_add_seconds(5, OnTick, this);
+  // The networks with transports of their own; the rest carry pieces as
+  // ordinary messages.
+  if (PurplePlugin* jabber = purple_find_prpl("prpl-jabber"))
+    xmpp_ = CreateXmppTransport(jabber, *this);
+  if (PurplePlugin* irc = purple_find_prpl("prpl-irc")) irc_ = CreateIrcTransport(irc, *this);
+  tick_ = g_timeout_add_seconds(1, OnTick, this);
   started_ = true;
   notices_->Started();
   return true;
@@ -238,8 +247,11 @@ void PurpleHost::RunCommand(PurpleAccount* account, const std::string& who, cons
     }
     return;
   }
-  if (typed.request)
+  if (typed.request) {
     SystemLine(conv, "Zuvo File Sharing: asked " + who + ": " + Asked(*typed.request));
+    outcomes_.Asked(ContactKey(account, who), who, account,
+                    Clock::now() + TransportFor(account).AnswerLimit());
+  }
 }
 
 void PurpleHost::ShowRaised(PurpleConversation* conv, const Raised& raised) {
@@ -262,16 +274,20 @@ void PurpleHost::ShowRaised(PurpleConversation* conv, const Raised& raised) {
 
 // ---- Texts between the two plug-ins --------------------------------------
 
+Transport& PurpleHost::TransportFor(PurpleAccount* account) const {
+  const std::string protocol = purple_account_get_protocol_id(account);
+  if (protocol == "prpl-jabber" && xmpp_) return *xmpp_;
+  if (protocol == "prpl-irc" && irc_) return *irc_;
+  return *messages_;
+}
+
 bool PurpleHost::SendText(PurpleAccount* account, const std::string& who,
                           const std::u16string& text) {
-  PurpleConnection* gc = purple_account_get_connection(account);
-  if (!gc || !purple_account_is_connected(account)) return false;
+  if (!purple_account_is_connected(account)) return false;
   const FrameKind kind =
       !text.empty() && text[0] == kMarker ? FrameKind::kRequest : FrameKind::kReply;
-  for (const std::string& piece : EncodeText(text, kind, NewMessageId(), PieceBytesFor(account))) {
-    serv_send_im(gc, who.c_str(), piece.c_str(), static_cast<PurpleMessageFlags>(0));
-  }
-  return true;
+  return TransportFor(account).Send(account, who, kind, TextToBytes(text),
+                                    kind != FrameKind::kRequest);
 }
 
 gboolean PurpleHost::OnReceivingIm(PurpleAccount* account, char** sender, char** message,
@@ -289,24 +305,37 @@ bool PurpleHost::Receive(PurpleAccount* account, const std::string& sender,
                          const std::string& message) {
   Piece piece;
   const PieceKind kind = ParsePiece(message, piece);
+  if (kind == PieceKind::kNotWire) return false;
+  HeardPiece(account, sender, kind, piece);
+  return true;
+}
+
+void PurpleHost::Notice(PurpleAccount* account, const std::string& who, const std::string& line) {
+  if (noticeLimit_.Allow(ContactKey(account, who), Clock::now())) {
+    SystemLine(ConversationWith(account, who), line);
+  }
+}
+
+void PurpleHost::HeardPiece(PurpleAccount* account, const std::string& sender, PieceKind kind,
+                            const Piece& piece) {
   switch (kind) {
     case PieceKind::kNotWire:
-      return false;
+      return;
     case PieceKind::kOlderVersion:
     case PieceKind::kNewerVersion: {
       if (toldVersion_.size() >= 256) toldVersion_.clear();
-      if (!toldVersion_.insert(ContactKey(account, sender)).second) return true;
+      if (!toldVersion_.insert(ContactKey(account, sender)).second) return;
       const bool older = kind == PieceKind::kOlderVersion;
-      SystemLine(ConversationWith(account, sender),
-                 "Zuvo File Sharing: " + sender + "'s file-sharing plug-in is " +
-                     (older ? "an older" : "a newer") +
-                     " version that this one cannot exchange with; their message was not read.");
-      return true;
+      Notice(account, sender,
+             "Zuvo File Sharing: " + sender + "'s file-sharing plug-in is " +
+                 (older ? "an older" : "a newer") +
+                 " version that this one cannot exchange with; their message was not read.");
+      return;
     }
     case PieceKind::kMalformed:
       purple_debug_warning("zuvo-file-sharing", "malformed piece from %s dropped\n",
                            sender.c_str());
-      return true;
+      return;
     case PieceKind::kPiece:
       break;
   }
@@ -315,18 +344,20 @@ bool PurpleHost::Receive(PurpleAccount* account, const std::string& sender,
   const std::string key = ContactKey(account, sender);
   const bool expected =
       piece.kind == FrameKind::kReply && session_->ExpectsAnswer(key, Clock::now());
+  // An answer is the outcome of every request waiting for it.
+  if (expected) outcomes_.Answered(key);
   const SenderClass judged = ClassifySender(piece.kind, Trusted(account, sender), expected);
   Reassembler::Result r = reassembler_.Add(key, piece, judged, Clock::now());
   if (r.kind == Reassembler::Result::Kind::kDropped) {
     if (r.why == DropReason::kUnwanted && r.frameKind == FrameKind::kReply) {
-      SystemLine(ConversationWith(account, sender),
-                 "Zuvo File Sharing: " + sender +
-                     " sent a file-sharing reply that was not asked for; not shown.");
+      Notice(account, sender,
+             "Zuvo File Sharing: " + sender +
+                 " sent a file-sharing reply that was not asked for; not shown.");
     } else if (r.sender == SenderClass::kStranger && r.why == DropReason::kTooLarge) {
-      SystemLine(ConversationWith(account, sender),
-                 "Zuvo File Sharing: " + sender +
-                     ", who is not in your buddy list, sent a file-sharing request too long to "
-                     "show; not answered.");
+      Notice(account, sender,
+             "Zuvo File Sharing: " + sender +
+                 ", who is not in your buddy list, sent a file-sharing request too long to "
+                 "show; not answered.");
     } else if (r.why != DropReason::kGivenUp) {
       purple_debug_warning("zuvo-file-sharing", "message from %s dropped: %s\n", sender.c_str(),
                            DropReasonText(r.why));
@@ -337,7 +368,7 @@ bool PurpleHost::Receive(PurpleAccount* account, const std::string& sender,
     // anything else is not read.
     if (!BytesToText(r.message, text) ||
         (r.frameKind == FrameKind::kRequest) != (!text.empty() && text[0] == kMarker)) {
-      return true;
+      return;
     }
     // The session hears the text now, in the order of the stream, so that
     // an answer that a file is on its way counts before the file's offer;
@@ -348,14 +379,33 @@ bool PurpleHost::Receive(PurpleAccount* account, const std::string& sender,
     if (queued_.size() >= kMaxQueued) {
       purple_debug_warning("zuvo-file-sharing", "too many texts at once; one from %s dropped\n",
                            sender.c_str());
-      return true;
+      return;
     }
     // A request's text lives on in |heard|; an answer's is shown.
     if (heard.kind == PluginSession::Heard::Kind::kRequest) text.clear();
     queued_.push_back({account, sender, std::move(text), std::move(heard)});
     if (!queuedSource_) queuedSource_ = g_idle_add(OnQueued, this);
   }
-  return true;
+}
+
+void PurpleHost::RequestDelivered(PurpleAccount* account, const std::string& who,
+                                  Delivery delivery) {
+  const std::string key = ContactKey(account, who);
+  if (delivery == Delivery::kTaken) {
+    outcomes_.Delivered(key);
+  } else if (std::optional<RequestOutcomes::Waiting> refused = outcomes_.Refused(key);
+             refused && delivery == Delivery::kRefused) {
+    TellNoAnswer(account, *refused);
+  }
+}
+
+void PurpleHost::TellNoAnswer(PurpleAccount* account, const RequestOutcomes::Waiting& waiting) {
+  const std::string& name = waiting.name;
+  SystemLine(ConversationWith(account, name),
+             "Zuvo File Sharing: " + name + " did not answer the file-sharing request" +
+                 (waiting.delivered ? "."
+                                    : " (their client may not have Zuvo File Sharing, or it is "
+                                      "turned off)."));
 }
 
 gboolean PurpleHost::OnQueued(void* data) {
@@ -370,9 +420,9 @@ gboolean PurpleHost::OnQueued(void* data) {
       PurpleConversation* conv = ConversationWith(a.account, a.sender);
       for (const std::u16string& line : SplitLines(a.text)) SystemLine(conv, PrintableText(line));
     } else {
-      SystemLine(ConversationWith(a.account, a.sender),
-                 "Zuvo File Sharing: " + a.sender +
-                     " sent a file-sharing reply that was not asked for; not shown.");
+      self->Notice(a.account, a.sender,
+                   "Zuvo File Sharing: " + a.sender +
+                       " sent a file-sharing reply that was not asked for; not shown.");
     }
   }
   return FALSE;
@@ -389,14 +439,14 @@ void PurpleHost::AnswerRequest(PurpleAccount* account, const std::string& sender
     case RequestGate::Verdict::kAnswer:
       break;
     case RequestGate::Verdict::kStranger:
-      SystemLine(ConversationWith(account, sender),
-                 "Zuvo File Sharing: " + sender + ", who is not in your buddy list, asked for " +
-                     Asked(request) + "; not answered.");
+      Notice(account, sender,
+             "Zuvo File Sharing: " + sender + ", who is not in your buddy list, asked for " +
+                 Quoted(request) + "; not answered.");
       return;
     case RequestGate::Verdict::kTooFast:
       if (admission.first) {
-        SystemLine(
-            ConversationWith(account, sender),
+        Notice(
+            account, sender,
             "Zuvo File Sharing: " + sender + " asks too often; requests are ignored for a moment.");
       }
       return;
@@ -462,6 +512,11 @@ gboolean PurpleHost::OnTick(void* data) {
     purple_debug_warning("zuvo-file-sharing", "an unfinished text from %s expired\n", key.c_str());
   }
   self->session_->Expire(now);
+  self->noticeLimit_.Expire(now);
+  for (const RequestOutcomes::Waiting& overdue : self->outcomes_.Expire(now)) {
+    auto* account = static_cast<PurpleAccount*>(const_cast<void*>(overdue.where));
+    if (AccountAlive(account)) self->TellNoAnswer(account, overdue);
+  }
   return TRUE;
 }
 

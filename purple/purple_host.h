@@ -4,12 +4,14 @@
 // per loaded plug-in runs one plug-in object in process and drives it as a
 // session. It registers the published commands as slash commands in IM
 // conversations, carries texts between two plug-ins in the wire form
-// (wire.h), asks the session what to send and show, lets only the contacts
-// the user trusts ask, sends the files the plug-in names and takes in the
-// files the session admits. Everything runs on libpurple's main loop but
-// the plug-in's answers to requests, which run on a worker thread
-// (main_loop_worker.h) and are delivered on the loop; every other call into
-// the plug-in goes through that worker's turns, so no two ever overlap.
+// (wire.h) by each network's transport (transport.h), asks the session what
+// to send and show, lets only the contacts the user trusts ask, tells the
+// user the outcome of every request, sends the files the plug-in names and
+// takes in the files the session admits. Everything runs on libpurple's
+// main loop but the plug-in's answers to requests, which run on a worker
+// thread (main_loop_worker.h) and are delivered on the loop; every other
+// call into the plug-in goes through that worker's turns, so no two ever
+// overlap.
 #pragma once
 
 #include <glib.h>
@@ -26,7 +28,10 @@
 #include "host/common/plugin_session.h"
 #include "host/common/received_file.h"
 #include "purple/main_loop_worker.h"
+#include "purple/notice_limit.h"
 #include "purple/prefs_registry.h"
+#include "purple/request_outcomes.h"
+#include "purple/transport.h"
 #include "purple/wire_reassembly.h"
 
 extern "C" {
@@ -41,10 +46,10 @@ namespace zuvo::purple {
 class PurpleFormView;
 class SettingsNotices;
 
-class PurpleHost {
+class PurpleHost : private TransportSink {
  public:
   explicit PurpleHost(PurplePlugin* plugin);
-  ~PurpleHost();
+  ~PurpleHost() override;
   PurpleHost(const PurpleHost&) = delete;
   PurpleHost& operator=(const PurpleHost&) = delete;
 
@@ -81,7 +86,16 @@ class PurpleHost {
   // A command typed into the conversation with |who|, in the plug-in's turn.
   void RunCommand(PurpleAccount* account, const std::string& who, const std::string& word,
                   const std::string& arg);
+  // A message that may be a piece; true when it is one (never shown).
   bool Receive(PurpleAccount* account, const std::string& sender, const std::string& message);
+  // TransportSink: pieces, and what the network said of a request.
+  void HeardPiece(PurpleAccount* account, const std::string& sender, PieceKind kind,
+                  const Piece& piece) override;
+  void RequestDelivered(PurpleAccount* account, const std::string& who, Delivery delivery) override;
+  Transport& TransportFor(PurpleAccount* account) const;
+  // Writes |line| about what |who| sent, within the notice limit.
+  void Notice(PurpleAccount* account, const std::string& who, const std::string& line);
+  void TellNoAnswer(PurpleAccount* account, const RequestOutcomes::Waiting& waiting);
   // Admits a request, and answers it on the worker thread; the answer is
   // sent (SendAnswer) from the main loop.
   void AnswerRequest(PurpleAccount* account, const std::string& sender,
@@ -94,7 +108,7 @@ class PurpleHost {
   void AdmitFile(PurpleXfer* xfer);
   // Gives the completed downloads their final names.
   void FinishDownloads();
-  // Sends |text| in the wire form; false when the account is not connected.
+  // Sends |text| in the wire form; false when it could not be sent.
   bool SendText(PurpleAccount* account, const std::string& who, const std::u16string& text);
   void SendDropFile(PurpleAccount* account, const std::string& who, const std::u16string& path);
   // The user's download folder (XDG's, else ~/Downloads), and the one the
@@ -131,6 +145,9 @@ class PurpleHost {
 
   Reassembler reassembler_;
   std::set<std::string> toldVersion_;  // contacts whose other wire version the user was told of
+  std::unique_ptr<Transport> xmpp_, irc_, messages_;
+  RequestOutcomes outcomes_;
+  NoticeLimit noticeLimit_;
 
   // Whole texts waiting for the main loop, in arrival order, with what the
   // session made of them when they arrived.

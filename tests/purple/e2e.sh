@@ -7,9 +7,15 @@
 # starts it so). BIN_DIR holds purple_peer and zuvo-file-sharing.so. Each
 # group starts its own servers and clients in a fresh temporary folder:
 #   SERVER     a server of tests/purple/servers.sh: two headless clients with
-#              the plug-in (ann asks, bob shares) and a stranger (eve, in
-#              nobody's buddy list) go through every request over it;
-#              "xmpp" and "irc" name prosody and ngircd
+#              the plug-in (ann asks, bob shares), a stranger (eve, in
+#              nobody's buddy list) and a contact without the plug-in
+#              (carol) over it; on FULL_SERVERS every request and the
+#              stranger's attacks, on the others a lean set (listings of 100
+#              and 10,000 entries, a file, carol, a long reply with a line
+#              typed meanwhile); on XMPP what ann's second resource and the
+#              server's archive hold. "xmpp" and "irc" name prosody and ngircd
+#   uncut      on each IRC server, all 10,000 entries with bob's libpurple
+#              pacing on and off (about 4 minutes a server)
 #   smoke      for each of SMOKE_SERVERS: the clients sign on, messages
 #              arrive, a listing arrives; and what a contact without the
 #              plug-in, ann's second XMPP resource and the server's archive
@@ -19,11 +25,12 @@
 #              bob headless, over prosody (tests/purple/pidgin.sh)
 #   baseline   messages and a file transfer between two clients without the
 #              plug-in (proves the servers and the client)
-# Without GROUPs: PLUGIN_SERVERS, then finch, pidgin and smoke.
+# Without GROUPs: PLUGIN_SERVERS (every server), then finch and pidgin.
 # Prints "ok - ..." or "not ok - ..." per check, "# ..." for measurements, and
 # "purple: N passed, N failed" last; exits 1 when a check failed. The
 # clients' and servers' files are kept when a check failed, or when
-# ZUVO_KEEP is set.
+# ZUVO_KEEP is set; ZUVO_WIRE=1 has every client print what it received
+# (purple_peer --wire).
 set -uo pipefail
 
 BIN=$(cd "$1" && pwd)
@@ -40,14 +47,20 @@ OBSERVER=$HERE/xmpp_observer.py
 
 # The servers the plug-in's checks run on by default, and those the smoke
 # group signs on to.
-PLUGIN_SERVERS=(prosody ngircd)
+PLUGIN_SERVERS=("${XMPP_SERVERS[@]}" "${IRC_SERVERS[@]}")
 SMOKE_SERVERS=("${XMPP_SERVERS[@]}" "${IRC_SERVERS[@]}")
-# What the plug-in's pieces carry on the wire today, to count what others
-# were given of an exchange.
-WIRE_MARK='~zfs~'
+# The servers that run every check; the others run a lean set.
+FULL_SERVERS=(prosody ngircd)
+# The long reply on each IRC server (lines; 0: all 10,000 entries), and
+# whether bob's libpurple paces his account meanwhile.
+declare -A LONG_REPLY_LINES=([ngircd]=3000 [inspircd]=3000 [hybrid]=0)
+declare -A QUEUE_PACING=([ngircd]=on [inspircd]=on [hybrid]=off)
+# What the plug-in's pieces carry on the wire, to count what others were
+# given of an exchange.
+WIRE_MARK='ZFS2'
 
 GROUPS_TO_RUN=("$@")
-[ ${#GROUPS_TO_RUN[@]} -eq 0 ] && GROUPS_TO_RUN=("${PLUGIN_SERVERS[@]}" finch pidgin smoke)
+[ ${#GROUPS_TO_RUN[@]} -eq 0 ] && GROUPS_TO_RUN=("${PLUGIN_SERVERS[@]}" finch pidgin)
 
 ROOT=$(mktemp -d /tmp/zuvo-purple.XXXXXX)
 declare -A FD PID USER_OF ALIAS_OF
@@ -90,7 +103,7 @@ peer_start() {
   local name=$1
   shift
   USER_OF[$name]=$name ALIAS_OF[$name]=$name
-  start_client "$name" "$PEER" --dir "$T/$name" --timeout 600 "$@"
+  start_client "$name" "$PEER" --dir "$T/$name" --timeout 600 ${ZUVO_WIRE:+--wire} "$@"
 }
 
 # observer_start NAME USER: USER's second XMPP resource (xmpp_observer.py).
@@ -123,8 +136,10 @@ prints_nothing() {
   out=$("$@")
   [ -z "$out" ] || { echo "$out"; return 1; }
 }
-has_after() { after "$1" "$2" | grep -qF -- "$3"; }
-sys_has() { sys_after "$1" "$2" | grep -qxF -- "$3"; }
+# (grep reads to the end in pipelines: with pipefail a writer cut short
+# would fail the check.)
+has_after() { after "$1" "$2" | grep -F -- "$3" >/dev/null; }
+sys_has() { sys_after "$1" "$2" | grep -xF -- "$3" >/dev/null; }
 # The lines of the input that begin with $1.
 starting() { awk -v p="$1" 'index($0, p) == 1'; }
 sys_count_ge() { [ "$(sys_after "$1" "$2" | starting "$3" | wc -l)" -ge "$4" ]; }
@@ -168,7 +183,7 @@ expect_paths() {
 elapsed_ms() {
   local start end
   start=$(awk -v m="$2" '$2 == "mark" && $3 == m { print $1; exit }' "$T/$1.log")
-  end=$(after "$1" "$2" | grep ' sys ' | tail -1 | cut -d' ' -f1)
+  end=$(after "$1" "$2" | grep -F " conv $BOB sys " | tail -1 | cut -d' ' -f1)
   echo $((end - start))
 }
 
@@ -219,37 +234,124 @@ wait_online() {
 
 # --- Two clients with the plug-in ----------------------------------------------
 
+# run_plugin_group SERVER: two clients with the plug-in (ann asks, bob
+# shares), a stranger (eve) and a contact without the plug-in (carol) over
+# SERVER; on XMPP also ann's second resource (ann2). On FULL_SERVERS every
+# check; on the others a lean set: the listings, a file, the contact
+# without the plug-in, a long reply with a line bob types meanwhile (IRC),
+# what the second resource and the archive hold (XMPP).
 run_plugin_group() {
-  local server=$1
+  local server=$1 full=
+  [[ " ${FULL_SERVERS[*]} " == *" $server "* ]] && full=1
   T=$ROOT/$server
   mkdir -p "$T"
   echo "# $server"
-  use_server "$server" "$T" "ann bob" eve || { not_ok "$server: servers start"; return; }
+  use_server "$server" "$T" "ann bob carol" eve || { not_ok "$server: servers start"; return; }
   make_share
   make_many "$T/many100" 100
   make_many "$T/many10k" 10000
-  ANN=$(contact ann) BOB=$(contact bob)
+  ANN=$(contact ann) BOB=$(contact bob) CAROL=$(contact carol)
   local limit=()
   # Over XMPP the whole 10,000-entry listing is asked for; IRC keeps the default limit.
   is_xmpp_server "$server" && limit=(--pref "$PREF/max_reply_lines=i:20000")
-  BOB_PREFS=(--plugins "$BIN" --pref "$PREF/start_on=b:1" --pref "$PREF/sub_folders=b:1" "${limit[@]}")
+  # bob keeps a text log, to weigh what a stranger's messages add to it.
+  BOB_PREFS=(--plugins "$BIN" --pref "$PREF/start_on=b:1" --pref "$PREF/sub_folders=b:1" "${limit[@]}"
+    --pref /purple/logging/format=s:txt --pref /purple/logging/log_ims=b:1
+    --pref /purple/logging/log_system=b:1)
   peer_start bob "${BOB_PREFS[@]}" --pref "$PREF/shared_folder=s:$SHARE"
   BOBP=bob
   peer_start ann --plugins "$BIN" --pref "$PREF/shared_folder=s:$T/ann-share" \
     --pref "$PREF/start_on=b:1" --pref "$PREF/downloads=s:$T/downloads"
   peer_start eve --plugins "$BIN" --pref "$PREF/shared_folder=s:$T/eve-share" \
     --pref "$PREF/start_on=b:1"
+  # carol has no plug-in.
+  peer_start carol --wire
   mkdir -p "$T/downloads" "$T/ann-share" "$T/eve-share"
-  local who
-  for who in ann bob eve; do say "$who" "$(account "$who")"; done
-  if ! is_xmpp_server "$server"; then
+  local who clients=(ann bob eve carol)
+  for who in ann bob eve carol; do say "$who" "$(account "$who")"; done
+  if is_xmpp_server "$server"; then
+    observer_start ann2 ann
+    clients+=(ann2)
+  else
     say ann "buddy ann $BOB"
+    say ann "buddy ann $CAROL"
     say bob "buddy bob $ANN"
   fi
-  wait_online ann bob eve || return
-  ping_arrives ann bob && ping_arrives bob ann && ping_arrives eve bob ||
+  wait_online "${clients[@]}" || return
+  ping_arrives ann bob && ping_arrives bob ann && ping_arrives eve bob && ping_arrives ann carol ||
     { not_ok "$server: messages arrive"; return; }
+  mark exchange "${clients[@]}"
 
+  # carol is asked first; on IRC her answer's time limit runs meanwhile.
+  mark noplugin ann carol
+  say ann "im ann $CAROL /xrlist"
+
+  [ -n "$full" ] && run_full_checks
+
+  ask file "/xrfile $SHARE/big.bin"
+  if wait_for 30 test -f "$T/downloads/big.bin" && wait_for 10 has_after ann file "ann xfer-done"; then
+    check "$server: a requested file arrives in the downloads folder with equal bytes" \
+      cmp -s "$T/downloads/big.bin" "$SHARE/big.bin"
+  else
+    not_ok "$server: a requested file arrives" "$(after ann file | tail -5; ls -a "$T/downloads")"
+  fi
+
+  # A shared folder changed in the preferences counts at once. Pidgin's
+  # plug-in dialog stores each keystroke: the user is told what is stored
+  # once, when the changes settle.
+  mark prefs "$BOBP"
+  say "$BOBP" "pref $PREF/shared_folder s:$T/many"
+  say "$BOBP" "pref $PREF/shared_folder s:$T/many100"
+  find "$T/many100" -type f >"$T/expect100"
+  ask many100 "/xrlist"
+  expect_paths "$server: a 100-entry listing" many100 "$T/many100/" "$T/expect100" 60
+  check "$server: a folder typed into the preferences is confirmed once, when the typing stops" \
+    wait_for 10 told_once_of "$T/many100"
+  echo "# $server: /xrlist to last line, 100 entries: $(elapsed_ms ann many100) ms"
+
+  # On IRC bob's account paces itself (libpurple's "ratelimit-interval") as
+  # QUEUE_PACING says.
+  restart_bob bob10k "$T/many10k"
+  find "$T/many10k" -type f >"$T/expect10k"
+  mark rss0 ann "$BOBP"
+  say ann "rss"
+  say "$BOBP" "rss"
+  ask many10k "/xrlist"
+  if is_xmpp_server "$server"; then
+    expect_paths "$server: a 10,000-entry listing arrives whole" many10k "$T/many10k/" "$T/expect10k" 120
+    echo "# $server: /xrlist to last line, 10,000 entries (all of them): $(elapsed_ms ann many10k) ms"
+  else
+    check_cut_listing many10k "$T/many10k/" "$T/expect10k"
+    echo "# $server: /xrlist to last line, 10,000 entries (cut at 200 lines): $(elapsed_ms ann many10k) ms"
+  fi
+  mark rss1 ann "$BOBP"
+  say ann "rss"
+  say "$BOBP" "rss"
+  wait_for 5 has_after ann rss1 " rss "
+  wait_for 5 has_after "$BOBP" rss1 " rss "
+  local r
+  for who in ann "$BOBP"; do
+    r=$(for m in rss0 rss1; do after "$who" "$m" | awk '$2 == "rss" { print $3; exit }'; done | paste -sd' ')
+    echo "# $server: $who's RSS before and after the 10,000-entry listing (KiB): $r"
+  done
+
+  is_xmpp_server "$server" || check_long_reply
+  check_no_plugin
+  [ -n "$full" ] && check "$server: eve is told that bob did not answer her" \
+    wait_for 40 bash -c 'after() { awk -v m="$2" "on { print } \$2 == \"mark\" && \$3 == m { on = 1 }" "$1"; }
+      after "$1" stranger | grep " sys .*did not answer the file-sharing request" >/dev/null' _ "$T/eve.log"
+  is_xmpp_server "$server" && check_other_resource
+  [ -n "$full" ] && is_xmpp_server "$server" && check_stranger_attacks
+
+  # carol's one line on IRC is counted above.
+  check_fails "$server: no request or reply is shown as chat text" \
+    bash -c 'grep -h " conv .* recv " "$@" | grep -v typed-line' _ "$T"/{ann,bob,eve,bob10k}.log
+  cleanup
+}
+
+# The checks only FULL_SERVERS run: every request, sharing off, a stranger.
+run_full_checks() {
+  local server=$SERVER
   find "$SHARE" -type f >"$T/all"
   ask list "/xrlist"
   expect_paths "$server: a listing shows every shared file" list "$SHARE/" "$T/all"
@@ -269,14 +371,6 @@ run_plugin_group() {
   echo "$SHARE/docs/old/c.txt" >"$T/found"
   ask search "/xrsearch c.txt"
   expect_paths "$server: a search finds the file in a sub-folder" search "$SHARE/" "$T/found"
-
-  ask file "/xrfile $SHARE/big.bin"
-  if wait_for 30 test -f "$T/downloads/big.bin" && wait_for 10 has_after ann file "ann xfer-done"; then
-    check "$server: a requested file arrives in the downloads folder with equal bytes" \
-      cmp -s "$T/downloads/big.bin" "$SHARE/big.bin"
-  else
-    not_ok "$server: a requested file arrives" "$(after ann file | tail -5; ls -a "$T/downloads")"
-  fi
 
   ask traversal "/xrfile $SHARE/../secret.txt"
   check "$server: a path leaving the shared folder is refused" wait_for 20 sys_has ann traversal \
@@ -298,45 +392,6 @@ run_plugin_group() {
   check "$server: the user is told of a stranger's request" wait_for 20 told_of_eve
   ping_arrives bob eve
   check_fails "$server: a stranger's request is not answered" has_after eve stranger "$SHARE"
-
-  # A shared folder changed in the preferences counts at once. Pidgin's
-  # plug-in dialog stores each keystroke: the user is told what is stored
-  # once, when the changes settle.
-  mark prefs "$BOBP"
-  say "$BOBP" "pref $PREF/shared_folder s:$T/many"
-  say "$BOBP" "pref $PREF/shared_folder s:$T/many100"
-  find "$T/many100" -type f >"$T/expect100"
-  ask many100 "/xrlist"
-  expect_paths "$server: a 100-entry listing" many100 "$T/many100/" "$T/expect100" 60
-  check "$server: a folder typed into the preferences is confirmed once, when the typing stops" \
-    wait_for 10 told_once_of "$T/many100"
-  echo "# $server: /xrlist to last line, 100 entries: $(elapsed_ms ann many100) ms"
-
-  restart_bob bob10k "$T/many10k"
-  find "$T/many10k" -type f >"$T/expect10k"
-  mark rss0 ann "$BOBP"
-  say ann "rss"
-  say "$BOBP" "rss"
-  ask many10k "/xrlist"
-  if is_xmpp_server "$server"; then
-    expect_paths "$server: a 10,000-entry listing arrives whole" many10k "$T/many10k/" "$T/expect10k" 120
-  else
-    check_cut_listing
-  fi
-  echo "# $server: /xrlist to last line, 10,000 entries: $(elapsed_ms ann many10k) ms"
-  mark rss1 ann "$BOBP"
-  say ann "rss"
-  say "$BOBP" "rss"
-  wait_for 5 has_after ann rss1 " rss "
-  wait_for 5 has_after "$BOBP" rss1 " rss "
-  local r
-  for who in ann "$BOBP"; do
-    r=$(for m in rss0 rss1; do after "$who" "$m" | awk '$2 == "rss" { print $3; exit }'; done | paste -sd' ')
-    echo "# $server: $who's RSS before and after the 10,000-entry listing (KiB): $r"
-  done
-
-  check_fails "$server: no request or reply is shown as chat text" grep -h ' conv .* recv ' "$T"/*.log
-  cleanup
 }
 
 # bob was told once, in a notice, what the preferences store: FOLDER, which
@@ -350,37 +405,187 @@ told_once_of() {
 }
 
 # bob was shown a line (in a conversation or a notice) naming eve.
-told_of_eve() { after bob stranger | grep -E ' (sys|notify) ' | grep -q eve; }
+told_of_eve() { after bob stranger | grep -E ' (sys|notify) ' | grep eve >/dev/null; }
 
 # restart_bob NAME SHARE: bob signs off and on again as client NAME, sharing
-# SHARE (the plug-in reads its shared folder when it starts).
+# SHARE (the plug-in reads its shared folder when it starts); on IRC with
+# libpurple's own pacing as QUEUE_PACING says.
 restart_bob() {
-  say "$BOBP" quit
-  wait "${PID[$BOBP]}" 2>/dev/null
+  if [ -n "${BOBP:-}" ]; then
+    say "$BOBP" quit
+    wait "${PID[$BOBP]}" 2>/dev/null
+  fi
   BOBP=$1
   peer_start "$BOBP" "${BOB_PREFS[@]}" --pref "$PREF/shared_folder=s:$2"
   USER_OF[$BOBP]=bob ALIAS_OF[$BOBP]=bob
-  say "$BOBP" "$(account bob)"
+  local pacing=
+  [ "${QUEUE_PACING[$SERVER]:-on}" = off ] && pacing=ratelimit-interval=i:0
+  say "$BOBP" "$(account bob) $pacing"
   is_xmpp_server "$SERVER" || say "$BOBP" "buddy bob $ANN"
   wait_online "$BOBP" && ping_arrives ann "$BOBP" && ping_arrives "$BOBP" ann ||
     not_ok "bob signs on again"
 }
 
-# A listing over the reply limit: the first lines, then one line saying how
-# many were left out.
+# check_cut_listing STEP PREFIX EXPECTED: a listing over the reply limit:
+# the first lines, then one line saying how many were left out.
 notice_after() { sys_after ann "$1" | grep -v -e '^Accepted' -e "^$T/" | grep -E '[0-9]'; }
 check_cut_listing() {
-  wait_for 180 notice_after many10k >/dev/null
-  local paths notice
-  paths=$(sys_after ann many10k | starting "$T/many10k/" | wc -l)
-  notice=$(notice_after many10k | tail -1)
-  if [ "$paths" -gt 0 ] && [ "$paths" -lt 10000 ] && grep -qw -- "$((10000 - paths))" <<<"$notice"; then
-    ok "$SERVER: a 10,000-entry listing is cut, with a line saying how many were left out ($paths shown)"
+  local step=$1 prefix=$2 expected=$3 all paths notice
+  all=$(wc -l <"$expected")
+  wait_for 240 notice_after "$step" >/dev/null
+  paths=$(sys_after ann "$step" | starting "$prefix" | wc -l)
+  notice=$(notice_after "$step" | tail -1)
+  if [ "$paths" -gt 0 ] && [ "$paths" -lt "$all" ] && grep -qw -- "$((all - paths))" <<<"$notice"; then
+    ok "$SERVER: a $all-entry listing is cut, with a line saying how many were left out ($paths shown)"
   else
-    not_ok "$SERVER: a 10,000-entry listing is cut with its notice" "paths shown: $paths; notice: $notice"
+    not_ok "$SERVER: a $all-entry listing is cut with its notice" "paths shown: $paths; notice: $notice"
   fi
   check "$SERVER: the lines shown are the listing's own" prints_nothing \
-    comm -23 <(sys_after ann many10k | starting "$T/many10k/" | sort) <(sort "$T/expect10k")
+    comm -23 <(sys_after ann "$step" | starting "$prefix" | sort) <(sort "$expected")
+}
+
+# A long reply on IRC (LONG_REPLY_LINES lines; 0: all 10,000): it arrives
+# whole, bob keeps his link, and a line bob types 5 s into it reaches ann
+# within 3 s.
+check_long_reply() {
+  local lines=${LONG_REPLY_LINES[$SERVER]} pacing=${QUEUE_PACING[$SERVER]:-on}
+  local step=long-$pacing
+  say "$BOBP" "pref $PREF/max_reply_lines i:$lines"
+  ask "$step" "/xrlist"
+  mark "typing-$pacing" "$BOBP"
+  sleep 5
+  say "$BOBP" "im bob $ANN typed-line"
+  if [ "$lines" -eq 0 ]; then
+    expect_paths "$SERVER: all 10,000 entries arrive with bob's libpurple pacing $pacing" \
+      "$step" "$T/many10k/" "$T/expect10k" 300
+  else
+    check_cut_listing "$step" "$T/many10k/" "$T/expect10k"
+  fi
+  check_fails "$SERVER: bob keeps his link (libpurple pacing $pacing)" lost_link "$BOBP" "typing-$pacing"
+  local typed arrived
+  typed=$(after "$BOBP" "typing-$pacing" | awk '/ conv .* send .*typed-line/ { print $1; exit }')
+  arrived=$(after ann "$step" | awk '/ conv .* recv .*typed-line/ { print $1; exit }')
+  if [ -n "$typed" ] && [ -n "$arrived" ] && [ $((arrived - typed)) -le 3000 ]; then
+    ok "$SERVER: a line bob types during the reply reaches ann within 3 s (libpurple pacing $pacing)"
+  else
+    not_ok "$SERVER: a line bob types during the reply reaches ann within 3 s" "typed $typed, arrived $arrived"
+  fi
+  echo "# $SERVER: a $([ "$lines" -eq 0 ] && echo 10000 || echo "$lines")-line reply, bob's libpurple pacing $pacing:" \
+    "/xrlist to last line $(elapsed_ms ann "$step") ms; a line bob typed 5 s in arrived after" \
+    "$((${arrived:-0} - ${typed:-0})) ms"
+}
+
+lost_link() { after "$1" "$2" | grep -E " ${ALIAS_OF[$1]} (offline|error)"; }
+
+# carol (no plug-in) was asked first: ann is told within the network's
+# time limit, and carol was shown nothing (XMPP) or at most one line (IRC).
+check_no_plugin() {
+  local limit=5 most=0 line="Zuvo File Sharing: $CAROL did not answer the file-sharing request (their client may not have Zuvo File Sharing, or it is turned off)."
+  is_xmpp_server "$SERVER" || limit=40 most=1
+  if wait_for $limit sys_has ann noplugin "$line"; then
+    ok "$SERVER: ann is told that carol, without the plug-in, did not answer"
+    local start told
+    start=$(awk '$2 == "mark" && $3 == "noplugin" { print $1; exit }' "$T/ann.log")
+    told=$(after ann noplugin | grep -F -- "$line" | head -1 | cut -d' ' -f1)
+    echo "# $SERVER: ann was told that carol did not answer after $((told - start)) ms"
+  else
+    not_ok "$SERVER: ann is told that carol, without the plug-in, did not answer" \
+      "$(sys_after ann noplugin | grep -i carol)"
+  fi
+  ping_arrives ann carol
+  local shown
+  shown=$(after carol noplugin | grep -c ' conv ')
+  check "$SERVER: carol was shown at most $most lines of the request ($shown)" test "$shown" -le "$most"
+}
+
+# ann's second XMPP resource, with carbons, received nothing of the
+# exchanges, and the server's archive (where it keeps one) holds nothing.
+MARKERS='urn:zuvo:file-sharing|ZFS[0-9]|~zfs~'
+check_other_resource() {
+  if has_line ann2 " observer carbons on"; then
+    ping_arrives "$BOBP" ann2
+    check "$SERVER: ann's second resource received nothing of the exchanges" prints_nothing \
+      bash -c 'grep " observer stanza " | grep -E "$1"' _ "$MARKERS" <"$T/ann2.log"
+  else
+    echo "# $SERVER: gives no message carbons"
+  fi
+  say ann2 archive
+  wait_for 20 has_after ann2 exchange " observer archive-"
+  if has_after ann2 exchange " observer archive-none"; then
+    echo "# $SERVER: keeps no message archive"
+  else
+    check "$SERVER: the server's archive holds nothing of the exchanges" prints_nothing \
+      bash -c 'grep " observer archive " | grep -E "$1"' _ "$MARKERS" <"$T/ann2.log"
+  fi
+}
+
+# A stranger's attacks (XMPP, FULL_SERVERS): what eve sends costs bob a
+# bounded line or two of his log and bounded memory.
+bob_log_bytes() { find "$T/$BOBP/logs" -type f -printf '%s\n' 2>/dev/null | awk '{ n += $1 } END { print n + 0 }'; }
+bob_rss_after() { after "$BOBP" "$1" | awk '$2 == "rss" { print $3; exit }'; }
+check_stranger_attacks() {
+  local payload log0 log1 rss0 rss1
+  payload=$(head -c 75000 /dev/zero | base64 -w0)
+  mark attack0 "$BOBP"
+  say "$BOBP" rss
+  wait_for 5 has_after "$BOBP" attack0 " rss "
+  log0=$(bob_log_bytes)
+  say eve "im eve $BOB ZFS2 0badf00d 0/1 1 0 $payload"
+  ping_arrives eve "$BOBP"
+  mark attack1 "$BOBP"
+  say "$BOBP" rss
+  wait_for 5 has_after "$BOBP" attack1 " rss "
+  log1=$(bob_log_bytes) rss0=$(bob_rss_after attack0) rss1=$(bob_rss_after attack1)
+  echo "# $SERVER: a 100 KB stranger's message added $((log1 - log0)) bytes to bob's log," \
+    "$((rss1 - rss0)) KiB to his resident size"
+  check "$SERVER: a 100 KB stranger's message adds at most 1 KB to the log" \
+    test $((log1 - log0)) -le 1024
+  check "$SERVER: and at most 5 MiB to the resident size" test $((rss1 - rss0)) -le 5120
+
+  local long
+  long=$(printf 'a%.0s' {1..400})
+  say eve "im eve $BOB /xrfile /$long"
+  check "$SERVER: a stranger's request is quoted in at most 200 characters" \
+    wait_for 20 bash -c 'grep " sys .*asked for rfile /a*\.\.\. ([0-9]* characters); not answered" "$1" |
+      grep -qv "a\{200\}"' _ "$T/$BOBP.log"
+
+  # More than the notice limit: replies nobody asked for, a 100 KB piece
+  # by IQ, a 100 KB version-1 piece.
+  mark attack2 "$BOBP"
+  local i
+  for i in 0 1 2 3 4 5 6 7 8 9; do say eve "im eve $BOB ZFS2 0000000$i 0/1 2 0 AAAA"; done
+  say eve "raw eve <iq type='set' to='$BOB/peer' id='attack'><piece xmlns='urn:zuvo:file-sharing:2' id='0badf00e' index='0' count='1' kind='1' flags='0'>$payload</piece></iq>"
+  say eve "im eve $BOB ~zfs~1~$payload"
+  ping_arrives eve "$BOBP"
+  local lines
+  lines=$(after "$BOBP" attack0 | grep -c " conv $(contact eve) sys ")
+  check "$SERVER: lines about what a stranger sent are limited ($lines for 14 messages)" \
+    test "$lines" -le 3
+}
+
+# run_uncut SERVER (IRC): all 10,000 entries, with bob's libpurple pacing
+# on, then off; they arrive whole, bob keeps his link, and the times are
+# printed for the README's table.
+run_uncut() {
+  local server=$1 pacing
+  T=$ROOT/uncut-$server
+  mkdir -p "$T"
+  echo "# uncut: $server"
+  use_server "$server" "$T" "ann bob" || { not_ok "$server: the server starts"; return; }
+  make_many "$T/many10k" 10000
+  find "$T/many10k" -type f >"$T/expect10k"
+  ANN=$(contact ann) BOB=$(contact bob) BOBP=
+  BOB_PREFS=(--plugins "$BIN" --pref "$PREF/start_on=b:1" --pref "$PREF/sub_folders=b:1")
+  peer_start ann --plugins "$BIN" --pref "$PREF/shared_folder=s:$T/ann-share" --pref "$PREF/start_on=b:1"
+  say ann "$(account ann)"
+  is_xmpp_server "$server" || say ann "buddy ann $BOB"
+  wait_online ann || return
+  for pacing in on off; do
+    QUEUE_PACING[$server]=$pacing LONG_REPLY_LINES[$server]=0
+    restart_bob "bob-$pacing" "$T/many10k"
+    check_long_reply
+  done
+  cleanup
 }
 
 # --- Every server: sign-on, messages, a listing, and what others see ------------
@@ -429,7 +634,7 @@ run_smoke() {
     "$(after carol exchange | grep -c " conv .* recv .*$WIRE_MARK") lines of one request"
   if is_xmpp_server "$server"; then
     if has_line ann2 " observer carbons on"; then
-      ping_arrives bob ann2
+      ping_arrives "$BOBP" ann2
       echo "# $server: ann's second resource received" \
         "$(after ann2 exchange | grep ' observer stanza ' | grep -c -- "$WIRE_MARK") stanzas of the exchange"
     else
@@ -546,6 +751,7 @@ for group in "${GROUPS_TO_RUN[@]}"; do
     finch) run_finch ;;
     pidgin) run_pidgin ;;
     smoke) for server in "${SMOKE_SERVERS[@]}"; do run_smoke "$server"; done ;;
+    uncut) for server in "${IRC_SERVERS[@]}"; do run_uncut "$server"; done ;;
     baseline) run_baseline ;;
     *)
       if [[ " ${XMPP_SERVERS[*]} ${IRC_SERVERS[*]} " == *" $group "* ]]; then

@@ -22,6 +22,9 @@
 //                                  "/command ..." runs a slash command, anything
 //                                  else is sent as a message
 //   sendfile ALIAS CONTACT PATH    offers a file to CONTACT
+//   raw ALIAS TEXT                 sends TEXT as it is on the account's
+//                                  connection (an XMPP stanza; an IRC line,
+//                                  CR LF added)
 //   accept DIR                     accepts every offered file into DIR (only
 //                                  for runs without the plug-in)
 //   pref NAME VALUE                sets a preference (s:, b:, i: type prefix)
@@ -406,6 +409,15 @@ void Type(PurpleConversation* conv, const std::string& text) {
   g_free(escaped);
 }
 
+void SendRaw(PurpleAccount* account, std::string text) {
+  PurpleConnection* gc = purple_account_get_connection(account);
+  PurplePlugin* prpl = gc ? purple_connection_get_prpl(gc) : nullptr;
+  PurplePluginProtocolInfo* info = prpl ? PURPLE_PLUGIN_PROTOCOL_INFO(prpl) : nullptr;
+  if (!info || !info->send_raw) return Emit("error no raw sending on " + AliasOf(account));
+  if (std::string(purple_account_get_protocol_id(account)) == "prpl-irc") text += "\r\n";
+  info->send_raw(gc, text.data(), static_cast<int>(text.size()));
+}
+
 // --lateness: a 10 ms timer, and how late it fired.
 constexpr gint64 kProbeUs = 10000;
 struct Lateness {
@@ -468,6 +480,8 @@ void Run(const std::string& line) {
   } else if (c == "sendfile" && w.size() == 4) {
     if (PurpleAccount* a = Account(w[1]))
       serv_send_file(purple_account_get_connection(a), w[2].c_str(), w[3].c_str());
+  } else if (c == "raw" && w.size() >= 3) {
+    if (PurpleAccount* a = Account(w[1])) SendRaw(a, rest(2));
   } else if (c == "accept" && w.size() == 2) {
     g_accept_dir = w[1];
   } else if (c == "pref" && w.size() >= 2) {
