@@ -19,6 +19,7 @@
 #include <chrono>
 #include <map>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -27,6 +28,7 @@
 #include "host/common/plugin_driver_posix.h"
 #include "host/common/plugin_session.h"
 #include "host/common/received_file.h"
+#include "host/common/trust/secure_contacts.h"
 #include "purple/main_loop_worker.h"
 #include "purple/notice_limit.h"
 #include "purple/prefs_registry.h"
@@ -67,6 +69,11 @@ class PurpleHost : private TransportSink {
   // libpurple callbacks.
   static PurpleCmdRet OnCommand(PurpleConversation* conv, const gchar* cmd, gchar** args,
                                 gchar** error, void* data);
+  // The host's own commands for the contacts' keys: "/xrkey [contact]",
+  // "/xrverify [contact]", "/xrtrust [contact]" (the conversation's contact
+  // when none is named).
+  static PurpleCmdRet OnKeyCommand(PurpleConversation* conv, const gchar* cmd, gchar** args,
+                                   gchar** error, void* data);
   static gboolean OnReceivingIm(PurpleAccount* account, char** sender, char** message,
                                 PurpleConversation* conv, PurpleMessageFlags* flags, void* data);
   static void OnFileRecvRequest(PurpleXfer* xfer, void* data);
@@ -108,9 +115,34 @@ class PurpleHost : private TransportSink {
   void AdmitFile(PurpleXfer* xfer);
   // Gives the completed downloads their final names.
   void FinishDownloads();
-  // Sends |text| in the wire form; false when it could not be sent.
+  // Sends |text| sealed for |who| (a handshake first when there is no
+  // session); false, with a line for the user where it is not a matter of
+  // the connection, when it could not be sent.
   bool SendText(PurpleAccount* account, const std::string& who, const std::u16string& text);
-  void SendDropFile(PurpleAccount* account, const std::string& who, const std::u16string& path);
+  // The reply that sends a file, with the file's size and SHA-256.
+  bool SendFileOffer(PurpleAccount* account, const std::string& who, const trust::FileFacts& facts,
+                     const std::u16string& text);
+  bool SendSealed(PurpleAccount* account, const std::string& who,
+                  const trust::SecureContacts::Sent& sent, bool request);
+  // A whole handshake message or record from |sender|.
+  void HearSealed(PurpleAccount* account, const std::string& sender, const std::string& message);
+  // A whole text from |sender| (|offer|: the file facts that came with it,
+  // inside the protection), heard by the session and queued for the loop.
+  void Arrive(PurpleAccount* account, const std::string& sender, bool request, std::u16string text,
+              const std::optional<Announced>& offer);
+  // The contact as the protection names it.
+  static trust::ContactId SecureId(PurpleAccount* account, const std::string& who);
+  // A file the plug-in named, opened beneath the shared folder and hashed
+  // (purple_transfers.cpp); empty, with a line for the user, when it
+  // cannot be sent. SendDropFile offers it through libpurple.
+  struct ToSend {
+    std::u16string path;
+    SharedFile file;
+    trust::FileFacts facts;
+  };
+  std::optional<ToSend> OpenDropFile(PurpleAccount* account, const std::string& who,
+                                     const std::u16string& path);
+  void SendDropFile(PurpleAccount* account, const std::string& who, ToSend toSend);
   // The user's download folder (XDG's, else ~/Downloads), and the one the
   // preferences name.
   static std::string DefaultDownloadsFolder();
@@ -133,6 +165,9 @@ class PurpleHost : private TransportSink {
   std::unique_ptr<PurpleFormView> formView_;
   std::unique_ptr<InProcessPluginDriver> driver_;
   std::unique_ptr<PluginSession> session_;
+  // The protection between this plug-in and the contacts' (its identity
+  // and pins in the client's configuration folder).
+  std::unique_ptr<trust::SecureContacts> secure_;
   // Declared after what its work and deliveries use, so it stops first.
   std::unique_ptr<MainLoopWorker> worker_;
 

@@ -1,12 +1,15 @@
 // The libpurple host's file transfers: the files its plug-in names, offered
 // through libpurple from the file opened here, and the files offered to the
 // user, judged by the session and stored by host/common's received file.
+#include <errno.h>
 #include <glib/gstdio.h>
 #include <unistd.h>
 
 #include "base/text.h"
 #include "host/common/drop_file.h"
 #include "host/common/path_text.h"
+#include "host/common/shown_text.h"
+#include "host/common/size_text.h"
 #include "purple/purple_host.h"
 
 extern "C" {
@@ -34,17 +37,44 @@ std::string PurpleHost::DownloadsFolder() {
   return folder && *folder ? folder : DefaultDownloadsFolder();
 }
 
-void PurpleHost::SendDropFile(PurpleAccount* account, const std::string& who,
-                              const std::u16string& path) {
+std::optional<PurpleHost::ToSend> PurpleHost::OpenDropFile(PurpleAccount* account,
+                                                           const std::string& who,
+                                                           const std::u16string& path) {
   PurpleConversation* conv = ConversationWith(account, who);
   // The plug-in checked the path as text; the host opens it beneath the
   // stored shared folder (a regular file, no link on the way).
-  SharedFile file;
-  if (const HostError error = OpenDropFile(*registry_, path, file); error.failed()) {
-    SystemLine(conv, "Zuvo File Sharing: refused to send " + PrintableText(path) + ": " +
+  ToSend out;
+  out.path = path;
+  if (const HostError error = zuvo::OpenDropFile(*registry_, path, out.file); error.failed()) {
+    SystemLine(conv, "Zuvo File Sharing: refused to send " + ShownText(path) + ": " +
                          Describe(error) + ".");
-    return;
+    return std::nullopt;
   }
+  // Its size and SHA-256 go to the contact, inside the protection, before
+  // the file: the contact keeps the file only when they match. Read from
+  // the open file by offset, so the transfer reads it from its start.
+  trust::FileHasher hasher;
+  std::string buffer(1 << 16, '\0');
+  const int fd = fileno(out.file.get());
+  for (off_t at = 0;;) {
+    const ssize_t n = pread(fd, buffer.data(), buffer.size(), at);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      SystemLine(conv,
+                 "Zuvo File Sharing: cannot send " + ShownText(path) + ": it cannot be read.");
+      return std::nullopt;
+    }
+    if (n == 0) break;
+    hasher.Update(std::string_view(buffer.data(), static_cast<size_t>(n)));
+    at += n;
+  }
+  out.facts = hasher.Finish();
+  return out;
+}
+
+void PurpleHost::SendDropFile(PurpleAccount* account, const std::string& who, ToSend toSend) {
+  PurpleConversation* conv = ConversationWith(account, who);
+  const std::u16string& path = toSend.path;
   PurpleConnection* gc = purple_account_get_connection(account);
   if (!gc) return;
   // libpurple opens what it sends by name, later. It gets a name of its own
@@ -53,7 +83,7 @@ void PurpleHost::SendDropFile(PurpleAccount* account, const std::string& who,
   gchar* folder = g_dir_make_tmp("zuvo-send-XXXXXX", nullptr);
   if (!folder) {
     SystemLine(conv,
-               "Zuvo File Sharing: cannot send " + PrintableText(path) + ": no temporary folder.");
+               "Zuvo File Sharing: cannot send " + ShownText(path) + ": no temporary folder.");
     return;
   }
   Outgoing outgoing;
@@ -62,17 +92,17 @@ void PurpleHost::SendDropFile(PurpleAccount* account, const std::string& who,
   std::string name = Utf16ToUtf8(LastComponent(path));
   if (name.empty() || name == "." || name == "..") name = "file";
   outgoing.link = outgoing.folder + "/" + name;
-  const std::string target = "/proc/self/fd/" + std::to_string(fileno(file.get()));
+  const std::string target = "/proc/self/fd/" + std::to_string(fileno(toSend.file.get()));
   if (symlink(target.c_str(), outgoing.link.c_str()) != 0) {
     g_rmdir(outgoing.folder.c_str());
-    SystemLine(conv, "Zuvo File Sharing: cannot send " + PrintableText(path) + ".");
+    SystemLine(conv, "Zuvo File Sharing: cannot send " + ShownText(path) + ".");
     return;
   }
-  outgoing.file = std::move(file);
+  outgoing.file = std::move(toSend.file);
   // A bounded number of files stay open for transfers that never end.
   if (outgoing_.size() >= kMaxOutgoing) DropOutgoing(outgoing_.begin());
   outgoing_.push_back(std::move(outgoing));
-  SystemLine(conv, "Zuvo File Sharing: sending " + PrintableText(path) + " to " + who + ".");
+  SystemLine(conv, "Zuvo File Sharing: sending " + ShownText(path) + " to " + ShownName(who) + ".");
   serv_send_file(gc, who.c_str(), outgoing_.back().link.c_str());
 }
 
@@ -106,19 +136,21 @@ void PurpleHost::AdmitFile(PurpleXfer* xfer) {
   if (!who || !offered) return;
   const std::u16string name = Utf8ToUtf16(offered);
   const std::string folder = DownloadsFolder();
-  const HostError verdict = session_->AdmitOffer(ContactKey(account, who), name,
-                                                 purple_xfer_get_size(xfer), folder, Clock::now());
+  AwaitedFiles::Awaited admitted;
+  const HostError verdict = session_->AdmitOffer(
+      ContactKey(account, who), name, purple_xfer_get_size(xfer), folder, Clock::now(), &admitted);
   // Anything the user did not ask for goes through the client's question.
-  if (verdict.kind == HostErrorKind::kNotAsked || verdict.kind == HostErrorKind::kNotAccepted) {
-    return;
-  }
+  if (verdict.kind == HostErrorKind::kNotAsked) return;
   PurpleConversation* conv = ConversationWith(account, who);
+  // A file of the name asked for that the contact's key did not offer (an
+  // impostor under the contact's name, or an offer after a refusal) is
+  // refused, not put to the user as an ordinary transfer.
   if (verdict.failed()) {
     // Refused before a byte is written (libpurple cancels it after this
     // signal).
     xfer->status = PURPLE_XFER_STATUS_CANCEL_LOCAL;
-    SystemLine(conv, "Zuvo File Sharing: refused " + PrintableText(name) + " from " + who + ": " +
-                         Describe(verdict) + ".");
+    SystemLine(conv, "Zuvo File Sharing: refused " + ShownText(name) + " from " + ShownName(who) +
+                         ": " + Describe(verdict) + ".");
     return;
   }
   if (g_mkdir_with_parents(folder.c_str(), 0700) != 0) {
@@ -127,7 +159,7 @@ void PurpleHost::AdmitFile(PurpleXfer* xfer) {
     return;
   }
   HostError error;
-  std::unique_ptr<IncomingFile> file = IncomingFile::Open(folder, name, {}, error);
+  std::unique_ptr<IncomingFile> file = IncomingFile::Open(folder, name, admitted.announced, error);
   if (!file) {
     SystemLine(conv, "Zuvo File Sharing: cannot write to " + folder +
                          "; the file is offered the usual way.");
@@ -137,7 +169,8 @@ void PurpleHost::AdmitFile(PurpleXfer* xfer) {
   purple_xfer_ref(xfer);
   downloads_[xfer] = {std::move(file)};
   purple_xfer_request_accepted(xfer, temp.c_str());
-  SystemLine(conv, "Zuvo File Sharing: receiving " + PrintableText(name) + " from " + who + ".");
+  SystemLine(conv,
+             "Zuvo File Sharing: receiving " + ShownText(name) + " from " + ShownName(who) + ".");
 }
 
 void PurpleHost::OnFileRecvComplete(PurpleXfer* xfer, void* data) {
@@ -168,12 +201,20 @@ void PurpleHost::FinishDownloads() {
     it = downloads_.erase(it);
     PurpleConversation* conv =
         ConversationWith(purple_xfer_get_account(xfer), purple_xfer_get_remote_user(xfer));
-    if (const HostError error = file->Finish(); error.failed()) {
-      SystemLine(conv, "Zuvo File Sharing: FAILED to save " + PrintableText(file->name()) + ": " +
-                           Describe(error) + ".");
+    // A file that is not what its sender's key offered is deleted (with
+    // |file|), and the user is told why.
+    const HostError error = file->Finish();
+    if (error.failed()) {
+      SystemLine(conv, "Zuvo File Sharing: FAILED to save " + ShownText(file->name()) + ": " +
+                           Describe(error) + "; it was deleted.");
     } else {
-      SystemLine(conv, "Zuvo File Sharing: received " + PrintableText(file->name()) +
-                           ", saved as " + file->finalPath().string() + ".");
+      const std::filesystem::path& saved = file->finalPath();
+      std::string folder = saved.parent_path().string();
+      const std::string home = g_get_home_dir();
+      if (folder.starts_with(home + "/")) folder = "~" + folder.substr(home.size());
+      SystemLine(conv, "Zuvo File Sharing: Saved " + ShownText(saved.filename().u16string()) +
+                           " in " + ShownName(folder) + " (" + SizeText(file->size()) +
+                           (file->verified() ? ", SHA-256 verified)." : ", not verified)."));
     }
     purple_xfer_unref(xfer);
   }
@@ -185,7 +226,7 @@ void PurpleHost::OnFileRecvCancel(PurpleXfer* xfer, void* data) {
   if (it == self->downloads_.end()) return;
   PurpleConversation* conv =
       ConversationWith(purple_xfer_get_account(xfer), purple_xfer_get_remote_user(xfer));
-  SystemLine(conv, "Zuvo File Sharing: the transfer of " + PrintableText(it->second.file->name()) +
+  SystemLine(conv, "Zuvo File Sharing: the transfer of " + ShownText(it->second.file->name()) +
                        " did not finish; nothing was saved.");
   self->downloads_.erase(it);  // its temporary file goes with it
   purple_xfer_unref(xfer);

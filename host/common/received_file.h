@@ -76,6 +76,8 @@ class IncomingFile {
   uint64_t size() const { return announced_.size.value_or(received_); }
   uint64_t received() const { return received_; }
   const std::filesystem::path& finalPath() const { return finalPath_; }
+  // Whether its SHA-256 was announced, so a Finish that succeeded checked it.
+  bool verified() const { return announced_.sha256.has_value(); }
 
  private:
   IncomingFile() = default;

@@ -67,7 +67,7 @@ TEST(SecureContacts, FirstRequestHandshakesThenRecordsCarryTextsBothWays) {
   Pair p;
   EXPECT_EQ(p.ann.contacts.problem(), "");
   SecureContacts::Sent sent =
-      p.ann.contacts.Send(p.ann.peer, RecordKind::kRequest, u"\x12rlist", t0);
+      p.ann.contacts.Send(p.ann.peer, RecordKind::kRequest, "\x12rlist", t0);
   EXPECT_TRUE(sent.waiting);
   ASSERT_EQ(sent.send.size(), 1u);
   EXPECT_TRUE(sent.send[0].handshake);
@@ -75,29 +75,29 @@ TEST(SecureContacts, FirstRequestHandshakesThenRecordsCarryTextsBothWays) {
   EXPECT_EQ(Exchange(p.ann, p.bob, sent.send), std::make_pair(2, 1));
   ASSERT_EQ(p.bob.heard.size(), 1u);
   EXPECT_EQ(p.bob.heard[0].kind, RecordKind::kRequest);
-  EXPECT_EQ(p.bob.heard[0].text, u"\x12rlist");
+  EXPECT_EQ(p.bob.heard[0].body, "\x12rlist");
   EXPECT_TRUE(p.ann.contacts.Pinned(p.ann.peer));
   EXPECT_TRUE(p.bob.contacts.Pinned(p.bob.peer));
 
-  // Texts now go at once, one record each, with a lone surrogate intact.
-  const std::u16string reply = u"Accepted Request, Offering...\r/s/a\xD800.txt";
+  // Texts now go at once, one record each.
+  const std::string reply = "Accepted Request, Offering...\r/s/a.txt";
   sent = p.bob.contacts.Send(p.bob.peer, RecordKind::kReply, reply, t0);
   ASSERT_EQ(sent.send.size(), 1u);
   EXPECT_FALSE(sent.send[0].handshake);
-  EXPECT_EQ(sent.send[0].bytes.size(), kRecordOverhead + 2 * reply.size());
+  EXPECT_EQ(sent.send[0].bytes.size(), kRecordOverhead + reply.size());
   Exchange(p.bob, p.ann, sent.send);
   ASSERT_EQ(p.ann.heard.size(), 1u);
-  EXPECT_EQ(p.ann.heard[0].text, reply);
+  EXPECT_EQ(p.ann.heard[0].body, reply);
   EXPECT_TRUE(p.ann.errors.empty() && p.bob.errors.empty());
 
   // A first text too long to ride with FINISH follows it as a record; the
   // fingerprints the two see of each other are what each shows of itself.
   Pair q;
-  const std::u16string path(3000, u'x');
+  const std::string path(4000, 'x');
   sent = q.ann.contacts.Send(q.ann.peer, RecordKind::kRequest, path, t0);
   EXPECT_EQ(Exchange(q.ann, q.bob, sent.send), std::make_pair(3, 1));
   ASSERT_EQ(q.bob.heard.size(), 1u);
-  EXPECT_EQ(q.bob.heard[0].text, path);
+  EXPECT_EQ(q.bob.heard[0].body, path);
   const std::string own = q.bob.contacts.OwnKeyLine();
   const std::string seen = q.ann.contacts.ContactKeyLine(q.ann.peer);
   const std::string fingerprint = own.substr(own.find(": ") + 2, 71);
@@ -108,13 +108,13 @@ TEST(SecureContacts, FirstRequestHandshakesThenRecordsCarryTextsBothWays) {
 
 TEST(SecureContacts, BothStartingAtOnceEndWithOneSessionAndEveryText) {
   Pair p;
-  auto a = p.ann.contacts.Send(p.ann.peer, RecordKind::kRequest, u"\x12rlist", t0);
-  auto b = p.bob.contacts.Send(p.bob.peer, RecordKind::kRequest, u"\x12rfldsdocs", t0);
+  auto a = p.ann.contacts.Send(p.ann.peer, RecordKind::kRequest, "\x12rlist", t0);
+  auto b = p.bob.contacts.Send(p.bob.peer, RecordKind::kRequest, "\x12rfldsdocs", t0);
   Exchange(p.ann, p.bob, a.send, b.send);
   ASSERT_EQ(p.bob.heard.size(), 1u);
   ASSERT_EQ(p.ann.heard.size(), 1u);
-  EXPECT_EQ(p.bob.heard[0].text, u"\x12rlist");
-  EXPECT_EQ(p.ann.heard[0].text, u"\x12rfldsdocs");
+  EXPECT_EQ(p.bob.heard[0].body, "\x12rlist");
+  EXPECT_EQ(p.ann.heard[0].body, "\x12rfldsdocs");
 }
 
 // ---- Keys that change ---------------------------------------------------------
@@ -122,7 +122,7 @@ TEST(SecureContacts, BothStartingAtOnceEndWithOneSessionAndEveryText) {
 TEST(SecureContacts, ChangedKeyIsToldOnceSharesNothingUntilAcceptedThenWorks) {
   Pair p;
   Exchange(p.ann, p.bob,
-           p.ann.contacts.Send(p.ann.peer, RecordKind::kRequest, u"\x12rlist", t0).send);
+           p.ann.contacts.Send(p.ann.peer, RecordKind::kRequest, "\x12rlist", t0).send);
   ASSERT_EQ(p.bob.heard.size(), 1u);
 
   // Someone else answers as bob (bob's nick taken, or a new installation).
@@ -134,7 +134,7 @@ TEST(SecureContacts, ChangedKeyIsToldOnceSharesNothingUntilAcceptedThenWorks) {
   Side ann(annAgain.path(), "ann", "bob", 4);
   for (int i = 0; i < 2; ++i) {
     SCOPED_TRACE(i);
-    auto sent = ann.contacts.Send(ann.peer, RecordKind::kRequest, u"\x12rfile/s/a.txt", t0 + 1h);
+    auto sent = ann.contacts.Send(ann.peer, RecordKind::kRequest, "\x12rfile/s/a.txt", t0 + 1h);
     if (i == 0) {
       // HELLO, REPLY, and then nothing: no FINISH, so no request.
       EXPECT_EQ(Exchange(ann, mallory, sent.send, {}, t0 + 1h), std::make_pair(1, 1));
@@ -149,7 +149,7 @@ TEST(SecureContacts, ChangedKeyIsToldOnceSharesNothingUntilAcceptedThenWorks) {
             "bob's file-sharing key has changed since 2024-10-04; nothing is shared "
             "with this contact until you accept the new key with /xrtrust bob");
   // mallory starting a handshake of its own gets nowhere either, and is not told again.
-  auto hello = mallory.contacts.Send(mallory.peer, RecordKind::kRequest, u"\x12rlist", t0 + 1h);
+  auto hello = mallory.contacts.Send(mallory.peer, RecordKind::kRequest, "\x12rlist", t0 + 1h);
   Exchange(mallory, ann, hello.send, {}, t0 + 1h);
   EXPECT_TRUE(ann.heard.empty());
   EXPECT_EQ(ann.lines.size(), 1u);
@@ -158,7 +158,7 @@ TEST(SecureContacts, ChangedKeyIsToldOnceSharesNothingUntilAcceptedThenWorks) {
   EXPECT_EQ(ann.contacts.Trust(ann.peer, t0 + 2h).find("accepted bob's new file-sharing key"), 0u);
   EXPECT_FALSE(ann.contacts.Changed(ann.peer));
   Exchange(ann, mallory,
-           ann.contacts.Send(ann.peer, RecordKind::kRequest, u"\x12rlist", t0 + 2h).send, {},
+           ann.contacts.Send(ann.peer, RecordKind::kRequest, "\x12rlist", t0 + 2h).send, {},
            t0 + 2h);
   ASSERT_EQ(mallory.heard.size(), 1u);
   EXPECT_EQ(ann.contacts.Trust(ann.peer, t0 + 2h),
@@ -168,9 +168,8 @@ TEST(SecureContacts, ChangedKeyIsToldOnceSharesNothingUntilAcceptedThenWorks) {
   // with it is never opened.
   TempDir thirdDir;
   Side annImpostor(thirdDir.path(), "ann", "bob", 5);
-  Exchange(
-      annImpostor, p.bob,
-      annImpostor.contacts.Send(annImpostor.peer, RecordKind::kRequest, u"\x12rlist", t0).send);
+  Exchange(annImpostor, p.bob,
+           annImpostor.contacts.Send(annImpostor.peer, RecordKind::kRequest, "\x12rlist", t0).send);
   EXPECT_EQ(p.bob.heard.size(), 1u);
   ASSERT_EQ(p.bob.lines.size(), 1u);
   EXPECT_EQ(p.bob.lines[0].find("ann's file-sharing key has changed"), 0u);
@@ -197,8 +196,8 @@ TEST(SecureContacts, ARecordThatIsNotTheNextClosesTheSessionAndANewHandshakeFoll
        [](const auto&) {
          Pair other;
          Exchange(other.ann, other.bob,
-                  other.ann.contacts.Send(other.ann.peer, RecordKind::kRequest, u"x", t0).send);
-         return other.ann.contacts.Send(other.ann.peer, RecordKind::kRequest, u"r2", t0)
+                  other.ann.contacts.Send(other.ann.peer, RecordKind::kRequest, "x", t0).send);
+         return other.ann.contacts.Send(other.ann.peer, RecordKind::kRequest, "r2", t0)
              .send.at(0)
              .bytes;
        }},
@@ -206,9 +205,9 @@ TEST(SecureContacts, ARecordThatIsNotTheNextClosesTheSessionAndANewHandshakeFoll
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     Pair p;
-    Exchange(p.ann, p.bob, p.ann.contacts.Send(p.ann.peer, RecordKind::kRequest, u"r0", t0).send);
+    Exchange(p.ann, p.bob, p.ann.contacts.Send(p.ann.peer, RecordKind::kRequest, "r0", t0).send);
     std::vector<std::string> records;  // r1, r2, r3
-    for (const char16_t* text : {u"r1", u"r2", u"r3"}) {
+    for (const char* text : {"r1", "r2", "r3"}) {
       records.push_back(
           p.ann.contacts.Send(p.ann.peer, RecordKind::kRequest, text, t0).send.at(0).bytes);
     }
@@ -227,10 +226,9 @@ TEST(SecureContacts, ARecordThatIsNotTheNextClosesTheSessionAndANewHandshakeFoll
     EXPECT_TRUE(r.send[0].handshake);
     Exchange(p.bob, p.ann, r.send);
     p.bob.heard.clear();
-    Exchange(p.ann, p.bob,
-             p.ann.contacts.Send(p.ann.peer, RecordKind::kRequest, u"after", t0).send);
+    Exchange(p.ann, p.bob, p.ann.contacts.Send(p.ann.peer, RecordKind::kRequest, "after", t0).send);
     ASSERT_EQ(p.bob.heard.size(), 1u);
-    EXPECT_EQ(p.bob.heard[0].text, u"after");
+    EXPECT_EQ(p.bob.heard[0].body, "after");
     EXPECT_TRUE(p.ann.lines.empty() && p.bob.lines.empty());
   }
 }
@@ -245,15 +243,15 @@ TEST(SecureContacts, TextsWaitingForAHandshakeAreBoundedAndAnUnansweredOneIsGive
   const ContactId bob{"xmpp:ann", "bob", "bob"};
   std::vector<size_t> sent;
   for (int i = 0; i < 4; ++i) {
-    auto s = ann.Send(bob, RecordKind::kRequest, u"\x12rlist", t0);
+    auto s = ann.Send(bob, RecordKind::kRequest, "\x12rlist", t0);
     sent.push_back(s.send.size());
     EXPECT_EQ(s.refused,
               i < 3 ? SecureContacts::Refused::kNone : SecureContacts::Refused::kQueueFull);
   }
   EXPECT_EQ(sent, (std::vector<size_t>{1, 0, 0, 0}));  // one HELLO
   // No answer for longer than the timeout: the next text starts over.
-  auto again = ann.Send(bob, RecordKind::kRequest, u"\x12rlist",
-                        t0 + SecureContacts::kHandshakeTimeout + 1s);
+  auto again =
+      ann.Send(bob, RecordKind::kRequest, "\x12rlist", t0 + SecureContacts::kHandshakeTimeout + 1s);
   EXPECT_EQ(again.refused, SecureContacts::Refused::kNone);
   EXPECT_EQ(again.send.size(), 1u);
 
@@ -275,16 +273,16 @@ TEST(SecureContacts, TextsWaitingForAHandshakeAreBoundedAndAnUnansweredOneIsGive
 TEST(SecureContacts, AFileOfferCarriesFactsTheReceivedBytesMustMatch) {
   Pair p;
   Exchange(p.ann, p.bob,
-           p.ann.contacts.Send(p.ann.peer, RecordKind::kRequest, u"\x12rfile/s/n.md", t0).send);
+           p.ann.contacts.Send(p.ann.peer, RecordKind::kRequest, "\x12rfile/s/n.md", t0).send);
   const std::string content = "# notes\n";
   FileHasher hasher;
   hasher.Update(content);
   const FileFacts facts = hasher.Finish();
-  const std::u16string text = u"Accepted Request, Sending File /s/n.md";
+  const std::string text = "Accepted Request, Sending File /s/n.md";
   Exchange(p.bob, p.ann, p.bob.contacts.SendFileOffer(p.bob.peer, facts, text, t0).send);
   ASSERT_EQ(p.ann.heard.size(), 1u);
   EXPECT_EQ(p.ann.heard[0].kind, RecordKind::kFileOffer);
-  EXPECT_EQ(p.ann.heard[0].text, text);
+  EXPECT_EQ(p.ann.heard[0].body, text);
   ASSERT_TRUE(p.ann.heard[0].facts);
   EXPECT_EQ(*p.ann.heard[0].facts, facts);
 

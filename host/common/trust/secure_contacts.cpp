@@ -9,26 +9,6 @@
 namespace zuvo::trust {
 namespace {
 
-std::string TextBytes(std::u16string_view text) {
-  std::string bytes;
-  bytes.reserve(text.size() * 2);
-  for (const char16_t unit : text) {
-    bytes += static_cast<char>(unit & 0xFF);
-    bytes += static_cast<char>(unit >> 8);
-  }
-  return bytes;
-}
-
-bool BytesText(std::string_view bytes, std::u16string& text) {
-  if (bytes.size() % 2 != 0) return false;
-  text.resize(bytes.size() / 2);
-  for (size_t i = 0; i < text.size(); ++i) {
-    text[i] = static_cast<char16_t>(static_cast<uint8_t>(bytes[2 * i]) |
-                                    static_cast<uint8_t>(bytes[2 * i + 1]) << 8);
-  }
-  return true;
-}
-
 std::chrono::sys_seconds Seconds(SecureContacts::Time now) {
   return std::chrono::floor<std::chrono::seconds>(now);
 }
@@ -98,13 +78,13 @@ SecureContacts::Peer& SecureContacts::PeerFor(const ContactId& who, Time now) {
 // ---- Sending -------------------------------------------------------------------
 
 SecureContacts::Sent SecureContacts::Send(const ContactId& who, RecordKind kind,
-                                          std::u16string_view text, Time now) {
-  return Queue(who, kind, TextBytes(text), now);
+                                          std::string_view body, Time now) {
+  return Queue(who, kind, std::string(body), now);
 }
 
 SecureContacts::Sent SecureContacts::SendFileOffer(const ContactId& who, const FileFacts& facts,
-                                                   std::u16string_view text, Time now) {
-  return Queue(who, RecordKind::kFileOffer, EncodeFileOffer(facts, TextBytes(text)), now);
+                                                   std::string_view body, Time now) {
+  return Queue(who, RecordKind::kFileOffer, EncodeFileOffer(facts, body), now);
 }
 
 SecureContacts::Sent SecureContacts::Queue(const ContactId& who, RecordKind kind, std::string body,
@@ -296,12 +276,13 @@ bool SecureContacts::Decode(RecordKind kind, std::string_view body, Opened& open
   opened.kind = kind;
   if (kind == RecordKind::kFileOffer) {
     FileFacts facts;
-    std::string_view text;
-    if (!DecodeFileOffer(body, facts, text)) return false;
+    std::string_view rest;
+    if (!DecodeFileOffer(body, facts, rest)) return false;
     opened.facts = facts;
-    body = text;
+    body = rest;
   }
-  return BytesText(body, opened.text);
+  opened.body.assign(body);
+  return true;
 }
 
 void SecureContacts::Open(Peer& peer, std::string_view record, Received& out) {

@@ -39,13 +39,14 @@
 //   longest (no handshake, nothing waiting first) is forgotten to make
 //   room, which costs it no more than a new handshake.
 //
-// Texts are UTF-16, carried as their code units, two bytes each, low byte
-// first. The lines for the user are UTF-8 and name the contact by the
-// |name| the host gives (already made safe to show).
+// What a record carries (a text, however the host encodes it) is the
+// host's; a file offer adds the file's facts before it (file_digest.h).
+// The lines for the user are UTF-8 and name the contact by the |name| the
+// host gives (already made safe to show).
 //
 //   SecureContacts secure(configFolder);
 //   if (!secure.problem().empty()) show(secure.problem());
-//   auto out = secure.Send(bob, RecordKind::kRequest, u"\x12rlist*.*", now);
+//   auto out = secure.Send(bob, RecordKind::kRequest, requestBytes, now);
 //   for (auto& m : out.send) transport.Send(bob, m.handshake ? kHandshake : kRecord, m.bytes);
 //   // Each frame of kind handshake or record from bob:
 //   auto in = secure.Receive(bob, bytes, buddy, now);
@@ -102,10 +103,10 @@ class SecureContacts {
     std::string bytes;
   };
 
-  // A text the contact's plug-in sent, opened.
+  // What the contact's plug-in sent, opened.
   struct Opened {
     RecordKind kind = RecordKind::kRequest;
-    std::u16string text;
+    std::string body;                // a file offer's: what followed the facts
     std::optional<FileFacts> facts;  // a file offer's size and SHA-256
   };
 
@@ -141,10 +142,9 @@ class SecureContacts {
   // What keeps the protection from working, for the user; empty when it works.
   std::string problem() const;
 
-  Sent Send(const ContactId& who, RecordKind kind, std::u16string_view text, Time now);
+  Sent Send(const ContactId& who, RecordKind kind, std::string_view body, Time now);
   // The reply that offers a file, with the file's size and SHA-256.
-  Sent SendFileOffer(const ContactId& who, const FileFacts& facts, std::u16string_view text,
-                     Time now);
+  Sent SendFileOffer(const ContactId& who, const FileFacts& facts, std::string_view body, Time now);
   // A handshake message or a record from |who|. |answerHello|: the host
   // would answer this contact's requests (a buddy, or everyone).
   Received Receive(const ContactId& who, std::string_view message, bool answerHello, Time now);
