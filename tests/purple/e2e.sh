@@ -25,6 +25,9 @@
 #              bob headless, over prosody (tests/purple/pidgin.sh)
 #   baseline   messages and a file transfer between two clients without the
 #              plug-in (proves the servers and the client)
+#   trust      over ngircd: keys pinned at the first exchange and compared,
+#              then a contact's nick taken after a quit and after a nick
+#              change (run_trust)
 # Without GROUPs: PLUGIN_SERVERS (every server), then finch and pidgin.
 # Prints "ok - ..." or "not ok - ..." per check, "# ..." for measurements, and
 # "purple: N passed, N failed" last; exits 1 when a check failed. The
@@ -126,8 +129,10 @@ has_mark() { awk -v m="$2" '$2 == "mark" && $3 == m { f = 1 } END { exit !f }' "
 
 # The lines of NAME's output after "mark MARK".
 after() { awk -v m="$2" 'on { print } $2 == "mark" && $3 == m { on = 1 }' "$T/$1.log"; }
-# The texts of the system lines NAME's conversations showed after MARK.
-sys_after() { after "$1" "$2" | sed -n 's/^[0-9]* [^ ]* conv [^ ]* sys [^:]*: //p'; }
+# The texts of the system lines NAME's conversations showed after MARK; a
+# contact's answer is shown as its lines, each after the contact's name and
+# ": " (left out here).
+sys_after() { after "$1" "$2" | sed -n 's/^[0-9]* [^ ]* conv [^ ]* sys [^:]*: //p' | sed 's/^[^ :]*: //'; }
 
 has_line() { grep -qF -- "$2" "$T/$1.log"; }
 # prints_nothing COMMAND...: COMMAND printed nothing (what it printed is shown).
@@ -246,6 +251,8 @@ run_plugin_group() {
   T=$ROOT/$server
   mkdir -p "$T"
   echo "# $server"
+  # Every stanza prosody handles in its log, to look for names in.
+  local SERVER_LOG_LEVEL=${full:+debug}
   use_server "$server" "$T" "ann bob carol" eve || { not_ok "$server: servers start"; return; }
   make_share
   make_many "$T/many100" 100
@@ -343,6 +350,12 @@ run_plugin_group() {
   is_xmpp_server "$server" && check_other_resource
   [ -n "$full" ] && is_xmpp_server "$server" && check_stranger_attacks
 
+  if [ -n "$full" ]; then
+    local log=$T/$server/$server.log
+    logs_hold_no_names "$server: its log of the exchanges holds no name or path of the share" \
+      "$SHARE readme.txt c.txt notes.md" "$log"
+  fi
+
   # carol's one line on IRC is counted above.
   check_fails "$server: no request or reply is shown as chat text" \
     bash -c 'grep -h " conv .* recv " "$@" | grep -v typed-line' _ "$T"/{ann,bob,eve,bob10k}.log
@@ -359,6 +372,8 @@ run_full_checks() {
   find "$SHARE" -type f \( -name '*.txt' -o -name '*.md' \) >"$T/txt-md"
   ask patterns "/xrlist *.txt;*.md"
   expect_paths "$server: a listing with patterns shows only matching files" patterns "$SHARE/" "$T/txt-md"
+  echo "# $server: /xrlist to last line: the first request (with the handshake)" \
+    "$(elapsed_ms ann list) ms, the next $(elapsed_ms ann patterns) ms"
 
   find "$SHARE/docs" -maxdepth 1 -type f >"$T/docs"
   ask folder "/xrfolder docs"
@@ -542,9 +557,11 @@ check_stranger_attacks() {
     test $((log1 - log0)) -le 1024
   check "$SERVER: and at most 5 MiB to the resident size" test $((rss1 - rss0)) -le 5120
 
+  # A request in clear, as a plug-in without the protection sends it (eve's
+  # own plug-in would start a handshake, which a stranger does not get).
   local long
   long=$(printf 'a%.0s' {1..400})
-  say eve "im eve $BOB /xrfile /$long"
+  say eve "im eve $BOB $(clear_request "rfile/$long")"
   check "$SERVER: a stranger's request is quoted in at most 200 characters" \
     wait_for 20 bash -c 'grep " sys .*asked for rfile /a*\.\.\. ([0-9]* characters); not answered" "$1" |
       grep -qv "a\{200\}"' _ "$T/$BOBP.log"
@@ -586,6 +603,134 @@ run_uncut() {
     check_long_reply
   done
   cleanup
+}
+
+# clear_request TEXT: a request frame holding the marker and TEXT, in clear,
+# as one piece.
+clear_request() {
+  python3 -c 'import base64, sys
+print("ZFS2 00c1ea12 0/1 1 0 " + base64.b64encode(("\x12" + sys.argv[1]).encode("utf-16-le")).decode())' "$1"
+}
+
+# logs_hold_no_names WHAT "NAME..." LOG...: the logs hold none of the
+# names (words), neither as text nor in a frame of the wire form read back
+# (tests/purple/wire_names.py); prints how many frames it read.
+logs_hold_no_names() {
+  local what=$1 names out
+  read -ra names <<<"$2"
+  shift 2
+  out=$(python3 "$HERE/wire_names.py" "$@" -- "${names[@]}")
+  echo "# $what: $(tail -1 <<<"$out")"
+  check "$what" prints_nothing grep '^found' <<<"$out"
+}
+
+# --- Keys: a contact's name taken by someone else ---------------------------------
+
+# run_trust: over ngircd, ann asks bob and dave (both with the plug-in),
+# which pins their keys; the first request's time (with the handshake) and
+# the second's are printed, and ann compares bob's key with the one bob
+# shows. Then bob quits and mallory signs on as "bob", and dave changes his
+# nick and mallory2 takes "dave" by a nick change: each time ann asks for a
+# file again, she is told once that the key changed, the impostor is given
+# nothing (no request, nothing of the share's paths in what it received),
+# and the file it pushes under the name ann asked for is refused. Last, the
+# server's log and what the clients received hold no name of the share.
+run_trust() {
+  T=$ROOT/trust
+  mkdir -p "$T/downloads" "$T/ann-share" "$T/m-share"
+  echo "# trust"
+  use_server ngircd "$T" || { not_ok "trust: ngircd starts"; return; }
+  make_share
+  echo "forged" >"$T/m-share/notes.md"
+  find "$SHARE" -type f >"$T/all"
+  local p=(--plugins "$BIN" --pref "$PREF/start_on=b:1" --pref "$PREF/sub_folders=b:1" --wire)
+  peer_start bob "${p[@]}" --pref "$PREF/shared_folder=s:$SHARE"
+  peer_start dave "${p[@]}" --pref "$PREF/shared_folder=s:$SHARE"
+  peer_start ann "${p[@]}" --pref "$PREF/shared_folder=s:$T/ann-share" --pref "$PREF/downloads=s:$T/downloads"
+  local who
+  for who in bob dave ann; do say "$who" "$(account "$who")"; done
+  say ann "buddy ann bob"
+  say ann "buddy ann dave"
+  say bob "buddy bob ann"
+  say dave "buddy dave ann"
+  wait_online bob dave ann || return
+  ping_arrives ann bob && ping_arrives ann dave || { not_ok "trust: messages arrive"; return; }
+  BOB=bob BOBP=bob
+  mark exchange ann bob dave
+
+  ask first "/xrlist"
+  expect_paths "trust: the first listing arrives, after the handshake" first "$SHARE/" "$T/all" 60
+  ask second "/xrlist"
+  expect_paths "trust: a second listing arrives in the same session" second "$SHARE/" "$T/all" 60
+  echo "# trust (ngircd): /xrlist to last line, 7 entries: first (with the handshake)" \
+    "$(elapsed_ms ann first) ms, second $(elapsed_ms ann second) ms"
+
+  mark keys ann bob
+  say bob "im bob ann /xrkey"
+  say ann "im ann bob /xrkey bob"
+  wait_for 10 has_after bob keys "your file-sharing key: "
+  wait_for 10 has_after ann keys "bob's file-sharing key: "
+  local own seen
+  own=$(after bob keys | grep -o 'your file-sharing key: [0-9 ]*' | head -1 | cut -d: -f2 | sed 's/^ //; s/ *$//')
+  seen=$(after ann keys | grep -o "bob's file-sharing key: [0-9 ]*" | head -1 | cut -d: -f2 | sed 's/^ //; s/ *$//')
+  check "trust: ann sees bob's key as bob shows it (12 groups of 5 digits)" \
+    bash -c '[ "$1" = "$2" ] && [[ "$1" =~ ^([0-9]{5} ){11}[0-9]{5}$ ]]' _ "$own" "$seen"
+  say ann "im ann bob /xrverify"
+  check "trust: /xrverify marks it verified" wait_for 10 has_after ann keys "is marked verified"
+  say ann "im ann dave /xrfolders docs"
+  wait_for 30 has_after ann keys "dave: $SHARE/docs/old"
+
+  # bob quits; mallory signs on as bob.
+  say bob quit
+  wait "${PID[bob]}" 2>/dev/null
+  peer_start mallory --plugins "$BIN" --pref "$PREF/shared_folder=s:$T/m-share" --wire
+  USER_OF[mallory]=bob
+  say mallory "$(peer_account mallory bob ngircd)"
+  say mallory "buddy mallory ann"
+  wait_online mallory && ping_arrives ann mallory || { not_ok "trust: mallory signs on as bob"; return; }
+  check_impostor quit bob mallory
+
+  # dave becomes dave_; mallory2 takes "dave" by a nick change.
+  say dave "raw dave NICK dave_"
+  peer_start mallory2 --plugins "$BIN" --pref "$PREF/shared_folder=s:$T/m-share" --wire
+  USER_OF[mallory2]=m2
+  say mallory2 "$(peer_account mallory2 m2 ngircd)"
+  say mallory2 "buddy mallory2 ann"
+  wait_online mallory2 || { not_ok "trust: mallory2 signs on"; return; }
+  say mallory2 "raw mallory2 NICK dave"
+  USER_OF[mallory2]=dave
+  wait_for 20 ping_arrives ann mallory2 || { not_ok "trust: mallory2 takes dave's nick"; return; }
+  check_impostor nick dave mallory2
+
+  # What the clients received, as the network carried it (a pushed file's
+  # offer names it: notes.md is left out).
+  for who in ann mallory mallory2; do grep ' wire ' "$T/$who.log" >"$T/$who.wire"; done
+  logs_hold_no_names "trust: ngircd's log and what the clients received hold no name of the share" \
+    "$SHARE readme.txt c.txt" "$T/ngircd/ngircd.log" "$T"/{ann,mallory,mallory2}.wire
+  cleanup
+}
+
+# check_impostor STEP NAME CLIENT: CLIENT now answers to ann's contact NAME,
+# with a key of its own.
+check_impostor() {
+  local step=$1 name=$2 client=$3
+  mark "$step" ann "$client"
+  say ann "im ann $name /xrfile $SHARE/notes.md"
+  check "trust ($step): ann is told that $name's key has changed" \
+    wait_for 30 has_after ann "$step" "Zuvo File Sharing: $name's file-sharing key has changed since "
+  say "$client" "sendfile $client ann $T/m-share/notes.md"
+  check "trust ($step): the file $client pushes under the name ann asked for is refused" \
+    wait_for 30 has_after ann "$step" "Zuvo File Sharing: refused notes.md from $name"
+  say ann "im ann $name /xrlist"
+  check "trust ($step): nothing more is sent to $name until ann accepts the key" \
+    wait_for 10 has_after ann "$step" "Zuvo File Sharing: nothing was sent to $name: "
+  ping_arrives "$client" ann
+  ping_arrives ann "$client"
+  check "trust ($step): nothing was saved" test ! -e "$T/downloads/notes.md"
+  check "trust ($step): ann was told once" \
+    test "$(after ann "$step" | grep -c "$name's file-sharing key has changed since")" -eq 1
+  check "trust ($step): $client was asked nothing and shown nothing of the share" prints_nothing \
+    bash -c 'grep -e " asks: " -e "$2" "$1" | grep -v " wire "' _ "$T/$client.log" "$SHARE"
 }
 
 # --- Every server: sign-on, messages, a listing, and what others see ------------
@@ -753,6 +898,7 @@ for group in "${GROUPS_TO_RUN[@]}"; do
     smoke) for server in "${SMOKE_SERVERS[@]}"; do run_smoke "$server"; done ;;
     uncut) for server in "${IRC_SERVERS[@]}"; do run_uncut "$server"; done ;;
     baseline) run_baseline ;;
+    trust) run_trust ;;
     *)
       if [[ " ${XMPP_SERVERS[*]} ${IRC_SERVERS[*]} " == *" $group "* ]]; then
         run_plugin_group "$group"
