@@ -154,8 +154,9 @@ TEST(Wire, InflateStopsAtTheCap) {
 }
 
 TEST(Wire, ASealedTextIsDeflatedWhenThatPaysAndReadBackWithinItsCap) {
-  const std::u16string listing = u"Accepted Request, Offering...\r/home/bob/Public/a.txt\r"
-                                 u"/home/bob/Public/b.txt\r/home/bob/Public/c.txt";
+  const std::u16string listing =
+      u"Accepted Request, Offering...\r/home/bob/Public/a.txt\r"
+      u"/home/bob/Public/b.txt\r/home/bob/Public/c.txt";
   struct Case {
     const char* what;
     std::string body;
