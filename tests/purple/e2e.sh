@@ -426,9 +426,16 @@ told_of_eve() { after bob stranger | grep -E ' (sys|notify) ' | grep eve >/dev/n
 # SHARE (the plug-in reads its shared folder when it starts); on IRC with
 # libpurple's own pacing as QUEUE_PACING says.
 restart_bob() {
+  local old=${BOBP:-}
   if [ -n "${BOBP:-}" ]; then
     say "$BOBP" quit
     wait "${PID[$BOBP]}" 2>/dev/null
+  fi
+  # The same installation: bob's key goes with him, else ann would be told
+  # that it changed.
+  if [ -n "${old:-}" ] && [ -f "$T/$old/zuvo-identity.key" ]; then
+    mkdir -p "$T/$1"
+    cp -p "$T/$old/zuvo-identity.key" "$T/$old/zuvo-pins.txt" "$T/$1/" 2>/dev/null
   fi
   BOBP=$1
   peer_start "$BOBP" "${BOB_PREFS[@]}" --pref "$PREF/shared_folder=s:$2"
@@ -692,6 +699,7 @@ run_trust() {
 
   # dave becomes dave_; mallory2 takes "dave" by a nick change.
   say dave "raw dave NICK dave_"
+  wait_for 10 has_line dave "NICK :dave_" || { not_ok "trust: dave changes his nick"; return; }
   peer_start mallory2 --plugins "$BIN" --pref "$PREF/shared_folder=s:$T/m-share" --wire
   USER_OF[mallory2]=m2
   say mallory2 "$(peer_account mallory2 m2 ngircd)"
@@ -699,7 +707,8 @@ run_trust() {
   wait_online mallory2 || { not_ok "trust: mallory2 signs on"; return; }
   say mallory2 "raw mallory2 NICK dave"
   USER_OF[mallory2]=dave
-  wait_for 20 ping_arrives ann mallory2 || { not_ok "trust: mallory2 takes dave's nick"; return; }
+  wait_for 10 has_line mallory2 "NICK :dave" && ping_arrives ann mallory2 ||
+    { not_ok "trust: mallory2 takes dave's nick"; return; }
   check_impostor nick dave mallory2
 
   # What the clients received, as the network carried it (a pushed file's

@@ -164,6 +164,25 @@ TEST(SecureContacts, ChangedKeyIsToldOnceSharesNothingUntilAcceptedThenWorks) {
   EXPECT_EQ(ann.contacts.Trust(ann.peer, t0 + 2h),
             "bob's file-sharing key has not changed; nothing to accept.");
 
+  // The pinned key proved again (bob is back under his name) ends a change:
+  // bob's record under his old session starts a handshake, and then his
+  // texts come through.
+  TempDir fourthDir;
+  std::filesystem::copy(p.annDir.path(), fourthDir.path(),
+                        std::filesystem::copy_options::recursive);
+  Side ann4(fourthDir.path(), "ann", "bob", 6);
+  Exchange(ann4, mallory,
+           ann4.contacts.Send(ann4.peer, RecordKind::kRequest, "\x12rlist", t0 + 3h).send, {},
+           t0 + 3h);
+  EXPECT_TRUE(ann4.contacts.Changed(ann4.peer));
+  for (int i = 0; i < 2; ++i) {
+    Exchange(p.bob, ann4, p.bob.contacts.Send(p.bob.peer, RecordKind::kReply, "back", t0 + 3h).send,
+             {}, t0 + 3h);
+  }
+  EXPECT_FALSE(ann4.contacts.Changed(ann4.peer));
+  ASSERT_EQ(ann4.heard.size(), 1u);
+  EXPECT_EQ(ann4.heard[0].body, "back");
+
   // The responder judges the initiator's key in FINISH: the request riding
   // with it is never opened.
   TempDir thirdDir;

@@ -160,12 +160,11 @@ SecureContacts::Received SecureContacts::Receive(const ContactId& who, std::stri
     return out;
   }
   Peer& peer = PeerFor(who, now);
-  // Nothing of a contact whose key changed counts until the user accepts it.
-  if (peer.changedKey) {
-    out.error = Error::kNotAuthentic;
-    return out;
-  }
   const MessageType type = PeekType(message);
+  // A contact whose key changed has no session, so none of its records
+  // opens until a handshake proves a key: the new one once the user
+  // accepted it, or the pinned one again (the one who took the name is
+  // gone), which ends the change.
   switch (type) {
     case MessageType::kHello: {
       if (!answerHello || !TakeHelloToken(peer, now)) {
@@ -232,7 +231,7 @@ void SecureContacts::Proved(const ContactId& who, Peer& peer, const PublicKey& k
     peer.waitingBytes = 0;
     peer.session = Session();
     if (presented.verdict == Verdict::kChanged) {
-      peer.changedKey = key;
+      peer.changedKey = key;  // the latest one presented is the one accepted
       if (!peer.toldChanged) out.line = ChangedKeyLine(who.name, presented.pin.firstSeen);
       peer.toldChanged = true;
     } else if (!toldStore_) {
@@ -245,6 +244,8 @@ void SecureContacts::Proved(const ContactId& who, Peer& peer, const PublicKey& k
     out.error = Error::kNotAuthentic;
     return;
   }
+  peer.changedKey.reset();
+  peer.toldChanged = false;
   Handshake::Established done;
   if (initiator && !peer.waiting.empty() &&
       kFinishBytes + kRecordOverhead + peer.waiting.front().body.size() <=

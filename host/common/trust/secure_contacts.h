@@ -25,7 +25,9 @@
 //   handshake is dropped with the texts waiting, and the user is told once
 //   (the line below) until they accept the new key (Trust); meanwhile
 //   nothing of that contact is answered or shown, and nothing is sent to
-//   it. A pin store that cannot answer (broken file) trusts no one.
+//   it. Its handshakes are still answered: one that proves the pinned key
+//   again (the name's owner is back) ends the change. A pin store that
+//   cannot answer (broken file) trusts no one.
 // - Receiving. A HELLO is answered only when the host says the contact may
 //   ask (answerHello), at most kHellosAtOnce at once and then one every
 //   kHelloInterval per contact: answering costs a key agreement and a
