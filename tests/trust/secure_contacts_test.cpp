@@ -252,6 +252,17 @@ TEST(SecureContacts, ARecordThatIsNotTheNextClosesTheSessionAndANewHandshakeFoll
   }
 }
 
+TEST(SecureContacts, AContactThatRestartedGetsTheRequestItCouldNotOpen) {
+  Pair p;
+  Exchange(p.ann, p.bob, p.ann.contacts.Send(p.ann.peer, RecordKind::kRequest, "one", t0).send);
+  Exchange(p.bob, p.ann, p.bob.contacts.Send(p.bob.peer, RecordKind::kReply, "answer", t0).send);
+  Side bob(p.bobDir.path(), "bob", "ann", 7);  // the same installation, started again
+  Exchange(p.ann, bob, p.ann.contacts.Send(p.ann.peer, RecordKind::kRequest, "two", t0).send);
+  ASSERT_EQ(bob.heard.size(), 1u);
+  EXPECT_EQ(bob.heard[0].body, "two");  // only what was not answered goes again
+  EXPECT_TRUE(bob.lines.empty() && p.ann.lines.empty());
+}
+
 // ---- Bounds ---------------------------------------------------------------------------
 
 TEST(SecureContacts, TextsWaitingForAHandshakeAreBoundedAndAnUnansweredOneIsGivenUp) {

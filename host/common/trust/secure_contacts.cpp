@@ -109,6 +109,7 @@ SecureContacts::Sent SecureContacts::Queue(const ContactId& who, RecordKind kind
   }
   if (peer.session.open()) {
     sent.send.push_back({false, peer.session.Seal(kind, body)});
+    Unanswered(peer, kind, std::move(body));
     return sent;
   }
   if (peer.handshake && now - peer.handshakeStarted > kHandshakeTimeout) {
@@ -136,9 +137,18 @@ void SecureContacts::StartHandshake(Peer& peer, Time now, std::vector<Message>& 
 }
 
 void SecureContacts::Flush(Peer& peer, std::vector<Message>& send) {
-  for (const Waiting& w : peer.waiting) send.push_back({false, peer.session.Seal(w.kind, w.body)});
+  for (Waiting& w : peer.waiting) {
+    send.push_back({false, peer.session.Seal(w.kind, w.body)});
+    Unanswered(peer, w.kind, std::move(w.body));
+  }
   peer.waiting.clear();
   peer.waitingBytes = 0;
+}
+
+void SecureContacts::Unanswered(Peer& peer, RecordKind kind, std::string body) {
+  if (kind != RecordKind::kRequest) return;
+  if (peer.unanswered.size() >= limits_.maxWaiting) peer.unanswered.pop_front();
+  peer.unanswered.push_back({kind, std::move(body)});
 }
 
 // ---- Receiving -----------------------------------------------------------------
@@ -229,6 +239,7 @@ void SecureContacts::Proved(const ContactId& who, Peer& peer, const PublicKey& k
     peer.handshake.reset();
     peer.waiting.clear();
     peer.waitingBytes = 0;
+    peer.unanswered.clear();
     peer.session = Session();
     if (presented.verdict == Verdict::kChanged) {
       peer.changedKey = key;  // the latest one presented is the one accepted
@@ -246,15 +257,24 @@ void SecureContacts::Proved(const ContactId& who, Peer& peer, const PublicKey& k
   }
   peer.changedKey.reset();
   peer.toldChanged = false;
+  // Requests of the session this one replaces that got nothing back may
+  // never have been read (the contact restarted, or closed its session):
+  // they go again, first.
+  for (auto it = peer.unanswered.rbegin(); it != peer.unanswered.rend(); ++it) {
+    peer.waitingBytes += it->body.size();
+    peer.waiting.push_front(std::move(*it));
+  }
+  peer.unanswered.clear();
   Handshake::Established done;
   if (initiator && !peer.waiting.empty() &&
       kFinishBytes + kRecordOverhead + peer.waiting.front().body.size() <=
           limits_.maxHandshakeBytes) {
     // The first text rides with FINISH.
-    const Waiting first = std::move(peer.waiting.front());
+    Waiting first = std::move(peer.waiting.front());
     peer.waiting.pop_front();
     peer.waitingBytes -= first.body.size();
     done = peer.handshake->Accept(first.kind, first.body);
+    Unanswered(peer, first.kind, std::move(first.body));
   } else {
     done = peer.handshake->Accept();
   }
@@ -290,6 +310,8 @@ void SecureContacts::Open(Peer& peer, std::string_view record, Received& out) {
   Session::Opened opened;
   out.error = peer.session.Open(record, opened);
   if (out.error != Error::kNone) return;
+  // The contact reads this session: what was asked reached it.
+  peer.unanswered.clear();
   Opened text;
   if (!Decode(opened.kind, opened.body, text)) {
     out.error = Error::kMalformed;

@@ -35,8 +35,10 @@
 //   that does not (replayed, reordered, cut, altered, of another session)
 //   closes the session, and the next text sent starts a new handshake. A
 //   record from a contact without a session (this side restarted, or the
-//   session was closed) starts a handshake, so the contact's next request
-//   finds one; what that record held is lost.
+//   session was closed) starts a handshake. The requests a side sealed
+//   since the contact's last record (at most Limits::maxWaiting) are sent
+//   again when a handshake with the contact's proven key replaces the
+//   session: a contact that restarted still gets them.
 // - Bounds. At most Limits::maxContacts contacts are held; the one idle
 //   longest (no handshake, nothing waiting first) is forgotten to make
 //   room, which costs it no more than a new handshake.
@@ -179,6 +181,8 @@ class SecureContacts {
     Session session;
     std::deque<Waiting> waiting;
     size_t waitingBytes = 0;
+    // Requests sealed since the contact's last record (at most maxWaiting).
+    std::deque<Waiting> unanswered;
     std::optional<PublicKey> changedKey;  // presented, differing from the pin
     bool toldChanged = false;
     double helloTokens = kHellosAtOnce;
@@ -195,6 +199,7 @@ class SecureContacts {
               Received& out);
   static bool Decode(RecordKind kind, std::string_view body, Opened& opened);
   void Flush(Peer& peer, std::vector<Message>& send);
+  void Unanswered(Peer& peer, RecordKind kind, std::string body);
   void Open(Peer& peer, std::string_view record, Received& out);
   bool TakeHelloToken(Peer& peer, Time now);
   void StartHandshake(Peer& peer, Time now, std::vector<Message>& send);
