@@ -28,7 +28,7 @@
 #   trust      over ngircd: keys pinned at the first exchange and compared,
 #              then a contact's nick taken after a quit and after a nick
 #              change (run_trust)
-# Without GROUPs: PLUGIN_SERVERS (every server), then finch and pidgin.
+# Without GROUPs: PLUGIN_SERVERS (every server), then trust, finch and pidgin.
 # Prints "ok - ..." or "not ok - ..." per check, "# ..." for measurements, and
 # "purple: N passed, N failed" last; exits 1 when a check failed. The
 # clients' and servers' files are kept when a check failed, or when
@@ -63,7 +63,7 @@ declare -A QUEUE_PACING=([ngircd]=on [inspircd]=on [hybrid]=off)
 WIRE_MARK='ZFS2'
 
 GROUPS_TO_RUN=("$@")
-[ ${#GROUPS_TO_RUN[@]} -eq 0 ] && GROUPS_TO_RUN=("${PLUGIN_SERVERS[@]}" finch pidgin)
+[ ${#GROUPS_TO_RUN[@]} -eq 0 ] && GROUPS_TO_RUN=("${PLUGIN_SERVERS[@]}" trust finch pidgin)
 
 ROOT=$(mktemp -d /tmp/zuvo-purple.XXXXXX)
 declare -A FD PID USER_OF ALIAS_OF
