@@ -138,8 +138,6 @@ void PurpleHost::AddPreferences() {
 }
 
 bool PurpleHost::Start() {
-  // The first call of all: the worker has nothing yet, so this is the
-  // plug-in's turn.
   // The identity key and the pins live in the client's configuration
   // folder; a key file that cannot be read is reported, never replaced.
   secure_ = std::make_unique<trust::SecureContacts>(purple_user_dir());
@@ -147,6 +145,8 @@ bool PurpleHost::Start() {
     purple_notify_warning(plugin_, "Zuvo File Sharing", ("Zuvo File Sharing: " + problem).c_str(),
                           nullptr);
   }
+  // The first call of all: the worker has nothing yet, so this is the
+  // plug-in's turn.
   const PluginSession::Started started = session_->Start(u"");
   ShowRaised(nullptr, started.raised);
   if (started.failure != PluginSession::Started::Failure::kNone) {
