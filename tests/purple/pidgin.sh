@@ -177,9 +177,10 @@ pidgin_steps() {
     pidgin_not_ok "pidgin: /xrlist typed in the conversation shows the listing" "$(pidgin_log | tail -5)"
   fi
 
-  # The path as the listing showed it, as a person would copy it.
+  # The path as the listing showed it, after bob's name, as a person would
+  # copy it.
   shown=$(pidgin_log | grep -F "notes.md" | grep -v -e "/xrlist" | tail -1 |
-    sed -E -e 's/^\([^)]*\) *//' -e 's/[[:space:]]*$//')
+    sed -E -e 's/^\([^)]*\) *//' -e 's/^[^ :]*: //' -e 's/[[:space:]]*$//')
   pidgin_type "$conv" "/xrfile $shown"
   if wait_for 30 test -f "$T/downloads/notes.md"; then
     pidgin_check "pidgin: /xrfile saves the file with equal bytes" \
