@@ -393,12 +393,22 @@ bool PurpleHost::SendSealed(PurpleAccount* account, const std::string& who,
                "Zuvo File Sharing: nothing was sent to " + name + ": " + why);
     return false;
   }
+  // A record the network did not take leaves a gap in the session's
+  // counter: the contact's next record closes it and a new handshake
+  // follows (what was asked goes again then).
   Transport& transport = TransportFor(account);
+  bool all = true;
   for (const trust::SecureContacts::Message& m : sent.send) {
-    transport.Send(account, who, m.handshake ? FrameKind::kHandshake : FrameKind::kRecord, m.bytes,
-                   !request);
+    all = transport.Send(account, who, m.handshake ? FrameKind::kHandshake : FrameKind::kRecord,
+                         m.bytes, !request) &&
+          all;
   }
-  return true;
+  if (!all) {
+    SystemLine(ConversationWith(account, who),
+               "Zuvo File Sharing: too much waits to be sent to " + name +
+                   "; not everything was sent, ask again in a moment.");
+  }
+  return all;
 }
 
 gboolean PurpleHost::OnReceivingIm(PurpleAccount* account, char** sender, char** message,

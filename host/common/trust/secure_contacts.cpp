@@ -177,7 +177,9 @@ SecureContacts::Received SecureContacts::Receive(const ContactId& who, std::stri
   // gone), which ends the change.
   switch (type) {
     case MessageType::kHello: {
-      if (!answerHello || !TakeHelloToken(peer, now)) {
+      // A contact this side is starting a handshake with is answered too:
+      // both may have started at once.
+      if ((!answerHello && !peer.handshake) || !TakeHelloToken(peer, now)) {
         out.error = Error::kUnexpected;
         return out;
       }
