@@ -296,6 +296,12 @@ TEST(SecureContacts, TextsWaitingForAHandshakeAreBoundedAndAnUnansweredOneIsGive
   for (int i = 0; i < 10; ++i) answered += !other.Receive(annId, hello, true, t0).send.empty();
   EXPECT_EQ(answered, SecureContacts::kHellosAtOnce);
   EXPECT_EQ(other.Receive(annId, hello, true, t0 + SecureContacts::kHelloInterval).send.size(), 1u);
+  // A side starting a handshake of its own with the contact takes its
+  // HELLO (both started at once), even where the contact may not ask.
+  TempDir thirdDir;
+  SecureContacts third(thirdDir.path(), {}, SeededRandom(11));
+  third.Send(annId, RecordKind::kRequest, "\x12rlist", t0);
+  EXPECT_EQ(third.Receive(annId, hello, false, t0).error, Error::kNone);
 }
 
 // ---- File offers ------------------------------------------------------------------------
