@@ -299,6 +299,8 @@ run_plugin_group() {
   if wait_for 30 test -f "$T/downloads/big.bin" && wait_for 10 has_after ann file "ann xfer-done"; then
     check "$server: a requested file arrives in the downloads folder with equal bytes" \
       cmp -s "$T/downloads/big.bin" "$SHARE/big.bin"
+    check "$server: its size and SHA-256 were those the sharer's key offered" \
+      wait_for 10 has_after ann file "Saved big.bin in $T/downloads (1.0 MiB, SHA-256 verified)."
   else
     not_ok "$server: a requested file arrives" "$(after ann file | tail -5; ls -a "$T/downloads")"
   fi
