@@ -3,6 +3,7 @@
 #include "base/text.h"
 #include "host/common/notice_text.h"
 #include "host/common/reply_limit.h"
+#include "host/common/settings_key.h"
 #include "host/common/shown_text.h"
 #include "purple/purple_form_view.h"
 #include "purple/settings_notices.h"
@@ -650,23 +651,31 @@ void PurpleHost::AnswerRequest(PurpleAccount* account, const std::string& sender
   // Initialize, and this host's form never unloads it) and the files: none
   // of libpurple, which belongs to the main loop.
   auto answered = std::make_shared<PluginSession::Answered>();
+  // The files an answer names are opened beneath the shared folder stored
+  // now (the settings are the main loop's) and hashed in the same work, so
+  // that a large file holds up neither the client nor the order of the
+  // replies.
+  auto files = std::make_shared<std::vector<ToSend>>();
   worker.Post(
-      [session = session_.get(), answered, request, name = Utf8ToUtf16(sender),
-       lines = maxLines > 0 ? size_t(maxLines) : 0] {
+      [session = session_.get(), answered, files, request, name = Utf8ToUtf16(sender),
+       lines = maxLines > 0 ? size_t(maxLines) : 0, share = StoredSharedFolder(*registry_)] {
         try {
           *answered = session->Answer(request, name, lines);
         } catch (const std::exception& e) {
           answered->status = {hr::kUnexpected, e.what()};
         }
+        for (const std::u16string& path : answered->files) {
+          files->push_back(PrepareDropFile(path, share));
+        }
       },
-      [this, account, sender, key, request, answered] {
+      [this, account, sender, key, request, answered, files] {
         session_->Done(key, request);
-        if (AccountAlive(account)) SendAnswer(account, sender, *answered);
+        if (AccountAlive(account)) SendAnswer(account, sender, *answered, *files);
       });
 }
 
 void PurpleHost::SendAnswer(PurpleAccount* account, const std::string& sender,
-                            const PluginSession::Answered& answered) {
+                            const PluginSession::Answered& answered, std::vector<ToSend>& files) {
   PurpleConversation* conv = ConversationWith(account, sender);
   ShowRaised(conv, answered.raised);
   if (answered.status.failed()) {
@@ -677,12 +686,15 @@ void PurpleHost::SendAnswer(PurpleAccount* account, const std::string& sender,
   // The reply that sends a file goes as a file offer, with the file's size
   // and SHA-256, ahead of the file itself; one reply offers one file so.
   bool offered = false;
-  for (const std::u16string& path : answered.files) {
-    std::optional<ToSend> file = OpenDropFile(account, sender, path);
-    if (!file) continue;
-    if (!offered && !SendFileOffer(account, sender, file->facts, answered.text)) return;
+  for (ToSend& file : files) {
+    if (file.error.failed()) {
+      SystemLine(conv, "Zuvo File Sharing: refused to send " + ShownText(file.path) + ": " +
+                           Describe(file.error) + ".");
+      continue;
+    }
+    if (!offered && !SendFileOffer(account, sender, file.facts, answered.text)) return;
     offered = true;
-    SendDropFile(account, sender, std::move(*file));
+    SendDropFile(account, sender, std::move(file));
   }
   if (!offered && !answered.text.empty()) SendText(account, sender, answered.text);
 }

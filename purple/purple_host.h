@@ -107,8 +107,9 @@ class PurpleHost : private TransportSink {
   // sent (SendAnswer) from the main loop.
   void AnswerRequest(PurpleAccount* account, const std::string& sender,
                      const Notification& request);
+  struct ToSend;
   void SendAnswer(PurpleAccount* account, const std::string& sender,
-                  const PluginSession::Answered& answered);
+                  const PluginSession::Answered& answered, std::vector<ToSend>& files);
   // Sends |text| in its turn: after the answers still being made.
   void SendInTurn(PurpleAccount* account, const std::string& who, std::u16string text);
   // Transfers (purple_transfers.cpp).
@@ -132,16 +133,18 @@ class PurpleHost : private TransportSink {
               const std::optional<Announced>& offer);
   // The contact as the protection names it.
   static trust::ContactId SecureId(PurpleAccount* account, const std::string& who);
-  // A file the plug-in named, opened beneath the shared folder and hashed
-  // (purple_transfers.cpp); empty, with a line for the user, when it
-  // cannot be sent. SendDropFile offers it through libpurple.
+  // A file the plug-in named, opened beneath the stored shared folder
+  // |share| and hashed, off the main loop (purple_transfers.cpp), with why
+  // it cannot be sent if it cannot; its size and SHA-256 are offered to the
+  // contact, and then SendDropFile sends it through libpurple.
   struct ToSend {
     std::u16string path;
     SharedFile file;
     trust::FileFacts facts;
+    HostError error;
   };
-  std::optional<ToSend> OpenDropFile(PurpleAccount* account, const std::string& who,
-                                     const std::u16string& path);
+  static ToSend PrepareDropFile(const std::u16string& path,
+                                const std::optional<std::u16string>& share);
   void SendDropFile(PurpleAccount* account, const std::string& who, ToSend toSend);
   // The user's download folder (XDG's, else ~/Downloads), and the one the
   // preferences name.

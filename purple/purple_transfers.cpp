@@ -37,22 +37,17 @@ std::string PurpleHost::DownloadsFolder() {
   return folder && *folder ? folder : DefaultDownloadsFolder();
 }
 
-std::optional<PurpleHost::ToSend> PurpleHost::OpenDropFile(PurpleAccount* account,
-                                                           const std::string& who,
-                                                           const std::u16string& path) {
-  PurpleConversation* conv = ConversationWith(account, who);
+PurpleHost::ToSend PurpleHost::PrepareDropFile(const std::u16string& path,
+                                               const std::optional<std::u16string>& share) {
   // The plug-in checked the path as text; the host opens it beneath the
   // stored shared folder (a regular file, no link on the way).
   ToSend out;
   out.path = path;
-  if (const HostError error = zuvo::OpenDropFile(*registry_, path, out.file); error.failed()) {
-    SystemLine(conv, "Zuvo File Sharing: refused to send " + ShownText(path) + ": " +
-                         Describe(error) + ".");
-    return std::nullopt;
-  }
-  // Its size and SHA-256 go to the contact, inside the protection, before
-  // the file: the contact keeps the file only when they match. Read from
-  // the open file by offset, so the transfer reads it from its start.
+  out.error = share ? OpenInsideSharedFolder(path, *share, out.file)
+                    : Failure(HostErrorKind::kNoSharedFolder);
+  if (out.error.failed()) return out;
+  // Its size and SHA-256, read from the open file by offset (the transfer
+  // reads it from its start).
   trust::FileHasher hasher;
   std::string buffer(1 << 16, '\0');
   const int fd = fileno(out.file.get());
@@ -60,9 +55,8 @@ std::optional<PurpleHost::ToSend> PurpleHost::OpenDropFile(PurpleAccount* accoun
     const ssize_t n = pread(fd, buffer.data(), buffer.size(), at);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) {
-      SystemLine(conv,
-                 "Zuvo File Sharing: cannot send " + ShownText(path) + ": it cannot be read.");
-      return std::nullopt;
+      out.error = Failure(HostErrorKind::kUnreadable);
+      return out;
     }
     if (n == 0) break;
     hasher.Update(std::string_view(buffer.data(), static_cast<size_t>(n)));
