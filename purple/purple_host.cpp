@@ -3,8 +3,11 @@
 #include <random>
 
 #include "base/text.h"
+#include "host/common/host_notice.h"
 #include "host/common/notice_text.h"
 #include "host/common/reply_limit.h"
+#include "host/common/session_words.h"
+#include "host/common/settings_key.h"
 #include "purple/purple_form_view.h"
 #include "purple/settings_notices.h"
 
@@ -75,11 +78,6 @@ bool AccountAlive(PurpleAccount* account) {
   return AccountKnown(account) && purple_account_is_connected(account);
 }
 
-std::string Asked(const Notification& request) {
-  return PrintableText(request.code) +
-         (request.argument.empty() ? "" : " " + PrintableText(request.argument));
-}
-
 }  // namespace
 
 PurpleHost::PurpleHost(PurplePlugin* plugin)
@@ -146,11 +144,10 @@ bool PurpleHost::Start() {
   }
   for (const CommandInfo& c : session_->commands()) {
     const std::string word = Utf16ToUtf8(c.value);
-    const std::string title = Utf16ToUtf8(c.name);
-    gchar* helpText = c.help.empty()
-                          ? g_markup_printf_escaped("%s:  %s.", word.c_str(), title.c_str())
-                          : g_markup_printf_escaped("%s &lt;%s&gt;:  %s.", word.c_str(),
-                                                    Utf16ToUtf8(c.help).c_str(), title.c_str());
+    const CommandHelp help = HelpFor(c.value, c.name, c.help);
+    gchar* helpText =
+        g_markup_printf_escaped("%s%s%s: %s", word.c_str(), help.usage.empty() ? "" : " ",
+                                help.usage.c_str(), help.does.c_str());
     const PurpleCmdId id = purple_cmd_register(
         word.c_str(), "s", PURPLE_CMD_P_PLUGIN,
         static_cast<PurpleCmdFlag>(PURPLE_CMD_FLAG_IM | PURPLE_CMD_FLAG_ALLOW_WRONG_ARGS), nullptr,
@@ -227,6 +224,11 @@ void PurpleHost::RunCommand(PurpleAccount* account, const std::string& who, cons
       session_->Command(ContactKey(account, who), Utf8ToUtf16(who), u"/" + Utf8ToUtf16(word),
                         Utf8ToUtf16(arg), Clock::now());
   ShowRaised(conv, typed.raised);
+  for (const std::u16string& note : typed.notes) SystemLine(conv, PrintableText(note));
+  if (g_ascii_strcasecmp(word.c_str(), "xron") == 0 ||
+      g_ascii_strcasecmp(word.c_str(), "xrstatus") == 0) {
+    notices_->WarnIfSharingNothing(conv);
+  }
   if (typed.status.failed()) {
     SystemLine(conv, "Zuvo File Sharing: the command failed (" + typed.status.description + ").");
     return;
@@ -238,14 +240,12 @@ void PurpleHost::RunCommand(PurpleAccount* account, const std::string& who, cons
     }
     return;
   }
-  if (typed.request)
-    SystemLine(conv, "Zuvo File Sharing: asked " + who + ": " + Asked(*typed.request));
+  if (typed.request) SystemLine(conv, "Asked " + ShownName(account, who) + ": " + typed.typed);
 }
 
 void PurpleHost::ShowRaised(PurpleConversation* conv, const Raised& raised) {
   for (const ToastSeen& toast : raised.toasts) {
-    std::string line = "Zuvo File Sharing:";
-    for (const std::u16string& l : SplitLines(toast.message)) line += " " + PrintableText(l);
+    const std::string line = ToastLine(toast, "Zuvo File Sharing");
     if (conv) {
       SystemLine(conv, line);
     } else {
@@ -263,11 +263,11 @@ void PurpleHost::ShowRaised(PurpleConversation* conv, const Raised& raised) {
 // ---- Texts between the two plug-ins --------------------------------------
 
 bool PurpleHost::SendText(PurpleAccount* account, const std::string& who,
-                          const std::u16string& text) {
+                          const std::u16string& text, std::optional<FrameKind> frameKind) {
   PurpleConnection* gc = purple_account_get_connection(account);
   if (!gc || !purple_account_is_connected(account)) return false;
-  const FrameKind kind =
-      !text.empty() && text[0] == kMarker ? FrameKind::kRequest : FrameKind::kReply;
+  const FrameKind kind = frameKind.value_or(
+      !text.empty() && text[0] == kMarker ? FrameKind::kRequest : FrameKind::kReply);
   for (const std::string& piece : EncodeText(text, kind, NewMessageId(), PieceBytesFor(account))) {
     serv_send_im(gc, who.c_str(), piece.c_str(), static_cast<PurpleMessageFlags>(0));
   }
@@ -313,8 +313,8 @@ bool PurpleHost::Receive(PurpleAccount* account, const std::string& sender,
   // Who sent it is judged at a frame's first piece: a reply stays wanted
   // while its pieces keep coming, however long it takes.
   const std::string key = ContactKey(account, sender);
-  const bool expected =
-      piece.kind == FrameKind::kReply && session_->ExpectsAnswer(key, Clock::now());
+  const bool expected = (piece.kind == FrameKind::kReply || piece.kind == FrameKind::kNotice) &&
+                        session_->ExpectsAnswer(key, Clock::now());
   const SenderClass judged = ClassifySender(piece.kind, Trusted(account, sender), expected);
   Reassembler::Result r = reassembler_.Add(key, piece, judged, Clock::now());
   if (r.kind == Reassembler::Result::Kind::kDropped) {
@@ -344,7 +344,13 @@ bool PurpleHost::Receive(PurpleAccount* account, const std::string& sender,
     // it is shown or answered from the main loop, not from inside the
     // protocol's reader. The queue empties on the loop's next turn; a flood
     // that fills it before that loses its newest texts.
-    PluginSession::Heard heard = session_->Hear(key, text, Clock::now());
+    PluginSession::Heard heard;
+    if (r.frameKind == FrameKind::kNotice) {
+      heard.lines = session_->HearNotice(key, text, Utf8ToUtf16(ShownName(account, sender)));
+      if (heard.lines.empty()) return true;
+    } else {
+      heard = session_->Hear(key, text, Clock::now(), Utf8ToUtf16(ShownName(account, sender)));
+    }
     if (queued_.size() >= kMaxQueued) {
       purple_debug_warning("zuvo-file-sharing", "too many texts at once; one from %s dropped\n",
                            sender.c_str());
@@ -368,7 +374,7 @@ gboolean PurpleHost::OnQueued(void* data) {
       self->AnswerRequest(a.account, a.sender, a.heard.request);
     } else if (a.heard.kind == PluginSession::Heard::Kind::kAnswer) {
       PurpleConversation* conv = ConversationWith(a.account, a.sender);
-      for (const std::u16string& line : SplitLines(a.text)) SystemLine(conv, PrintableText(line));
+      for (const std::u16string& line : a.heard.lines) SystemLine(conv, PrintableText(line));
     } else {
       SystemLine(ConversationWith(a.account, a.sender),
                  "Zuvo File Sharing: " + a.sender +
@@ -391,7 +397,7 @@ void PurpleHost::AnswerRequest(PurpleAccount* account, const std::string& sender
     case RequestGate::Verdict::kStranger:
       SystemLine(ConversationWith(account, sender),
                  "Zuvo File Sharing: " + sender + ", who is not in your buddy list, asked for " +
-                     Asked(request) + "; not answered.");
+                     TypedRequest(request) + "; not answered.");
       return;
     case RequestGate::Verdict::kTooFast:
       if (admission.first) {
@@ -413,7 +419,7 @@ void PurpleHost::AnswerRequest(PurpleAccount* account, const std::string& sender
     return;
   }
   SystemLine(ConversationWith(account, sender),
-             "Zuvo File Sharing: " + sender + " asks: " + Asked(request));
+             ShownName(account, sender) + " asks: " + TypedRequest(request));
   const int maxLines = purple_prefs_get_int(kPrefMaxReplyLines);
   // The work reads only the plug-in (its settings holder was loaded at
   // Initialize, and this host's form never unloads it) and the files: none
@@ -430,18 +436,26 @@ void PurpleHost::AnswerRequest(PurpleAccount* account, const std::string& sender
       },
       [this, account, sender, key, request, answered] {
         session_->Done(key, request);
-        if (AccountAlive(account)) SendAnswer(account, sender, *answered);
+        if (AccountAlive(account)) SendAnswer(account, sender, request, *answered);
       });
 }
 
 void PurpleHost::SendAnswer(PurpleAccount* account, const std::string& sender,
-                            const PluginSession::Answered& answered) {
+                            const Notification& request, const PluginSession::Answered& answered) {
   PurpleConversation* conv = ConversationWith(account, sender);
   ShowRaised(conv, answered.raised);
   if (answered.status.failed()) {
     SystemLine(conv, "Zuvo File Sharing: the plug-in could not answer (" +
                          answered.status.description + "); nothing was sent.");
     return;
+  }
+  const std::optional<RequestCode> code = FindRequestCode(request.code);
+  // The asker's host shows a listing relative to the shared folder.
+  if (!answered.text.empty() && code && IsListing(*code)) {
+    SendText(
+        account, sender,
+        EncodeNotice(AnsweringNotice(request.code, StoredSharedFolder(*registry_).value_or(u""))),
+        FrameKind::kNotice);
   }
   if (!answered.text.empty()) SendText(account, sender, answered.text);
   for (const std::u16string& file : answered.files) SendDropFile(account, sender, file);
@@ -477,6 +491,16 @@ void PurpleHost::SystemLine(PurpleConversation* conv, const std::string& line) {
   gchar* escaped = g_markup_escape_text(line.c_str(), -1);
   purple_conversation_write(conv, nullptr, escaped, PURPLE_MESSAGE_SYSTEM, time(nullptr));
   g_free(escaped);
+}
+
+std::string PurpleHost::ShownName(PurpleAccount* account, const std::string& who) {
+  std::string bare = who;
+  if (std::string(purple_account_get_protocol_id(account)) == "prpl-jabber") {
+    bare = bare.substr(0, bare.find('/'));
+  }
+  PurpleBuddy* buddy = purple_find_buddy(account, bare.c_str());
+  const char* alias = buddy ? purple_buddy_get_contact_alias(buddy) : nullptr;
+  return alias && *alias ? alias : bare;
 }
 
 std::string PurpleHost::ContactKey(PurpleAccount* account, const std::string& who) {

@@ -17,6 +17,7 @@
 #include <chrono>
 #include <map>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -86,7 +87,7 @@ class PurpleHost {
   // sent (SendAnswer) from the main loop.
   void AnswerRequest(PurpleAccount* account, const std::string& sender,
                      const Notification& request);
-  void SendAnswer(PurpleAccount* account, const std::string& sender,
+  void SendAnswer(PurpleAccount* account, const std::string& sender, const Notification& request,
                   const PluginSession::Answered& answered);
   // Sends |text| in its turn: after the answers still being made.
   void SendInTurn(PurpleAccount* account, const std::string& who, std::u16string text);
@@ -94,8 +95,11 @@ class PurpleHost {
   void AdmitFile(PurpleXfer* xfer);
   // Gives the completed downloads their final names.
   void FinishDownloads();
-  // Sends |text| in the wire form; false when the account is not connected.
-  bool SendText(PurpleAccount* account, const std::string& who, const std::u16string& text);
+  // Sends |text| in the wire form, as a frame of |kind| (a request or a
+  // reply, as the text begins, when none); false when the account is not
+  // connected.
+  bool SendText(PurpleAccount* account, const std::string& who, const std::u16string& text,
+                std::optional<FrameKind> kind = std::nullopt);
   void SendDropFile(PurpleAccount* account, const std::string& who, const std::u16string& path);
   // The user's download folder (XDG's, else ~/Downloads), and the one the
   // preferences name.
@@ -109,6 +113,8 @@ class PurpleHost {
   static void SystemLine(PurpleConversation* conv, const std::string& line);
   // The key that names one contact of one account, the same whether a
   // message came from a full address (XMPP resource) or the buddy's name.
+  // |who| as the user knows them: the buddy's alias, else the bare name.
+  static std::string ShownName(PurpleAccount* account, const std::string& who);
   static std::string ContactKey(PurpleAccount* account, const std::string& who);
   bool Trusted(PurpleAccount* account, const std::string& who) const;
 

@@ -6,7 +6,9 @@
 
 #include "base/text.h"
 #include "host/common/drop_file.h"
+#include "host/common/host_notice.h"
 #include "host/common/path_text.h"
+#include "host/common/session_words.h"
 #include "purple/purple_host.h"
 
 extern "C" {
@@ -41,8 +43,10 @@ void PurpleHost::SendDropFile(PurpleAccount* account, const std::string& who,
   // stored shared folder (a regular file, no link on the way).
   SharedFile file;
   if (const HostError error = OpenDropFile(*registry_, path, file); error.failed()) {
-    SystemLine(conv, "Zuvo File Sharing: refused to send " + PrintableText(path) + ": " +
-                         Describe(error) + ".");
+    SystemLine(conv, "Could not send " + PrintableText(path) + " to " + ShownName(account, who) +
+                         ": " + Describe(error) + ".");
+    // The asker's host says so too: the plug-in's answer promised the file.
+    SendText(account, who, EncodeNotice(NotSentNotice(error.kind, path)), FrameKind::kNotice);
     return;
   }
   PurpleConnection* gc = purple_account_get_connection(account);
@@ -113,12 +117,12 @@ void PurpleHost::AdmitFile(PurpleXfer* xfer) {
     return;
   }
   PurpleConversation* conv = ConversationWith(account, who);
+  const std::string contact = ShownName(account, who);
   if (verdict.failed()) {
     // Refused before a byte is written (libpurple cancels it after this
     // signal).
     xfer->status = PURPLE_XFER_STATUS_CANCEL_LOCAL;
-    SystemLine(conv, "Zuvo File Sharing: refused " + PrintableText(name) + " from " + who + ": " +
-                         Describe(verdict) + ".");
+    SystemLine(conv, NotSavedLine(name, contact, Describe(verdict)));
     return;
   }
   if (g_mkdir_with_parents(folder.c_str(), 0700) != 0) {
@@ -137,7 +141,7 @@ void PurpleHost::AdmitFile(PurpleXfer* xfer) {
   purple_xfer_ref(xfer);
   downloads_[xfer] = {std::move(file)};
   purple_xfer_request_accepted(xfer, temp.c_str());
-  SystemLine(conv, "Zuvo File Sharing: receiving " + PrintableText(name) + " from " + who + ".");
+  SystemLine(conv, ReceivingLine(name, purple_xfer_get_size(xfer), contact));
 }
 
 void PurpleHost::OnFileRecvComplete(PurpleXfer* xfer, void* data) {
@@ -166,14 +170,14 @@ void PurpleHost::FinishDownloads() {
     PurpleXfer* xfer = it->first;
     const std::unique_ptr<IncomingFile> file = std::move(it->second.file);
     it = downloads_.erase(it);
-    PurpleConversation* conv =
-        ConversationWith(purple_xfer_get_account(xfer), purple_xfer_get_remote_user(xfer));
+    PurpleAccount* account = purple_xfer_get_account(xfer);
+    const char* who = purple_xfer_get_remote_user(xfer);
+    PurpleConversation* conv = ConversationWith(account, who);
     if (const HostError error = file->Finish(); error.failed()) {
-      SystemLine(conv, "Zuvo File Sharing: FAILED to save " + PrintableText(file->name()) + ": " +
-                           Describe(error) + ".");
+      SystemLine(conv, NotSavedLine(file->name(), ShownName(account, who), Describe(error)));
     } else {
-      SystemLine(conv, "Zuvo File Sharing: received " + PrintableText(file->name()) +
-                           ", saved as " + file->finalPath().string() + ".");
+      SystemLine(conv, SavedFileLine(file->finalPath(), file->received(), file->digestVerified(),
+                                     g_get_home_dir()));
     }
     purple_xfer_unref(xfer);
   }
@@ -183,10 +187,11 @@ void PurpleHost::OnFileRecvCancel(PurpleXfer* xfer, void* data) {
   auto* self = static_cast<PurpleHost*>(data);
   auto it = self->downloads_.find(xfer);
   if (it == self->downloads_.end()) return;
-  PurpleConversation* conv =
-      ConversationWith(purple_xfer_get_account(xfer), purple_xfer_get_remote_user(xfer));
-  SystemLine(conv, "Zuvo File Sharing: the transfer of " + PrintableText(it->second.file->name()) +
-                       " did not finish; nothing was saved.");
+  PurpleAccount* account = purple_xfer_get_account(xfer);
+  const char* who = purple_xfer_get_remote_user(xfer);
+  SystemLine(ConversationWith(account, who),
+             NotSavedLine(it->second.file->name(), ShownName(account, who),
+                          "the transfer did not finish"));
   self->downloads_.erase(it);  // its temporary file goes with it
   purple_xfer_unref(xfer);
 }

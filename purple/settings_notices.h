@@ -7,6 +7,8 @@
 //             in the conversation where /xroptions was typed saying what is
 //             now stored, and the warning below it when it applies; a notice
 //             when that conversation is gone.
+//   On        /xron and /xrstatus while sharing is on but shares nothing:
+//             the warning, as a line in that conversation.
 //   changes   a shared folder or switch changed in the client's plug-in
 //             dialog: Pidgin stores each keystroke, Finch all fields at
 //             "Save", so the settings are judged once they have not changed
@@ -46,6 +48,9 @@ class SettingsNotices {
   void Started();
   // |conv| may be null (then a notice).
   void Applied(PurpleConversation* conv);
+  // The warning, as a line in |conv|, when sharing is on now but shares
+  // nothing (after /xron and /xrstatus).
+  void WarnIfSharingNothing(PurpleConversation* conv);
 
  private:
   static void OnPrefChanged(const char* name, PurplePrefType type, gconstpointer value, void* data);

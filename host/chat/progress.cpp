@@ -10,18 +10,6 @@ unsigned Percent(uint64_t done, uint64_t total) {
   return total == 0 ? 100 : static_cast<unsigned>(done * 100 / total);
 }
 
-std::string SizeText(uint64_t bytes) {
-  char buf[64];
-  if (bytes < 1024) {
-    std::snprintf(buf, sizeof buf, "%llu bytes", static_cast<unsigned long long>(bytes));
-  } else if (bytes < (1 << 20)) {
-    std::snprintf(buf, sizeof buf, "%.1f KiB", bytes / 1024.0);
-  } else {
-    std::snprintf(buf, sizeof buf, "%.1f MiB", bytes / 1048576.0);
-  }
-  return buf;
-}
-
 double Seconds(std::chrono::steady_clock::time_point since) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
 }

@@ -5,6 +5,7 @@
 #include "base/text.h"
 #include "host/common/drop_file.h"
 #include "host/common/reply_limit.h"
+#include "host/common/session_words.h"
 
 namespace zuvo {
 namespace {
@@ -69,9 +70,26 @@ PluginSession::Typed PluginSession::Command(const std::string& contact,
                                             const std::u16string& word,
                                             const std::u16string& argument, Clock::time_point now) {
   Typed typed;
+  typed.typed = Utf16ToUtf8(word) + (argument.empty() ? "" : " " + Utf16ToUtf8(argument));
+  for (char& ch : typed.typed) {
+    if (ch == ' ') break;
+    if (ch >= 'A' && ch <= 'Z') ch = char(ch - 'A' + 'a');
+  }
+  // A file or folder named as the last listing showed it goes out as the
+  // path the contact's plug-in expects.
+  std::u16string sent = argument;
+  for (const RequestCode code : {RequestCode::kFile, RequestCode::kFolder}) {
+    if (!EqualsIgnoreCase(word, CommandWord(code))) continue;
+    ContactAnswers::Resolved r = answers_.Resolve(contact, contactName, code, argument);
+    if (!r.send) {
+      typed.notes.push_back(std::move(r.line));
+      return typed;
+    }
+    sent = std::move(r.argument);
+  }
   bool result = false;
   typed.status = CallContract(
-      [&] { return plugin_.plugin().ParseCommand(word, argument, nullptr, typed.send); }, result);
+      [&] { return plugin_.plugin().ParseCommand(word, sent, nullptr, typed.send); }, result);
   typed.raised = TakeRaised();
   if (typed.status.failed() || !result) {
     typed.send.clear();
@@ -80,9 +98,14 @@ PluginSession::Typed PluginSession::Command(const std::string& contact,
   typed.request = ParseNotification(typed.send);
   if (!typed.request) return typed;
 
-  asked_[contact] = now;
-  if (FindRequestCode(typed.request->code) == RequestCode::kFile) {
-    awaited_.Expect(contact, typed.request->argument, now);
+  // A search for no keyword: the plug-in has said so (its message box);
+  // the request it still makes is not sent, though its echo is taken.
+  const std::optional<RequestCode> code = FindRequestCode(typed.request->code);
+  const bool heldBack = code == RequestCode::kSearch && typed.request->argument.empty();
+  if (!heldBack) {
+    asked_[contact] = now;
+    answers_.Asked(contact, *typed.request);
+    if (code == RequestCode::kFile) awaited_.Expect(contact, typed.request->argument, now);
   }
   std::u16string echoReply;
   typed.echoStatus = CallContract(
@@ -93,11 +116,15 @@ PluginSession::Typed PluginSession::Command(const std::string& contact,
       result);
   typed.echoAnswered = !typed.echoStatus.failed() && !echoReply.empty();
   Append(typed.raised, TakeRaised());
+  if (heldBack) {
+    typed.send.clear();
+    typed.request.reset();
+  }
   return typed;
 }
 
 PluginSession::Heard PluginSession::Hear(const std::string& contact, std::u16string_view text,
-                                         Clock::time_point now) {
+                                         Clock::time_point now, std::u16string_view name) {
   Heard heard;
   if (std::optional<Notification> request = ParseNotification(text)) {
     heard.kind = Heard::Kind::kRequest;
@@ -105,8 +132,24 @@ PluginSession::Heard PluginSession::Hear(const std::string& contact, std::u16str
     return heard;
   }
   awaited_.NoteAnswer(contact, text, now);
-  if (!ExpectsAnswer(contact, now)) heard.kind = Heard::Kind::kUnasked;
+  if (!ExpectsAnswer(contact, now)) {
+    heard.kind = Heard::Kind::kUnasked;
+    return heard;
+  }
+  heard.lines = answers_.Show(contact, name, text);
   return heard;
+}
+
+std::vector<std::u16string> PluginSession::HearNotice(const std::string& contact,
+                                                      std::u16string_view text,
+                                                      std::u16string_view name) {
+  const std::optional<HostNotice> notice = DecodeNotice(text);
+  if (!notice) return {};
+  if (notice->kind == HostNotice::Kind::kNotSent) {
+    return {Utf8ToUtf16(NotSentLine(Utf16ToUtf8(name), notice->name, notice->reason))};
+  }
+  answers_.Noticed(contact, *notice);
+  return {};
 }
 
 bool PluginSession::ExpectsAnswer(const std::string& contact, Clock::time_point now) {
