@@ -41,12 +41,16 @@ void PurpleHost::SendDropFile(PurpleAccount* account, const std::string& who,
   PurpleConversation* conv = ConversationWith(account, who);
   // The plug-in checked the path as text; the host opens it beneath the
   // stored shared folder (a regular file, no link on the way).
-  SharedFile file;
-  if (const HostError error = OpenDropFile(*registry_, path, file); error.failed()) {
+  // The plug-in's answer promised the file: when it is not sent, the
+  // asker's host is told why too.
+  auto notSent = [&](const HostError& error) {
     SystemLine(conv, "Could not send " + PrintableText(path) + " to " + ShownName(account, who) +
                          ": " + Describe(error) + ".");
-    // The asker's host says so too: the plug-in's answer promised the file.
     SendText(account, who, EncodeNotice(NotSentNotice(error.kind, path)), FrameKind::kNotice);
+  };
+  SharedFile file;
+  if (const HostError error = OpenDropFile(*registry_, path, file); error.failed()) {
+    notSent(error);
     return;
   }
   PurpleConnection* gc = purple_account_get_connection(account);
@@ -56,8 +60,7 @@ void PurpleHost::SendDropFile(PurpleAccount* account, const std::string& who,
   // judged here: what it reads is that file, whatever happens to the path.
   gchar* folder = g_dir_make_tmp("zuvo-send-XXXXXX", nullptr);
   if (!folder) {
-    SystemLine(conv,
-               "Zuvo File Sharing: cannot send " + PrintableText(path) + ": no temporary folder.");
+    notSent(Failure(HostErrorKind::kSystem, "no temporary folder"));
     return;
   }
   Outgoing outgoing;
@@ -69,7 +72,7 @@ void PurpleHost::SendDropFile(PurpleAccount* account, const std::string& who,
   const std::string target = "/proc/self/fd/" + std::to_string(fileno(file.get()));
   if (symlink(target.c_str(), outgoing.link.c_str()) != 0) {
     g_rmdir(outgoing.folder.c_str());
-    SystemLine(conv, "Zuvo File Sharing: cannot send " + PrintableText(path) + ".");
+    notSent(Failure(HostErrorKind::kSystem, "no link to the open file"));
     return;
   }
   outgoing.file = std::move(file);

@@ -1,7 +1,6 @@
 #include "host/common/contact_answers.h"
 
 #include <algorithm>
-#include <set>
 
 #include "base/text.h"
 #include "host/common/notice_text.h"
@@ -229,45 +228,51 @@ ContactAnswers::Resolved ContactAnswers::Resolve(const std::string& contact,
     return as;
   }
   const std::u16string path = WithSeparator(typed, last.separator);
-  std::vector<std::u16string> known;  // files, or folders
-  if (file) {
-    if (!last.ofFolders) known = last.entries;
-  } else if (last.ofFolders) {
-    known = last.entries;
-  } else {
-    // A listing of files shows the folders the files are in.
-    std::set<std::u16string> folders;
-    for (const std::u16string& e : last.entries) {
-      for (size_t sep = e.find(last.separator); sep != std::u16string::npos;
-           sep = e.find(last.separator, sep + 1)) {
-        folders.insert(e.substr(0, sep));
-      }
-    }
-    known.assign(folders.begin(), folders.end());
-  }
-  auto full = [&](const std::u16string& relative) {
-    return file ? last.folder + last.separator + relative : relative;
+  const bool bareName = !HasSeparator(typed);
+  // What the listing shows that |path| may name: its files, or its
+  // folders (a listing of files shows the folders the files are in). Each
+  // candidate is a prefix of an entry, looked at in place: a deep path
+  // costs its length, not a copy of each of its folders.
+  bool exact = false;
+  size_t count = 0;
+  std::vector<std::u16string> matches;  // the first few, each once
+  auto consider = [&](std::u16string_view candidate) {
+    if (candidate == path) exact = true;
+    if (!bareName || LastComponent(candidate) != path) return;
+    if (std::find(matches.begin(), matches.end(), candidate) != matches.end()) return;
+    ++count;
+    if (matches.size() <= kNamedCandidates) matches.emplace_back(candidate);
   };
-  if (std::find(known.begin(), known.end(), path) != known.end()) {
+  for (const std::u16string& e : last.entries) {
+    if (file || last.ofFolders) {
+      if (file != last.ofFolders) consider(e);
+      continue;
+    }
+    for (size_t sep = e.find(last.separator); sep != std::u16string::npos;
+         sep = e.find(last.separator, sep + 1)) {
+      consider(std::u16string_view(e).substr(0, sep));
+    }
+  }
+  auto full = [&](std::u16string_view relative) {
+    return file ? last.folder + last.separator + std::u16string(relative)
+                : std::u16string(relative);
+  };
+  if (exact) {
     as.argument = full(path);
     return as;
   }
-  std::vector<std::u16string> matches;
-  if (!HasSeparator(typed)) {
-    for (const std::u16string& e : known) {
-      if (LastComponent(e) == path) matches.push_back(e);
-    }
-  }
-  if (matches.size() == 1) {
+  if (count == 1) {
     as.argument = full(matches[0]);
     return as;
   }
   const std::u16string what = file ? u"file" : u"folder";
-  if (matches.size() > 1) {
+  if (count > 1) {
     std::sort(matches.begin(), matches.end());
     return {false, u"",
-            std::u16string(typed) + u" names " + DecimalText(matches.size()) + u" " + what +
-                u"s in " + who + u"'s last listing (" + Quoted(matches) +
+            std::u16string(typed) + u" names " +
+                (count > kNamedCandidates ? u"more than " + DecimalText(kNamedCandidates)
+                                          : DecimalText(count)) +
+                u" " + what + u"s in " + who + u"'s last listing (" + Quoted(matches) +
                 u"): type the path as it was shown."};
   }
   if (!file) return as;

@@ -343,7 +343,12 @@ TEST(PluginSession, AFileOrFolderIsAskedForAsTheLastListingShowedIt) {
       {"bob", u"/xrfolder", u"/s/docs/deep", u"\x12rfldrdocs/deep", u""},
       {"bob", u"/xrfolder", u"unlisted", u"\x12rfldrunlisted", u""},
       {"carol", u"/xrfolder", u"docs", u"\x12rfldrdocs", u""},
+      {"dave", u"/xrfolder", u"x", u"", u"x names more than 3 folders in dave's last listing"},
+      {"dave", u"/xrfolder", u"b/x", u"\x12rfldrb/x", u""},
   };
+  session.Command("dave", u"dave", u"/xrlist", u"", t0);
+  session.Hear("dave", u"Accepted Request, Offering...\r/d/a/x/f\r/d/b/x/f\r/d/c/x/f\r/d/e/x/f", t0,
+               u"dave");
   for (const Case& c : cases) {
     SCOPED_TRACE(Utf16ToUtf8(c.word + u" " + c.typed) + " to " + c.contact);
     const size_t notified = driver.plugin_.notified.size();

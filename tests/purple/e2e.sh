@@ -125,7 +125,9 @@ prints_nothing() {
 }
 has_after() { after "$1" "$2" | grep -qF -- "$3"; }
 sys_has() { sys_after "$1" "$2" | grep -qxF -- "$3"; }
-sys_contains() { sys_after "$1" "$2" | grep -qF -- "$3"; }
+# (grep reads all its input: with -q it would stop at the first match, and
+# a long output's writer would fail the pipeline.)
+sys_contains() { sys_after "$1" "$2" | grep -F -- "$3" >/dev/null; }
 
 # ping_arrives FROM TO: client FROM sends TO's user a ping and waits until
 # client TO has it. Servers deliver one sender's messages in order, so
@@ -561,6 +563,21 @@ run_finch() {
   else
     not_ok "finch: /xrfile saves the file" "$(ls -la "$T/downloads"; finch_screen | grep -v '^ *$' | tail -8)"
   fi
+  finch_type "/xrlist *.nothing"
+  check "finch: an empty listing says so" wait_for 20 finch_log_has "shares no files matching *.nothing"
+  finch_type "/xrfile $SHARE/docs"
+  check "finch: a file the other user's host cannot send is reported with the reason" \
+    wait_for 20 finch_log_has " could not send docs: "
+  local c
+  for c in xrlist xrfile xrfolder xrfolders xrsearch xron xroff xroptions xrstatus xrstats; do
+    finch_type "/help $c"
+  done
+  sleep 1
+  # What a person saw, for the record (kept with the group's files).
+  finch_screen >"$T/finch-screen.txt"
+  finch_log >"$T/finch-conversation.txt"
+  check "finch: /help xrfile says what to type and what it does" bash -c \
+    'tr -s " \n" "  " <"$1" | grep -qF "xrfile <path or name>: fetch a file"' _ "$T/finch-screen.txt"
   cleanup
 }
 
