@@ -79,7 +79,7 @@ void PurpleHost::SendDropFile(PurpleAccount* account, const std::string& who,
   // A bounded number of files stay open for transfers that never end.
   if (outgoing_.size() >= kMaxOutgoing) DropOutgoing(outgoing_.begin());
   outgoing_.push_back(std::move(outgoing));
-  SystemLine(conv, "Zuvo File Sharing: sending " + PrintableText(path) + " to " + who + ".");
+  SystemLine(conv, "Sending " + PrintableText(path) + " to " + ShownName(account, who) + ".");
   serv_send_file(gc, who.c_str(), outgoing_.back().link.c_str());
 }
 
