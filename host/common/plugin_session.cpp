@@ -96,7 +96,23 @@ PluginSession::Typed PluginSession::Command(const std::string& contact,
     return typed;
   }
   typed.request = ParseNotification(typed.send);
-  if (!typed.request) return typed;
+  if (!typed.request) {
+    // A request command whose placeholder was left unfilled sends nothing,
+    // yet the plug-in now waits for its echo and would take the contact's
+    // next request for it, unanswered: it gets its echo here.
+    const std::optional<RequestCode> code = RequestOfWord(word);
+    if (code && typed.send.empty()) {
+      std::u16string ignored;
+      typed.echoStatus = CallContract(
+          [&] {
+            return plugin_.plugin().ReceiveNotify(std::u16string(RequestCodeText(*code)), sent,
+                                                  contactName, nullptr, ignored);
+          },
+          result);
+      Append(typed.raised, TakeRaised());
+    }
+    return typed;
+  }
 
   // A search for no keyword: the plug-in has said so (its message box);
   // the request it still makes is not sent, though its echo is taken.

@@ -64,6 +64,13 @@ std::u16string CommandWord(RequestCode code) {
   return u"";
 }
 
+std::optional<RequestCode> RequestOfWord(std::u16string_view word) {
+  for (const CodeWord& c : kCodeWords) {
+    if (EqualsIgnoreCase(word, c.word)) return c.code;
+  }
+  return std::nullopt;
+}
+
 std::string TypedRequest(const Notification& request) {
   const std::optional<RequestCode> code = FindRequestCode(request.code);
   std::string typed = code ? PrintableText(CommandWord(*code)) : PrintableText(request.code);

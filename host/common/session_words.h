@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -25,8 +26,10 @@ struct CommandHelp {
 // this host does not describe, the plug-in's own row (|name|, |help|).
 CommandHelp HelpFor(std::u16string_view word, std::u16string_view name, std::u16string_view help);
 
-// The command word a request code comes from ("rlist" gives "/xrlist").
+// The command word a request code comes from ("rlist" gives "/xrlist"),
+// and the request a command word makes (any letter case), if any.
 std::u16string CommandWord(RequestCode code);
+std::optional<RequestCode> RequestOfWord(std::u16string_view word);
 // |request| as the user types it: "/xrlist *.txt".
 std::string TypedRequest(const Notification& request);
 

@@ -55,6 +55,7 @@ class ScriptedPlugin : public PXPluginDef {
     const auto known = codes.find(word);
     const std::u16string code = known != codes.end() ? known->second : u"r" + word.substr(3);
     sResult = echoPending ? std::u16string(1, kMarker) + code + arg : arg;
+    if (arg == u"<File Path>") sResult.clear();  // a placeholder: no request, the flag stays
     return true;
   }
   bool ReceiveNotify(const std::u16string& code, const std::u16string& text,
@@ -146,6 +147,16 @@ TEST(PluginSession, ACommandSendsItsRequestAndTheEchoIsNeverSent) {
   const PluginSession::Typed failed = session.Command("bob", u"Bob", u"/fail", u"", t0);
   EXPECT_EQ(failed.status.code, hr::kTypeMismatch);
   EXPECT_TRUE(failed.send.empty());
+
+  // A placeholder left unfilled sends nothing; the plug-in takes its echo
+  // now, so the contact's next request is answered, not swallowed.
+  driver.plugin_.answer = [](const std::u16string&, const std::u16string&) { return u"an answer"; };
+  const PluginSession::Typed unfilled =
+      session.Command("bob", u"Bob", u"/xrfile", u"<File Path>", t0);
+  EXPECT_TRUE(unfilled.send.empty());
+  EXPECT_FALSE(driver.plugin_.echoPending);
+  EXPECT_EQ(driver.plugin_.notified.back(), u"rfile|<File Path>|Bob");
+  EXPECT_EQ(session.Answer(Request(u"rlist"), u"Bob", 0).text, u"an answer");
 }
 
 TEST(PluginSession, WhoMayAskHowOftenAndOneListingAtATime) {
