@@ -77,10 +77,10 @@ PluginSession::Typed PluginSession::Command(const std::string& contact,
   }
   // A file or folder named as the last listing showed it goes out as the
   // path the contact's plug-in expects.
+  const std::optional<RequestCode> asking = RequestOfWord(word);
   std::u16string sent = argument;
-  for (const RequestCode code : {RequestCode::kFile, RequestCode::kFolder}) {
-    if (!EqualsIgnoreCase(word, CommandWord(code))) continue;
-    ContactAnswers::Resolved r = answers_.Resolve(contact, contactName, code, argument);
+  if (asking == RequestCode::kFile || asking == RequestCode::kFolder) {
+    ContactAnswers::Resolved r = answers_.Resolve(contact, contactName, *asking, argument);
     if (!r.send) {
       typed.notes.push_back(std::move(r.line));
       return typed;
@@ -100,12 +100,11 @@ PluginSession::Typed PluginSession::Command(const std::string& contact,
     // A request command whose placeholder was left unfilled sends nothing,
     // yet the plug-in now waits for its echo and would take the contact's
     // next request for it, unanswered: it gets its echo here.
-    const std::optional<RequestCode> code = RequestOfWord(word);
-    if (code && typed.send.empty()) {
+    if (asking && typed.send.empty()) {
       std::u16string ignored;
       typed.echoStatus = CallContract(
           [&] {
-            return plugin_.plugin().ReceiveNotify(std::u16string(RequestCodeText(*code)), sent,
+            return plugin_.plugin().ReceiveNotify(std::u16string(RequestCodeText(*asking)), sent,
                                                   contactName, nullptr, ignored);
           },
           result);
