@@ -406,7 +406,8 @@ void ChatHost::ShowHelp() {
   Say("Commands of " + PrintableText(session_.pluginName()) + ":");
   for (const CommandInfo& c : session_.commands()) {
     const CommandHelp help = HelpFor(c.value, c.name, c.help);
-    std::string usage = "/" + PrintableText(c.value) + (help.usage.empty() ? "" : " " + help.usage);
+    std::string usage = std::string("/").append(PrintableText(c.value));
+    if (!help.usage.empty()) usage.append(" ").append(help.usage);
     usage.resize(std::max<size_t>(usage.size(), 28), ' ');
     Say("  " + usage + help.does);
   }

@@ -70,7 +70,8 @@ PluginSession::Typed PluginSession::Command(const std::string& contact,
                                             const std::u16string& word,
                                             const std::u16string& argument, Clock::time_point now) {
   Typed typed;
-  typed.typed = Utf16ToUtf8(word) + (argument.empty() ? "" : " " + Utf16ToUtf8(argument));
+  typed.typed = Utf16ToUtf8(word);
+  if (!argument.empty()) typed.typed.append(" ").append(Utf16ToUtf8(argument));
   for (char& ch : typed.typed) {
     if (ch == ' ') break;
     if (ch >= 'A' && ch <= 'Z') ch = char(ch - 'A' + 'a');

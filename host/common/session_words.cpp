@@ -54,7 +54,9 @@ CommandHelp HelpFor(std::u16string_view word, std::u16string_view name, std::u16
   for (const Described& d : kHelp) {
     if (EqualsIgnoreCase(word, d.word)) return {d.usage, d.does};
   }
-  return {help.empty() ? "" : "<" + PrintableText(help) + ">", PrintableText(name)};
+  std::string usage;
+  if (!help.empty()) usage.append("<").append(PrintableText(help)).append(">");
+  return {usage, PrintableText(name)};
 }
 
 std::u16string CommandWord(RequestCode code) {
@@ -74,7 +76,7 @@ std::optional<RequestCode> RequestOfWord(std::u16string_view word) {
 std::string TypedRequest(const Notification& request) {
   const std::optional<RequestCode> code = FindRequestCode(request.code);
   std::string typed = code ? PrintableText(CommandWord(*code)) : PrintableText(request.code);
-  if (!request.argument.empty()) typed += " " + PrintableText(request.argument);
+  if (!request.argument.empty()) typed.append(" ").append(PrintableText(request.argument));
   return typed;
 }
 
@@ -115,7 +117,7 @@ std::string ShownFolder(const std::filesystem::path& folder, const std::filesyst
       (f.size() == h.size() || f[h.size()] == u'/' || f[h.size()] == u'\\')) {
     std::u16string rest = f.substr(h.size());
     while (rest.size() > 1 && (rest.back() == u'/' || rest.back() == u'\\')) rest.pop_back();
-    return "~" + PrintableText(rest);
+    return std::string("~").append(PrintableText(rest));
   }
   return PrintableText(f);
 }
