@@ -225,10 +225,6 @@ void PurpleHost::RunCommand(PurpleAccount* account, const std::string& who, cons
                         Utf8ToUtf16(arg), Clock::now());
   ShowRaised(conv, typed.raised);
   for (const std::u16string& note : typed.notes) SystemLine(conv, PrintableText(note));
-  if (g_ascii_strcasecmp(word.c_str(), "xron") == 0 ||
-      g_ascii_strcasecmp(word.c_str(), "xrstatus") == 0) {
-    notices_->WarnIfSharingNothing(conv);
-  }
   if (typed.status.failed()) {
     SystemLine(conv, "Zuvo File Sharing: the command failed (" + typed.status.description + ").");
     return;

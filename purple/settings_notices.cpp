@@ -47,13 +47,6 @@ void SettingsNotices::Started() {
   if (const std::optional<std::string> warning = Warning(told_)) Notice(*warning, "", true);
 }
 
-void SettingsNotices::WarnIfSharingNothing(PurpleConversation* conv) {
-  if (!conv || !sharingOn_()) return;
-  if (const std::optional<std::string> warning = Warning(Stored())) {
-    WriteLine(conv, *warning, PURPLE_MESSAGE_ERROR);
-  }
-}
-
 void SettingsNotices::Applied(PurpleConversation* conv) {
   if (settle_) g_source_remove(settle_);
   settle_ = 0;

@@ -1,5 +1,5 @@
 // Tells the user what the sharing settings do, in the client's own windows
-// (the texts are settings_report.h's):
+// (the texts are host/common/settings_report.h's):
 //
 //   Started   when the plug-in starts: a warning notice when sharing is on
 //             but shares nothing (a fresh install: on, with no folder).
@@ -7,8 +7,6 @@
 //             in the conversation where /xroptions was typed saying what is
 //             now stored, and the warning below it when it applies; a notice
 //             when that conversation is gone.
-//   On        /xron and /xrstatus while sharing is on but shares nothing:
-//             the warning, as a line in that conversation.
 //   changes   a shared folder or switch changed in the client's plug-in
 //             dialog: Pidgin stores each keystroke, Finch all fields at
 //             "Save", so the settings are judged once they have not changed
@@ -25,7 +23,7 @@
 #include <functional>
 #include <string>
 
-#include "purple/settings_report.h"
+#include "host/common/settings_report.h"
 
 extern "C" {
 #include <conversation.h>
@@ -48,9 +46,6 @@ class SettingsNotices {
   void Started();
   // |conv| may be null (then a notice).
   void Applied(PurpleConversation* conv);
-  // The warning, as a line in |conv|, when sharing is on now but shares
-  // nothing (after /xron and /xrstatus).
-  void WarnIfSharingNothing(PurpleConversation* conv);
 
  private:
   static void OnPrefChanged(const char* name, PurplePrefType type, gconstpointer value, void* data);

@@ -6,6 +6,7 @@
 #include "host/common/drop_file.h"
 #include "host/common/reply_limit.h"
 #include "host/common/session_words.h"
+#include "host/common/settings_report.h"
 
 namespace zuvo {
 namespace {
@@ -97,6 +98,11 @@ PluginSession::Typed PluginSession::Command(const std::string& contact,
     return typed;
   }
   typed.request = ParseNotification(typed.send);
+  if (EqualsIgnoreCase(word, u"/xron") || EqualsIgnoreCase(word, u"/xrstatus")) {
+    if (std::optional<std::string> warning = SharingNothingWarning()) {
+      typed.notes.push_back(Utf8ToUtf16(*warning));
+    }
+  }
   if (!typed.request) {
     // A request command whose placeholder was left unfilled sends nothing,
     // yet the plug-in now waits for its echo and would take the contact's
@@ -137,6 +143,14 @@ PluginSession::Typed PluginSession::Command(const std::string& contact,
     typed.request.reset();
   }
   return typed;
+}
+
+std::optional<std::string> PluginSession::SharingNothingWarning() {
+  const std::optional<BetaState> state = plugin_.State();
+  if (!state || state->sSharingOn != u"1") return std::nullopt;
+  SharingSettings settings;
+  settings.folder = Utf16ToUtf8(plugin_.ReadHolder().sharedFolder);
+  return SharingWarning(true, settings, CheckSharedFolder(settings.folder));
 }
 
 PluginSession::Heard PluginSession::Hear(const std::string& contact, std::u16string_view text,

@@ -111,7 +111,8 @@ class PluginSession {
     CallStatus echoStatus;                // the plug-in's own copy of it
     bool echoAnswered = false;            // it answered its own request (never sent)
     std::string typed;                    // the command as the user typed it
-    // Shown instead of sending: a name that does not tell which file.
+    // Lines to show: instead of sending, a name that does not tell which
+    // file; after /xron and /xrstatus, that sharing is on but shares nothing.
     std::vector<std::u16string> notes;
   };
   // |word| with its "/", |argument| the rest of the line.
@@ -174,6 +175,9 @@ class PluginSession {
 
  private:
   Raised TakeRaised() const;
+  // The warning when sharing is on but shares nothing (no shared folder, or
+  // none that exists); nothing where the plug-in's state cannot be read.
+  std::optional<std::string> SharingNothingWarning();
 
   PluginDriver& plugin_;
   SessionRules rules_;

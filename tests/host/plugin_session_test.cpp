@@ -10,6 +10,7 @@
 
 #include "base/text.h"
 #include "host/common/host_notice.h"
+#include "host/common/path_text.h"
 #include "host/common/plugin_session.h"
 #include "host/common/reply_limit.h"
 #include "host/common/session_words.h"
@@ -85,8 +86,10 @@ class ScriptedDriver : public PluginDriver {
   void SetFormActions(std::vector<FormAction>) override {}
   std::vector<ToastSeen> TakeToasts() override { return std::exchange(toasts, {}); }
   std::vector<MessageBoxSeen> TakeMessageBoxes() override { return {}; }
-  std::optional<BetaState> State() override { return std::nullopt; }
-  HolderFields ReadHolder() override { return {}; }
+  std::optional<BetaState> State() override { return state; }
+  HolderFields ReadHolder() override { return holder; }
+  std::optional<BetaState> state;
+  HolderFields holder;
   ScriptedPlugin plugin_;
   std::vector<ToastSeen> toasts;
 };
@@ -407,6 +410,42 @@ TEST(PluginSession, TheContactsHostSaysWhyAFileDidNotCome) {
   for (const Case& c : cases) {
     SCOPED_TRACE(PrintableText(c.notice));
     EXPECT_EQ(session.HearNotice("bob", c.notice, u"bob"), c.lines);
+  }
+}
+
+TEST(PluginSession, OnAndStatusWarnWhenSharingSharesNothing) {
+  TempDir dir;
+  struct Case {
+    const char* what;
+    std::optional<std::u16string> sharingOn;  // none: the state cannot be read
+    std::u16string folder;
+    std::string warning;  // a part of it; empty: none
+  } cases[] = {
+      {"on, no folder", u"1", u"", "is on, but no folder is shared"},
+      {"on, a folder that does not exist", u"1", TextFromPath(dir.path() / "gone"),
+       "does not exist"},
+      {"on, a folder", u"1", TextFromPath(dir.path()), ""},
+      {"off", u"0", u"", ""},
+      {"no state to read", std::nullopt, u"", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ScriptedDriver driver;
+    if (c.sharingOn) {
+      driver.state.emplace();
+      driver.state->sSharingOn = *c.sharingOn;
+    }
+    driver.holder.sharedFolder = c.folder;
+    PluginSession session(driver);
+    for (const char16_t* word : {u"/xron", u"/XRSTATUS"}) {
+      const PluginSession::Typed typed = session.Command("bob", u"bob", word, u"", Clock::now());
+      if (c.warning.empty()) {
+        EXPECT_TRUE(typed.notes.empty());
+      } else {
+        ASSERT_EQ(typed.notes.size(), 1u);
+        EXPECT_NE(Utf16ToUtf8(typed.notes[0]).find(c.warning), std::string::npos);
+      }
+    }
   }
 }
 
