@@ -572,6 +572,10 @@ run_finch() {
   finch_type "/xrfile $SHARE/docs"
   check "finch: a file the other user's host cannot send is reported with the reason" \
     wait_for 20 finch_log_has " could not send docs: "
+  # ann's own sharing is on with no shared folder (a fresh install).
+  finch_type "/xrstatus"
+  check "finch: /xrstatus warns that sharing is on but shares nothing" \
+    wait_for 10 finch_log_has "Zuvo File Sharing is on, but no folder is shared"
   local c
   for c in xrlist xrfile xrfolder xrfolders xrsearch xron xroff xroptions xrstatus xrstats; do
     finch_type "/help $c"
