@@ -1,8 +1,10 @@
 #include "purple/purple_host.h"
 
 #include "base/text.h"
+#include "host/common/host_notice.h"
 #include "host/common/notice_text.h"
 #include "host/common/reply_limit.h"
+#include "host/common/session_words.h"
 #include "host/common/settings_key.h"
 #include "host/common/shown_text.h"
 #include "purple/purple_form_view.h"
@@ -67,21 +69,22 @@ bool AccountAlive(PurpleAccount* account) {
   return AccountKnown(account) && purple_account_is_connected(account);
 }
 
-std::string Asked(const Notification& request) {
-  return ShownText(request.code) +
-         (request.argument.empty() ? "" : " " + ShownText(request.argument));
-}
-
-// What a stranger asked for, at most kMaxQuoted characters of it.
+// What a stranger asked for, as typed, with at most kMaxQuoted characters
+// of its argument.
 std::string Quoted(const Notification& request) {
-  std::u16string asked = request.code;
-  if (!request.argument.empty()) asked += u" " + request.argument;
-  if (asked.size() <= kMaxQuoted) return ShownText(asked);
-  asked.resize(kMaxQuoted);
-  // Not half a surrogate pair.
-  if (asked.back() >= 0xD800 && asked.back() <= 0xDBFF) asked.pop_back();
-  return ShownText(asked) + "... (" +
-         std::to_string(request.code.size() + 1 + request.argument.size()) + " characters)";
+  Notification cut = request;
+  if (cut.code.size() > 16) cut.code.resize(16);
+  if (cut.argument.size() > kMaxQuoted) {
+    cut.argument.resize(kMaxQuoted);
+    // Not half a surrogate pair.
+    if (cut.argument.back() >= 0xD800 && cut.argument.back() <= 0xDBFF) cut.argument.pop_back();
+  }
+  std::string quoted = TypedRequest(cut);
+  if (cut.code.size() < request.code.size() || cut.argument.size() < request.argument.size()) {
+    quoted += "... (" + std::to_string(request.code.size() + 1 + request.argument.size()) +
+              " characters)";
+  }
+  return quoted;
 }
 
 }  // namespace
@@ -160,11 +163,10 @@ bool PurpleHost::Start() {
   }
   for (const CommandInfo& c : session_->commands()) {
     const std::string word = Utf16ToUtf8(c.value);
-    const std::string title = Utf16ToUtf8(c.name);
-    gchar* helpText = c.help.empty()
-                          ? g_markup_printf_escaped("%s:  %s.", word.c_str(), title.c_str())
-                          : g_markup_printf_escaped("%s &lt;%s&gt;:  %s.", word.c_str(),
-                                                    Utf16ToUtf8(c.help).c_str(), title.c_str());
+    const CommandHelp help = HelpFor(c.value, c.name, c.help);
+    gchar* helpText =
+        g_markup_printf_escaped("%s%s%s: %s", word.c_str(), help.usage.empty() ? "" : " ",
+                                help.usage.c_str(), help.does.c_str());
     const PurpleCmdId id = purple_cmd_register(
         word.c_str(), "s", PURPLE_CMD_P_PLUGIN,
         static_cast<PurpleCmdFlag>(PURPLE_CMD_FLAG_IM | PURPLE_CMD_FLAG_ALLOW_WRONG_ARGS), nullptr,
@@ -288,6 +290,7 @@ void PurpleHost::RunCommand(PurpleAccount* account, const std::string& who, cons
       session_->Command(ContactKey(account, who), Utf8ToUtf16(who), u"/" + Utf8ToUtf16(word),
                         Utf8ToUtf16(arg), Clock::now());
   ShowRaised(conv, typed.raised);
+  for (const std::u16string& note : typed.notes) SystemLine(conv, PrintableText(note));
   if (typed.status.failed()) {
     SystemLine(conv, "Zuvo File Sharing: the command failed (" + typed.status.description + ").");
     return;
@@ -302,7 +305,7 @@ void PurpleHost::RunCommand(PurpleAccount* account, const std::string& who, cons
   // A text that cannot be sent says why itself.
   if (!SendText(account, who, typed.send)) return;
   if (typed.request) {
-    SystemLine(conv, "Zuvo File Sharing: asked " + ShownName(who) + ": " + Asked(*typed.request));
+    SystemLine(conv, "Asked " + ContactName(account, who) + ": " + typed.typed);
     outcomes_.Asked(ContactKey(account, who), who, account,
                     Clock::now() + TransportFor(account).AnswerLimit());
   }
@@ -310,8 +313,7 @@ void PurpleHost::RunCommand(PurpleAccount* account, const std::string& who, cons
 
 void PurpleHost::ShowRaised(PurpleConversation* conv, const Raised& raised) {
   for (const ToastSeen& toast : raised.toasts) {
-    std::string line = "Zuvo File Sharing:";
-    for (const std::u16string& l : SplitLines(toast.message)) line += " " + PrintableText(l);
+    const std::string line = ToastLine(toast, "Zuvo File Sharing");
     if (conv) {
       SystemLine(conv, line);
     } else {
@@ -344,15 +346,18 @@ trust::ContactId PurpleHost::SecureId(PurpleAccount* account, const std::string&
 }
 
 bool PurpleHost::SendText(PurpleAccount* account, const std::string& who,
-                          const std::u16string& text) {
+                          const std::u16string& text, std::optional<FrameKind> frameKind) {
   if (!purple_account_is_connected(account)) return false;
   // Texts between two plug-ins travel sealed, after a handshake.
-  const bool request = !text.empty() && text[0] == kMarker;
+  const FrameKind kind = frameKind.value_or(
+      !text.empty() && text[0] == kMarker ? FrameKind::kRequest : FrameKind::kReply);
+  const trust::RecordKind record = kind == FrameKind::kRequest  ? trust::RecordKind::kRequest
+                                   : kind == FrameKind::kNotice ? trust::RecordKind::kNotice
+                                                                : trust::RecordKind::kReply;
   return SendSealed(account, who,
-                    secure_->Send(SecureId(account, who),
-                                  request ? trust::RecordKind::kRequest : trust::RecordKind::kReply,
-                                  TextBody(text), std::chrono::system_clock::now()),
-                    request);
+                    secure_->Send(SecureId(account, who), record, TextBody(text),
+                                  std::chrono::system_clock::now()),
+                    kind == FrameKind::kRequest);
 }
 
 bool PurpleHost::SendFileOffer(PurpleAccount* account, const std::string& who,
@@ -466,12 +471,14 @@ void PurpleHost::HeardPiece(PurpleAccount* account, const std::string& sender, P
   const std::string key = ContactKey(account, sender);
   // Replies come in clear from older peers and sealed from this version:
   // a record or a handshake message from a contact asked lately is taken
-  // as that contact's answer.
-  const bool expected = (piece.kind == FrameKind::kReply || piece.kind == FrameKind::kRecord ||
-                         piece.kind == FrameKind::kHandshake) &&
+  // as that contact's answer, and so is a notice from its host.
+  const bool expected = (piece.kind == FrameKind::kReply || piece.kind == FrameKind::kNotice ||
+                         piece.kind == FrameKind::kRecord || piece.kind == FrameKind::kHandshake) &&
                         session_->ExpectsAnswer(key, Clock::now());
   // An answer is the outcome of every request waiting for it.
-  if (expected && piece.kind != FrameKind::kHandshake) outcomes_.Answered(key);
+  if (expected && (piece.kind == FrameKind::kReply || piece.kind == FrameKind::kRecord)) {
+    outcomes_.Answered(key);
+  }
   const SenderClass judged = ClassifySender(piece.kind, Trusted(account, sender), expected);
   Reassembler::Result r = reassembler_.Add(key, piece, judged, Clock::now());
   if (r.kind == Reassembler::Result::Kind::kDropped) {
@@ -510,7 +517,7 @@ void PurpleHost::HeardPiece(PurpleAccount* account, const std::string& sender, P
     }
     std::u16string text;
     if (!BytesToText(r.message, text)) return;
-    Arrive(account, sender, r.frameKind == FrameKind::kRequest, std::move(text), std::nullopt);
+    Arrive(account, sender, r.frameKind, std::move(text), std::nullopt);
   }
 }
 
@@ -532,35 +539,45 @@ void PurpleHost::HearSealed(PurpleAccount* account, const std::string& sender,
                       sender.c_str(), static_cast<int>(got.error));
   }
   for (const trust::SecureContacts::Opened& opened : got.opened) {
-    const bool request = opened.kind == trust::RecordKind::kRequest;
+    const FrameKind kind = opened.kind == trust::RecordKind::kRequest  ? FrameKind::kRequest
+                           : opened.kind == trust::RecordKind::kNotice ? FrameKind::kNotice
+                                                                       : FrameKind::kReply;
     std::u16string text;
-    if (!BodyText(opened.body, request ? kMaxRequestBytes : kMaxReplyBytes, text)) continue;
+    if (!BodyText(opened.body, kind == FrameKind::kRequest ? kMaxRequestBytes : kMaxReplyBytes,
+                  text)) {
+      continue;
+    }
     std::optional<Announced> offer;
     if (opened.facts) offer = Announced{opened.facts->size, opened.facts->sha256};
-    Arrive(account, sender, request, std::move(text), offer);
+    Arrive(account, sender, kind, std::move(text), offer);
   }
 }
 
-void PurpleHost::Arrive(PurpleAccount* account, const std::string& sender, bool request,
+void PurpleHost::Arrive(PurpleAccount* account, const std::string& sender, FrameKind kind,
                         std::u16string text, const std::optional<Announced>& offer) {
-  // A request carries a notification and a reply never does; anything else
-  // is not read.
-  if (request != (!text.empty() && text[0] == kMarker)) return;
+  const std::string key = ContactKey(account, sender);
+  const std::u16string name = Utf8ToUtf16(ContactName(account, sender));
   // The session hears the text now, in the order of the stream, so that an
   // answer that a file is on its way counts before the file's offer; it is
   // shown or answered from the main loop, not from inside the protocol's
   // reader. The queue empties on the loop's next turn; a flood that fills it
   // before that loses its newest texts.
-  PluginSession::Heard heard =
-      session_->Hear(ContactKey(account, sender), text, Clock::now(), offer);
+  PluginSession::Heard heard;
+  if (kind == FrameKind::kNotice) {
+    heard.lines = session_->HearNotice(key, text, name);
+    if (heard.lines.empty()) return;
+  } else {
+    // A request carries a notification and a reply never does; anything
+    // else is not read.
+    if ((kind == FrameKind::kRequest) != (!text.empty() && text[0] == kMarker)) return;
+    heard = session_->Hear(key, text, Clock::now(), name, offer);
+  }
   if (queued_.size() >= kMaxQueued) {
     purple_debug_warning("zuvo-file-sharing", "too many texts at once; one from %s dropped\n",
                          sender.c_str());
     return;
   }
-  // A request's text lives on in |heard|; an answer's is shown.
-  if (heard.kind == PluginSession::Heard::Kind::kRequest) text.clear();
-  queued_.push_back({account, sender, std::move(text), std::move(heard)});
+  queued_.push_back({account, sender, std::move(heard)});
   if (!queuedSource_) queuedSource_ = g_idle_add(OnQueued, this);
 }
 
@@ -596,10 +613,7 @@ gboolean PurpleHost::OnQueued(void* data) {
       // Shown as the contact's lines, so that none reads as this plug-in's
       // own.
       PurpleConversation* conv = ConversationWith(a.account, a.sender);
-      const std::string name = self->SecureId(a.account, a.sender).name;
-      for (const std::u16string& line : SplitLines(a.text)) {
-        SystemLine(conv, name + ": " + ShownText(line));
-      }
+      for (const std::u16string& line : a.heard.lines) SystemLine(conv, ShownText(line));
     } else {
       self->Notice(a.account, a.sender,
                    "Zuvo File Sharing: " + ShownName(a.sender) +
@@ -621,7 +635,7 @@ void PurpleHost::AnswerRequest(PurpleAccount* account, const std::string& sender
       break;
     case RequestGate::Verdict::kStranger:
       Notice(account, sender,
-             "Zuvo File Sharing: " + ShownName(sender) +
+             "Zuvo File Sharing: " + ContactName(account, sender) +
                  ", who is not in your buddy list, asked for " + Quoted(request) +
                  "; not answered.");
       return;
@@ -645,7 +659,7 @@ void PurpleHost::AnswerRequest(PurpleAccount* account, const std::string& sender
     return;
   }
   SystemLine(ConversationWith(account, sender),
-             "Zuvo File Sharing: " + ShownName(sender) + " asks: " + Asked(request));
+             ContactName(account, sender) + " asks: " + TypedRequest(request));
   const int maxLines = purple_prefs_get_int(kPrefMaxReplyLines);
   // The work reads only the plug-in (its settings holder was loaded at
   // Initialize, and this host's form never unloads it) and the files: none
@@ -670,12 +684,13 @@ void PurpleHost::AnswerRequest(PurpleAccount* account, const std::string& sender
       },
       [this, account, sender, key, request, answered, files] {
         session_->Done(key, request);
-        if (AccountAlive(account)) SendAnswer(account, sender, *answered, *files);
+        if (AccountAlive(account)) SendAnswer(account, sender, request, *answered, *files);
       });
 }
 
 void PurpleHost::SendAnswer(PurpleAccount* account, const std::string& sender,
-                            const PluginSession::Answered& answered, std::vector<ToSend>& files) {
+                            const Notification& request, const PluginSession::Answered& answered,
+                            std::vector<ToSend>& files) {
   PurpleConversation* conv = ConversationWith(account, sender);
   ShowRaised(conv, answered.raised);
   if (answered.status.failed()) {
@@ -683,13 +698,22 @@ void PurpleHost::SendAnswer(PurpleAccount* account, const std::string& sender,
                          answered.status.description + "); nothing was sent.");
     return;
   }
+  const std::optional<RequestCode> code = FindRequestCode(request.code);
+  // The asker's host shows a listing relative to the shared folder.
+  if (!answered.text.empty() && code && IsListing(*code)) {
+    SendText(
+        account, sender,
+        EncodeNotice(AnsweringNotice(request.code, StoredSharedFolder(*registry_).value_or(u""))),
+        FrameKind::kNotice);
+  }
   // The reply that sends a file goes as a file offer, with the file's size
-  // and SHA-256, ahead of the file itself; one reply offers one file so.
+  // and SHA-256, ahead of the file itself; one reply offers one file so. A
+  // file that cannot be sent is told of after the reply.
   bool offered = false;
+  std::vector<const ToSend*> failed;
   for (ToSend& file : files) {
     if (file.error.failed()) {
-      SystemLine(conv, "Zuvo File Sharing: refused to send " + ShownText(file.path) + ": " +
-                           Describe(file.error) + ".");
+      failed.push_back(&file);
       continue;
     }
     if (!offered && !SendFileOffer(account, sender, file.facts, answered.text)) return;
@@ -697,6 +721,7 @@ void PurpleHost::SendAnswer(PurpleAccount* account, const std::string& sender,
     SendDropFile(account, sender, std::move(file));
   }
   if (!offered && !answered.text.empty()) SendText(account, sender, answered.text);
+  for (const ToSend* file : failed) TellNotSent(account, sender, file->path, file->error);
 }
 
 void PurpleHost::SendInTurn(PurpleAccount* account, const std::string& who, std::u16string text) {
@@ -734,6 +759,17 @@ void PurpleHost::SystemLine(PurpleConversation* conv, const std::string& line) {
   gchar* escaped = g_markup_escape_text(line.c_str(), -1);
   purple_conversation_write(conv, nullptr, escaped, PURPLE_MESSAGE_SYSTEM, time(nullptr));
   g_free(escaped);
+}
+
+std::string PurpleHost::ContactName(PurpleAccount* account, const std::string& who) {
+  std::string bare = who;
+  if (std::string(purple_account_get_protocol_id(account)) == "prpl-jabber") {
+    bare = bare.substr(0, bare.find('/'));
+  }
+  PurpleBuddy* buddy = purple_find_buddy(account, bare.c_str());
+  const char* alias = buddy ? purple_buddy_get_contact_alias(buddy) : nullptr;
+  // Either is the contact's own choice: shown, never applied.
+  return ShownName(alias && *alias ? alias : bare);
 }
 
 std::string PurpleHost::ContactKey(PurpleAccount* account, const std::string& who) {

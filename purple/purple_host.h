@@ -108,7 +108,7 @@ class PurpleHost : private TransportSink {
   void AnswerRequest(PurpleAccount* account, const std::string& sender,
                      const Notification& request);
   struct ToSend;
-  void SendAnswer(PurpleAccount* account, const std::string& sender,
+  void SendAnswer(PurpleAccount* account, const std::string& sender, const Notification& request,
                   const PluginSession::Answered& answered, std::vector<ToSend>& files);
   // Sends |text| in its turn: after the answers still being made.
   void SendInTurn(PurpleAccount* account, const std::string& who, std::u16string text);
@@ -117,9 +117,11 @@ class PurpleHost : private TransportSink {
   // Gives the completed downloads their final names.
   void FinishDownloads();
   // Sends |text| sealed for |who| (a handshake first when there is no
-  // session); false, with a line for the user where it is not a matter of
-  // the connection, when it could not be sent.
-  bool SendText(PurpleAccount* account, const std::string& who, const std::u16string& text);
+  // session), as a frame of |kind| (a request or a reply, as the text
+  // begins, when none); false, with a line for the user where it is not a
+  // matter of the connection, when it could not be sent.
+  bool SendText(PurpleAccount* account, const std::string& who, const std::u16string& text,
+                std::optional<FrameKind> kind = std::nullopt);
   // The reply that sends a file, with the file's size and SHA-256.
   bool SendFileOffer(PurpleAccount* account, const std::string& who, const trust::FileFacts& facts,
                      const std::u16string& text);
@@ -127,10 +129,11 @@ class PurpleHost : private TransportSink {
                   const trust::SecureContacts::Sent& sent, bool request);
   // A whole handshake message or record from |sender|.
   void HearSealed(PurpleAccount* account, const std::string& sender, const std::string& message);
-  // A whole text from |sender| (|offer|: the file facts that came with it,
-  // inside the protection), heard by the session and queued for the loop.
-  void Arrive(PurpleAccount* account, const std::string& sender, bool request, std::u16string text,
-              const std::optional<Announced>& offer);
+  // A whole text of |kind| from |sender| (|offer|: the file facts that came
+  // with it, inside the protection), heard by the session and queued for
+  // the loop.
+  void Arrive(PurpleAccount* account, const std::string& sender, FrameKind kind,
+              std::u16string text, const std::optional<Announced>& offer);
   // The contact as the protection names it.
   static trust::ContactId SecureId(PurpleAccount* account, const std::string& who);
   // A file the plug-in named, opened beneath the stored shared folder
@@ -146,6 +149,10 @@ class PurpleHost : private TransportSink {
   static ToSend PrepareDropFile(const std::u16string& path,
                                 const std::optional<std::u16string>& share);
   void SendDropFile(PurpleAccount* account, const std::string& who, ToSend toSend);
+  // The plug-in's answer promised a file that is not sent: the user is
+  // told why, and so is the asker's host.
+  void TellNotSent(PurpleAccount* account, const std::string& who, const std::u16string& path,
+                   const HostError& error);
   // The user's download folder (XDG's, else ~/Downloads), and the one the
   // preferences name.
   static std::string DefaultDownloadsFolder();
@@ -158,6 +165,9 @@ class PurpleHost : private TransportSink {
   static void SystemLine(PurpleConversation* conv, const std::string& line);
   // The key that names one contact of one account, the same whether a
   // message came from a full address (XMPP resource) or the buddy's name.
+  // |who| as the user knows them: the buddy's alias, else the bare name,
+  // shown as ShownName shows a name.
+  static std::string ContactName(PurpleAccount* account, const std::string& who);
   static std::string ContactKey(PurpleAccount* account, const std::string& who);
   bool Trusted(PurpleAccount* account, const std::string& who) const;
 
@@ -192,7 +202,6 @@ class PurpleHost : private TransportSink {
   struct Arrived {
     PurpleAccount* account;
     std::string sender;
-    std::u16string text;
     PluginSession::Heard heard;
   };
   std::vector<Arrived> queued_;

@@ -7,9 +7,10 @@
 
 #include "base/text.h"
 #include "host/common/drop_file.h"
+#include "host/common/host_notice.h"
 #include "host/common/path_text.h"
+#include "host/common/session_words.h"
 #include "host/common/shown_text.h"
-#include "host/common/size_text.h"
 #include "purple/purple_host.h"
 
 extern "C" {
@@ -66,6 +67,14 @@ PurpleHost::ToSend PurpleHost::PrepareDropFile(const std::u16string& path,
   return out;
 }
 
+void PurpleHost::TellNotSent(PurpleAccount* account, const std::string& who,
+                             const std::u16string& path, const HostError& error) {
+  SystemLine(ConversationWith(account, who), "Could not send " + ShownText(path) + " to " +
+                                                 ContactName(account, who) + ": " +
+                                                 Describe(error) + ".");
+  SendText(account, who, EncodeNotice(NotSentNotice(error.kind, path)), FrameKind::kNotice);
+}
+
 void PurpleHost::SendDropFile(PurpleAccount* account, const std::string& who, ToSend toSend) {
   PurpleConversation* conv = ConversationWith(account, who);
   const std::u16string& path = toSend.path;
@@ -76,8 +85,7 @@ void PurpleHost::SendDropFile(PurpleAccount* account, const std::string& who, To
   // judged here: what it reads is that file, whatever happens to the path.
   gchar* folder = g_dir_make_tmp("zuvo-send-XXXXXX", nullptr);
   if (!folder) {
-    SystemLine(conv,
-               "Zuvo File Sharing: cannot send " + ShownText(path) + ": no temporary folder.");
+    TellNotSent(account, who, path, Failure(HostErrorKind::kSystem, "no temporary folder"));
     return;
   }
   Outgoing outgoing;
@@ -89,14 +97,14 @@ void PurpleHost::SendDropFile(PurpleAccount* account, const std::string& who, To
   const std::string target = "/proc/self/fd/" + std::to_string(fileno(toSend.file.get()));
   if (symlink(target.c_str(), outgoing.link.c_str()) != 0) {
     g_rmdir(outgoing.folder.c_str());
-    SystemLine(conv, "Zuvo File Sharing: cannot send " + ShownText(path) + ".");
+    TellNotSent(account, who, path, Failure(HostErrorKind::kSystem, "no link to the open file"));
     return;
   }
   outgoing.file = std::move(toSend.file);
   // A bounded number of files stay open for transfers that never end.
   if (outgoing_.size() >= kMaxOutgoing) DropOutgoing(outgoing_.begin());
   outgoing_.push_back(std::move(outgoing));
-  SystemLine(conv, "Zuvo File Sharing: sending " + ShownText(path) + " to " + ShownName(who) + ".");
+  SystemLine(conv, "Sending " + ShownText(path) + " to " + ContactName(account, who) + ".");
   serv_send_file(gc, who.c_str(), outgoing_.back().link.c_str());
 }
 
@@ -139,12 +147,12 @@ void PurpleHost::AdmitFile(PurpleXfer* xfer) {
   // A file of the name asked for that the contact's key did not offer (an
   // impostor under the contact's name, or an offer after a refusal) is
   // refused, not put to the user as an ordinary transfer.
+  const std::string contact = ContactName(account, who);
   if (verdict.failed()) {
     // Refused before a byte is written (libpurple cancels it after this
     // signal).
     xfer->status = PURPLE_XFER_STATUS_CANCEL_LOCAL;
-    SystemLine(conv, "Zuvo File Sharing: refused " + ShownText(name) + " from " + ShownName(who) +
-                         ": " + Describe(verdict) + ".");
+    SystemLine(conv, NotSavedLine(name, contact, Describe(verdict)));
     return;
   }
   if (g_mkdir_with_parents(folder.c_str(), 0700) != 0) {
@@ -163,8 +171,7 @@ void PurpleHost::AdmitFile(PurpleXfer* xfer) {
   purple_xfer_ref(xfer);
   downloads_[xfer] = {std::move(file)};
   purple_xfer_request_accepted(xfer, temp.c_str());
-  SystemLine(conv,
-             "Zuvo File Sharing: receiving " + ShownText(name) + " from " + ShownName(who) + ".");
+  SystemLine(conv, ReceivingLine(name, purple_xfer_get_size(xfer), contact));
 }
 
 void PurpleHost::OnFileRecvComplete(PurpleXfer* xfer, void* data) {
@@ -193,22 +200,17 @@ void PurpleHost::FinishDownloads() {
     PurpleXfer* xfer = it->first;
     const std::unique_ptr<IncomingFile> file = std::move(it->second.file);
     it = downloads_.erase(it);
-    PurpleConversation* conv =
-        ConversationWith(purple_xfer_get_account(xfer), purple_xfer_get_remote_user(xfer));
+    PurpleAccount* account = purple_xfer_get_account(xfer);
+    const char* who = purple_xfer_get_remote_user(xfer);
+    PurpleConversation* conv = ConversationWith(account, who);
     // A file that is not what its sender's key offered is deleted (with
     // |file|), and the user is told why.
-    const HostError error = file->Finish();
-    if (error.failed()) {
-      SystemLine(conv, "Zuvo File Sharing: FAILED to save " + ShownText(file->name()) + ": " +
-                           Describe(error) + "; it was deleted.");
+    if (const HostError error = file->Finish(); error.failed()) {
+      SystemLine(conv, NotSavedLine(file->name(), ContactName(account, who),
+                                    Describe(error) + "; what arrived was deleted"));
     } else {
-      const std::filesystem::path& saved = file->finalPath();
-      std::string folder = saved.parent_path().string();
-      const std::string home = g_get_home_dir();
-      if (folder.starts_with(home + "/")) folder = "~" + folder.substr(home.size());
-      SystemLine(conv, "Zuvo File Sharing: Saved " + ShownText(saved.filename().u16string()) +
-                           " in " + ShownName(folder) + " (" + SizeText(file->size()) +
-                           (file->verified() ? ", SHA-256 verified)." : ", not verified)."));
+      SystemLine(conv, SavedFileLine(file->finalPath(), file->received(), file->digestVerified(),
+                                     g_get_home_dir()));
     }
     purple_xfer_unref(xfer);
   }
@@ -218,10 +220,11 @@ void PurpleHost::OnFileRecvCancel(PurpleXfer* xfer, void* data) {
   auto* self = static_cast<PurpleHost*>(data);
   auto it = self->downloads_.find(xfer);
   if (it == self->downloads_.end()) return;
-  PurpleConversation* conv =
-      ConversationWith(purple_xfer_get_account(xfer), purple_xfer_get_remote_user(xfer));
-  SystemLine(conv, "Zuvo File Sharing: the transfer of " + ShownText(it->second.file->name()) +
-                       " did not finish; nothing was saved.");
+  PurpleAccount* account = purple_xfer_get_account(xfer);
+  const char* who = purple_xfer_get_remote_user(xfer);
+  SystemLine(ConversationWith(account, who),
+             NotSavedLine(it->second.file->name(), ContactName(account, who),
+                          "the transfer did not finish"));
   self->downloads_.erase(it);  // its temporary file goes with it
   purple_xfer_unref(xfer);
 }

@@ -8,8 +8,10 @@
 #include "base/text.h"
 #include "host/chat/progress.h"
 #include "host/common/drop_file.h"
+#include "host/common/host_notice.h"
 #include "host/common/notice_text.h"
 #include "host/common/path_text.h"
+#include "host/common/session_words.h"
 #include "host/common/settings_key.h"
 
 namespace zuvo::chat {
@@ -25,6 +27,12 @@ using Clock = std::chrono::steady_clock;
 
 // The one contact of a chat, as the session knows it.
 constexpr char kContact[] = "contact";
+
+std::filesystem::path Home() {
+  const char* home = std::getenv("HOME");
+  if (!home) home = std::getenv("USERPROFILE");
+  return home ? PathFromText(Utf8ToUtf16(home)) : std::filesystem::path();
+}
 
 }  // namespace
 
@@ -140,6 +148,12 @@ bool ChatHost::Handle(const Event& e) {
         case Kind::kText:
           OnText(e.message.text);
           return true;
+        case Kind::kNotice:
+          for (const std::u16string& line :
+               session_.HearNotice(kContact, e.message.text, contactName_)) {
+            Say(PrintableText(line));
+          }
+          return true;
         case Kind::kBye:
           // The connection ends right after; files still arriving are
           // reported before that.
@@ -154,8 +168,7 @@ bool ChatHost::Handle(const Event& e) {
       return true;
     case Event::Type::kIncomingStarted:
       receiving_[e.id] = {e.name, e.total, std::chrono::steady_clock::now()};
-      Say("Receiving " + PrintableText(e.name) + " from " + contact + " (" + SizeText(e.total) +
-          ")...");
+      Say(ReceivingLine(e.name, e.total, contact));
       return true;
     case Event::Type::kIncomingProgress:
       if (e.total >= kProgressFrom) {
@@ -167,12 +180,10 @@ bool ChatHost::Handle(const Event& e) {
       output_.ProgressEnd(e.id);
       auto it = receiving_.find(e.id);
       if (e.ok && it != receiving_.end()) {
-        Say("Received " + PrintableText(e.name) + " from " + contact + ": saved as " +
-            PrintableText(TextFromPath(e.path)) + " (" + SizeText(e.total) +
-            ", SHA-256 verified, " + RateText(e.total, Seconds(it->second.start)) + ").");
+        // The chat's offer carries the file's SHA-256, checked at the end.
+        Say(SavedFileLine(e.path, e.total, true, Home()));
       } else if (it != receiving_.end()) {
-        Say("FAILED to receive " + PrintableText(e.name) + " from " + contact + ": " + e.why +
-            ". Nothing was saved.");
+        Say(NotSavedLine(e.name, contact, e.why) + ".");
       } else {
         Say(contact + "'s host did not send a file: " + e.why + ".");
       }
@@ -253,6 +264,7 @@ void ChatHost::OnTyped(const std::u16string& line) {
       session_.Command(kContact, contactName_, word, arg, Clock::now());
   if (formInput_) formInput_->Requeue();
   ShowRaised(typed.raised);
+  for (const std::u16string& note : typed.notes) Say(PrintableText(note));
   if (typed.status.failed()) {
     Say("The command failed (error " + Hex(typed.status.code) + ": " + typed.status.description +
         ").");
@@ -264,9 +276,7 @@ void ChatHost::OnTyped(const std::u16string& line) {
     connection_.SendText(typed.send);
     return;
   }
-  const Notification& request = *typed.request;
-  Say("-> request sent to " + PrintableText(contactName_) + ": " + PrintableText(request.code) +
-      (request.argument.empty() ? "" : " " + PrintableText(request.argument)));
+  Say("Asked " + PrintableText(contactName_) + ": " + typed.typed);
   connection_.SendText(typed.send);
   if (typed.echoStatus.failed()) {
     ShowFailure("could not answer", typed.echoStatus);
@@ -277,19 +287,24 @@ void ChatHost::OnTyped(const std::u16string& line) {
 }
 
 void ChatHost::OnText(const std::u16string& text) {
-  const PluginSession::Heard heard = session_.Hear(kContact, text, Clock::now());
+  const PluginSession::Heard heard = session_.Hear(kContact, text, Clock::now(), contactName_);
   if (heard.kind == PluginSession::Heard::Kind::kRequest) {
     OnRequest(heard.request);
+  } else if (text.starts_with(kOfferingReply) || text.starts_with(kSendingFileReply)) {
+    // A listing, relative to the contact's shared folder; nothing for a
+    // file on its way (the transfer's lines follow).
+    std::u16string shown;
+    for (const std::u16string& line : heard.lines) shown += (shown.empty() ? u"" : u"\n") + line;
+    if (!shown.empty()) ShowContactText(shown, false);
   } else {
     ShowContactText(text);
   }
 }
 
 void ChatHost::OnRequest(const Notification& request) {
-  Say(PrintableText(contactName_) + " asks: " + PrintableText(request.code) +
-      (request.argument.empty()
-           ? ""
-           : " " + PrintableText(std::u16string_view(request.argument).substr(0, kShownUnits))));
+  Notification shown = request;
+  shown.argument.resize(std::min(shown.argument.size(), kShownUnits));
+  Say(PrintableText(contactName_) + " asks: " + TypedRequest(shown));
   if (session_.Admit(kContact, true, request, Clock::now()).verdict !=
       RequestGate::Verdict::kAnswer) {
     return;
@@ -308,6 +323,12 @@ void ChatHost::OnRequest(const Notification& request) {
       const std::vector<std::u16string> lines = SplitLines(answered.text);
       Say("-> replied to " + PrintableText(contactName_) + ": " + PrintableText(lines[0]) +
           (lines.size() > 1 ? " (+" + std::to_string(lines.size() - 1) + " lines)" : ""));
+      // The asker's host shows a listing relative to the shared folder.
+      const std::optional<RequestCode> code = FindRequestCode(request.code);
+      if (code && IsListing(*code)) {
+        connection_.Send(NoticeMessage(EncodeNotice(
+            AnsweringNotice(request.code, StoredSharedFolder(registry_).value_or(u"")))));
+      }
       connection_.SendText(answered.text);
     }
     for (const std::u16string& file : answered.files) SendDropFile(file);
@@ -337,13 +358,15 @@ void ChatHost::SendDropFile(const std::u16string& path) {
   } else {
     return;
   }
-  connection_.Send(AbortMessage(0, u"the file was not sent: " + Utf8ToUtf16(Describe(error))));
+  // The plug-in's answer promised the file: the asker's host is told why
+  // it does not come.
+  connection_.Send(NoticeMessage(EncodeNotice(NotSentNotice(error.kind, path))));
 }
 
-void ChatHost::ShowContactText(const std::u16string& text) {
+void ChatHost::ShowContactText(const std::u16string& text, bool named) {
   // What one text may cost to show is bounded: its first kShownLines lines
   // and kShownUnits characters, then one line telling what was left out.
-  const std::string who = PrintableText(contactName_) + ": ";
+  const std::string who = named ? PrintableText(contactName_) + ": " : "";
   const std::string indent(TextColumns(who), ' ');
   std::vector<std::string> shown;
   size_t pos = 0, budget = kShownUnits;
@@ -382,15 +405,11 @@ void ChatHost::ShowContactText(const std::u16string& text) {
 void ChatHost::ShowHelp() {
   Say("Commands of " + PrintableText(session_.pluginName()) + ":");
   for (const CommandInfo& c : session_.commands()) {
-    std::string usage = "/";
-    usage += PrintableText(c.value);
-    if (!c.help.empty()) {
-      usage += " <";
-      usage += PrintableText(c.help);
-      usage += '>';
-    }
+    const CommandHelp help = HelpFor(c.value, c.name, c.help);
+    std::string usage = std::string("/").append(PrintableText(c.value));
+    if (!help.usage.empty()) usage.append(" ").append(help.usage);
     usage.resize(std::max<size_t>(usage.size(), 28), ' ');
-    Say("  " + usage + PrintableText(c.name));
+    Say("  " + usage + help.does);
   }
   Say("  /help                       this list");
   Say("  /quit                       leave the chat");

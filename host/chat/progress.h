@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "host/common/size_text.h"
+#include "host/common/session_words.h"
 
 namespace zuvo::chat {
 
@@ -13,7 +13,7 @@ namespace zuvo::chat {
 inline constexpr uint64_t kProgressFrom = 1 << 20;
 
 unsigned Percent(uint64_t done, uint64_t total);
-using zuvo::SizeText;  // "512 bytes", "1.5 KiB", "3.0 MiB"
+using zuvo::SizeText;
 double Seconds(std::chrono::steady_clock::time_point since);
 // "1.25 s, 80.0 MiB/s".
 std::string RateText(uint64_t bytes, double seconds);
