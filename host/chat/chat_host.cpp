@@ -13,6 +13,7 @@
 #include "host/common/path_text.h"
 #include "host/common/session_words.h"
 #include "host/common/settings_key.h"
+#include "host/common/shown_text.h"
 
 namespace zuvo::chat {
 namespace {
@@ -63,7 +64,7 @@ bool ChatHost::Start() {
       Say("The plug-in did not publish its commands.");
       return false;
   }
-  Say(PrintableText(session_.pluginName()) +
+  Say(ShownText(session_.pluginName()) +
       " is loaded: " + std::to_string(session_.commands().size()) +
       " commands (type /help to list them, /quit to leave).");
   connection_.Send(HelloMessage(userName_));
@@ -122,14 +123,14 @@ bool ChatHost::Quit() {
 void ChatHost::ReportUnfinished(const std::string& why) {
   for (const auto& [id, transfer] : sending_) {
     output_.ProgressEnd(id | 0x80000000u);
-    Say("FAILED to send " + PrintableText(transfer.name) + ": " + why + " before " +
-        PrintableText(contactName_) + " confirmed it.");
+    Say("FAILED to send " + ShownText(transfer.name) + ": " + why + " before " +
+        ShownText(contactName_) + " confirmed it.");
   }
   sending_.clear();
 }
 
 bool ChatHost::Handle(const Event& e) {
-  const std::string contact = PrintableText(contactName_);
+  const std::string contact = ShownText(contactName_);
   switch (e.type) {
     case Event::Type::kLine:
       if (e.text == u"/quit") return Quit();
@@ -143,7 +144,7 @@ bool ChatHost::Handle(const Event& e) {
           // A name is a name: one line of reasonable length.
           contactName_ = e.message.text.substr(0, 64);
           if (contactName_.empty()) contactName_ = u"contact";
-          Say("Connected to " + PrintableText(contactName_) + ".");
+          Say("Connected to " + ShownText(contactName_) + ".");
           return true;
         case Kind::kText:
           OnText(e.message.text);
@@ -151,7 +152,7 @@ bool ChatHost::Handle(const Event& e) {
         case Kind::kNotice:
           for (const std::u16string& line :
                session_.HearNotice(kContact, e.message.text, contactName_)) {
-            Say(PrintableText(line));
+            Say(ShownText(line));
           }
           return true;
         case Kind::kBye:
@@ -191,13 +192,12 @@ bool ChatHost::Handle(const Event& e) {
       return true;
     }
     case Event::Type::kIncomingRefused:
-      Say("Refused " + (e.name.empty() ? std::string("a message") : PrintableText(e.name)) +
-          " from " + contact + ": " + e.why + ".");
+      Say("Refused " + (e.name.empty() ? std::string("a message") : ShownText(e.name)) + " from " +
+          contact + ": " + e.why + ".");
       return true;
     case Event::Type::kOutgoingStarted:
       sending_[e.id] = {e.name, e.total, std::chrono::steady_clock::now()};
-      Say("Sending " + PrintableText(e.name) + " to " + contact + " (" + SizeText(e.total) +
-          ")...");
+      Say("Sending " + ShownText(e.name) + " to " + contact + " (" + SizeText(e.total) + ")...");
       return true;
     case Event::Type::kOutgoingProgress:
       if (e.total >= kProgressFrom) {
@@ -208,21 +208,21 @@ bool ChatHost::Handle(const Event& e) {
       return true;
     case Event::Type::kOutgoingFailed:
       output_.ProgressEnd(e.id | 0x80000000u);
-      Say("FAILED to send " + PrintableText(e.name) + ": " + e.why + ".");
+      Say("FAILED to send " + ShownText(e.name) + ": " + e.why + ".");
       sending_.erase(e.id);
       return true;
     case Event::Type::kOutgoingResult: {
       output_.ProgressEnd(e.id | 0x80000000u);
       auto it = sending_.find(e.id);
-      const std::string name = it == sending_.end() ? "a file" : PrintableText(it->second.name);
+      const std::string name = it == sending_.end() ? "a file" : ShownText(it->second.name);
       if (e.ok) {
-        Say("Sent " + name + ": " + contact + " has it, " + PrintableText(e.text) + " (" +
+        Say("Sent " + name + ": " + contact + " has it, " + ShownText(e.text) + " (" +
             (it == sending_.end() ? std::string("?")
                                   : RateText(it->second.size, Seconds(it->second.start))) +
             ").");
       } else {
-        Say("FAILED to send " + name + ": " + contact +
-            "'s host answered: " + PrintableText(e.text) + ".");
+        Say("FAILED to send " + name + ": " + contact + "'s host answered: " + ShownText(e.text) +
+            ".");
       }
       if (it != sending_.end()) sending_.erase(it);
       return true;
@@ -242,7 +242,7 @@ bool ChatHost::Handle(const Event& e) {
 
 void ChatHost::OnTyped(const std::u16string& line) {
   if (line.empty()) return;
-  if (output_.EchoTyped()) Say(PrintableText(userName_) + "> " + PrintableText(line));
+  if (output_.EchoTyped()) Say(ShownText(userName_) + "> " + ShownText(line));
   if (line == u"/help") {
     ShowHelp();
     return;
@@ -257,14 +257,14 @@ void ChatHost::OnTyped(const std::u16string& line) {
   const std::u16string word = line.substr(0, blank);
   const std::u16string arg = blank == std::u16string::npos ? u"" : line.substr(blank + 1);
   if (!session_.Publishes(word)) {
-    Say("Unknown command " + PrintableText(word) + "; /help lists the commands.");
+    Say("Unknown command " + ShownText(word) + "; /help lists the commands.");
     return;
   }
   const PluginSession::Typed typed =
       session_.Command(kContact, contactName_, word, arg, Clock::now());
   if (formInput_) formInput_->Requeue();
   ShowRaised(typed.raised);
-  for (const std::u16string& note : typed.notes) Say(PrintableText(note));
+  for (const std::u16string& note : typed.notes) Say(ShownText(note));
   if (typed.status.failed()) {
     Say("The command failed (error " + Hex(typed.status.code) + ": " + typed.status.description +
         ").");
@@ -272,11 +272,11 @@ void ChatHost::OnTyped(const std::u16string& line) {
   }
   if (typed.send.empty()) return;
   if (!typed.request) {
-    Say("-> sent to " + PrintableText(contactName_) + ": " + PrintableText(typed.send));
+    Say("-> sent to " + ShownText(contactName_) + ": " + ShownText(typed.send));
     connection_.SendText(typed.send);
     return;
   }
-  Say("Asked " + PrintableText(contactName_) + ": " + typed.typed);
+  Say("Asked " + ShownText(contactName_) + ": " + typed.typed);
   connection_.SendText(typed.send);
   if (typed.echoStatus.failed()) {
     ShowFailure("could not answer", typed.echoStatus);
@@ -304,7 +304,7 @@ void ChatHost::OnText(const std::u16string& text) {
 void ChatHost::OnRequest(const Notification& request) {
   Notification shown = request;
   shown.argument.resize(std::min(shown.argument.size(), kShownUnits));
-  Say(PrintableText(contactName_) + " asks: " + TypedRequest(shown));
+  Say(ShownText(contactName_) + " asks: " + TypedRequest(shown));
   if (session_.Admit(kContact, true, request, Clock::now()).verdict !=
       RequestGate::Verdict::kAnswer) {
     return;
@@ -321,7 +321,7 @@ void ChatHost::OnRequest(const Notification& request) {
   } else {
     if (!answered.text.empty()) {
       const std::vector<std::u16string> lines = SplitLines(answered.text);
-      Say("-> replied to " + PrintableText(contactName_) + ": " + PrintableText(lines[0]) +
+      Say("-> replied to " + ShownText(contactName_) + ": " + ShownText(lines[0]) +
           (lines.size() > 1 ? " (+" + std::to_string(lines.size() - 1) + " lines)" : ""));
       // The asker's host shows a listing relative to the shared folder.
       const std::optional<RequestCode> code = FindRequestCode(request.code);
@@ -351,10 +351,10 @@ void ChatHost::SendDropFile(const std::u16string& path) {
     error = OpenDropFile(registry_, path, file);
   }
   if (error.failed()) {
-    Say("Refused to send " + PrintableText(path) + ": " + Describe(error) + ".");
+    Say("Refused to send " + ShownText(path) + ": " + Describe(error) + ".");
   } else if (connection_.SendSharedFile(path, StoredSharedFolder(registry_).value_or(u""),
                                         std::u16string(LastComponent(path)), error) == 0) {
-    Say("FAILED to send " + PrintableText(path) + ": " + Describe(error) + ".");
+    Say("FAILED to send " + ShownText(path) + ": " + Describe(error) + ".");
   } else {
     return;
   }
@@ -366,7 +366,7 @@ void ChatHost::SendDropFile(const std::u16string& path) {
 void ChatHost::ShowContactText(const std::u16string& text, bool named) {
   // What one text may cost to show is bounded: its first kShownLines lines
   // and kShownUnits characters, then one line telling what was left out.
-  const std::string who = named ? PrintableText(contactName_) + ": " : "";
+  const std::string who = named ? ShownText(contactName_) + ": " : "";
   const std::string indent(TextColumns(who), ' ');
   std::vector<std::string> shown;
   size_t pos = 0, budget = kShownUnits;
@@ -377,7 +377,7 @@ void ChatHost::ShowContactText(const std::u16string& text, bool named) {
     const size_t end = brk == std::u16string::npos ? text.size() : brk;
     const size_t take = std::min(end - pos, budget);
     budget -= take;
-    shown.push_back((shown.empty() ? who : indent) + PrintableText(text.substr(pos, take)));
+    shown.push_back((shown.empty() ? who : indent) + ShownText(text.substr(pos, take)));
     if (take < end - pos) {
       pos += take;
       break;
@@ -403,17 +403,17 @@ void ChatHost::ShowContactText(const std::u16string& text, bool named) {
 }
 
 void ChatHost::ShowHelp() {
-  Say("Commands of " + PrintableText(session_.pluginName()) + ":");
+  Say("Commands of " + ShownText(session_.pluginName()) + ":");
   for (const CommandInfo& c : session_.commands()) {
     const CommandHelp help = HelpFor(c.value, c.name, c.help);
-    std::string usage = std::string("/").append(PrintableText(c.value));
+    std::string usage = std::string("/").append(ShownText(c.value));
     if (!help.usage.empty()) usage.append(" ").append(help.usage);
     usage.resize(std::max<size_t>(usage.size(), 28), ' ');
     Say("  " + usage + help.does);
   }
   Say("  /help                       this list");
   Say("  /quit                       leave the chat");
-  Say("Anything else is sent to " + PrintableText(contactName_) + " as a message.");
+  Say("Anything else is sent to " + ShownText(contactName_) + " as a message.");
 }
 
 void ChatHost::ShowRaised(const Raised& raised) {

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "base/text.h"
+#include "host/common/shown_text.h"
 
 namespace zuvo::chat {
 
@@ -28,7 +29,7 @@ std::string Bar(unsigned percent, uint64_t done, uint64_t total, const std::u16s
   bar.append(filled, '#').append(kWidth - filled, '-').append("] ");
   char buf[32];
   std::snprintf(buf, sizeof buf, "%3u%% ", percent);
-  return bar + buf + SizeText(done) + " of " + SizeText(total) + "  " + PrintableText(name);
+  return bar + buf + SizeText(done) + " of " + SizeText(total) + "  " + ShownText(name);
 }
 
 }  // namespace zuvo::chat

@@ -124,8 +124,8 @@ std::string ShownFolder(const std::filesystem::path& folder, const std::filesyst
 }
 
 std::string ReceivingLine(std::u16string_view name, uint64_t size, std::string_view contact) {
-  return "Receiving " + ShownText(name) + " (" + SizeText(size) + ") from " +
-         std::string(contact) + "...";
+  return "Receiving " + ShownText(name) + " (" + SizeText(size) + ") from " + std::string(contact) +
+         "...";
 }
 
 std::string SavedFileLine(const std::filesystem::path& saved, uint64_t size, bool digestVerified,
