@@ -454,7 +454,7 @@ void PurpleHost::HeardPiece(PurpleAccount* account, const std::string& sender, P
       if (!toldVersion_.insert(ContactKey(account, sender)).second) return;
       const bool older = kind == PieceKind::kOlderVersion;
       Notice(account, sender,
-             "Zuvo File Sharing: " + ShownName(sender) + "'s file-sharing plug-in is " +
+             "Zuvo File Sharing: " + ContactName(account, sender) + "'s file-sharing plug-in is " +
                  (older ? "an older" : "a newer") +
                  " version that this one cannot exchange with; their message was not read.");
       return;
@@ -484,17 +484,17 @@ void PurpleHost::HeardPiece(PurpleAccount* account, const std::string& sender, P
   if (r.kind == Reassembler::Result::Kind::kDropped) {
     if (r.why == DropReason::kUnwanted && r.frameKind == FrameKind::kReply) {
       Notice(account, sender,
-             "Zuvo File Sharing: " + ShownName(sender) +
+             "Zuvo File Sharing: " + ContactName(account, sender) +
                  " sent a file-sharing reply that was not asked for; not shown.");
     } else if (r.why == DropReason::kUnwanted && r.frameKind == FrameKind::kHandshake) {
       // A request starts with a handshake, which is answered only where a
       // request would be.
       Notice(account, sender,
-             "Zuvo File Sharing: " + ShownName(sender) +
+             "Zuvo File Sharing: " + ContactName(account, sender) +
                  ", who is not in your buddy list, asked to exchange files; not answered.");
     } else if (r.sender == SenderClass::kStranger && r.why == DropReason::kTooLarge) {
       Notice(account, sender,
-             "Zuvo File Sharing: " + ShownName(sender) +
+             "Zuvo File Sharing: " + ContactName(account, sender) +
                  ", who is not in your buddy list, sent a file-sharing request too long to "
                  "show; not answered.");
     } else if (r.why != DropReason::kGivenUp) {
@@ -616,7 +616,7 @@ gboolean PurpleHost::OnQueued(void* data) {
       for (const std::u16string& line : a.heard.lines) SystemLine(conv, ShownText(line));
     } else {
       self->Notice(a.account, a.sender,
-                   "Zuvo File Sharing: " + ShownName(a.sender) +
+                   "Zuvo File Sharing: " + ContactName(a.account, a.sender) +
                        " sent a file-sharing reply that was not asked for; not shown.");
     }
   }
@@ -642,7 +642,7 @@ void PurpleHost::AnswerRequest(PurpleAccount* account, const std::string& sender
     case RequestGate::Verdict::kTooFast:
       if (admission.first) {
         Notice(account, sender,
-               "Zuvo File Sharing: " + ShownName(sender) +
+               "Zuvo File Sharing: " + ContactName(account, sender) +
                    " asks too often; requests are ignored for a moment.");
       }
       return;
