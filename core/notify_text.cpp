@@ -29,6 +29,12 @@ std::optional<RequestCode> FindRequestCode(std::u16string_view code) {
 
 bool IsListing(RequestCode code) { return code != RequestCode::kFile; }
 
+std::u16string_view RequestCodeText(RequestCode code) {
+  const auto match = std::find_if(std::begin(kCodes), std::end(kCodes),
+                                  [&](const auto& entry) { return entry.second == code; });
+  return match == std::end(kCodes) ? std::u16string_view() : match->first;
+}
+
 std::optional<Notification> ParseNotification(std::u16string_view text) {
   if (text.empty() || text[0] != kMarker) return std::nullopt;
   Notification n;

@@ -28,6 +28,8 @@ std::optional<RequestCode> FindRequestCode(std::u16string_view code);
 // Whether the request makes a list (a listing, a folder's files or
 // sub-folders, a search): work that walks the shared folder.
 bool IsListing(RequestCode code);
+// The code's text ("rlist").
+std::u16string_view RequestCodeText(RequestCode code);
 
 // A notification cut apart: the five units after the marker, and the rest.
 struct Notification {

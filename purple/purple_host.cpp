@@ -1,8 +1,12 @@
 #include "purple/purple_host.h"
 
 #include "base/text.h"
+#include "host/common/host_notice.h"
 #include "host/common/notice_text.h"
 #include "host/common/reply_limit.h"
+#include "host/common/session_words.h"
+#include "host/common/settings_key.h"
+#include "host/common/shown_text.h"
 #include "purple/purple_form_view.h"
 #include "purple/settings_notices.h"
 
@@ -50,6 +54,7 @@ SessionRules Rules() {
   SessionRules rules;
   rules.gateRequests = true;
   rules.replyWindow = PluginSession::kReplyWindow;
+  rules.fileAnswersNeedProof = true;
   return rules;
 }
 
@@ -64,21 +69,22 @@ bool AccountAlive(PurpleAccount* account) {
   return AccountKnown(account) && purple_account_is_connected(account);
 }
 
-std::string Asked(const Notification& request) {
-  return PrintableText(request.code) +
-         (request.argument.empty() ? "" : " " + PrintableText(request.argument));
-}
-
-// What a stranger asked for, at most kMaxQuoted characters of it.
+// What a stranger asked for, as typed, with at most kMaxQuoted characters
+// of its argument.
 std::string Quoted(const Notification& request) {
-  std::u16string asked = request.code;
-  if (!request.argument.empty()) asked += u" " + request.argument;
-  if (asked.size() <= kMaxQuoted) return PrintableText(asked);
-  asked.resize(kMaxQuoted);
-  // Not half a surrogate pair.
-  if (asked.back() >= 0xD800 && asked.back() <= 0xDBFF) asked.pop_back();
-  return PrintableText(asked) + "... (" +
-         std::to_string(request.code.size() + 1 + request.argument.size()) + " characters)";
+  Notification cut = request;
+  if (cut.code.size() > 16) cut.code.resize(16);
+  if (cut.argument.size() > kMaxQuoted) {
+    cut.argument.resize(kMaxQuoted);
+    // Not half a surrogate pair.
+    if (cut.argument.back() >= 0xD800 && cut.argument.back() <= 0xDBFF) cut.argument.pop_back();
+  }
+  std::string quoted = TypedRequest(cut);
+  if (cut.code.size() < request.code.size() || cut.argument.size() < request.argument.size()) {
+    quoted += "... (" + std::to_string(request.code.size() + 1 + request.argument.size()) +
+              " characters)";
+  }
+  return quoted;
 }
 
 }  // namespace
@@ -136,6 +142,13 @@ void PurpleHost::AddPreferences() {
 }
 
 bool PurpleHost::Start() {
+  // The identity key and the pins live in the client's configuration
+  // folder; a key file that cannot be read is reported, never replaced.
+  secure_ = std::make_unique<trust::SecureContacts>(purple_user_dir());
+  if (const std::string problem = secure_->problem(); !problem.empty()) {
+    purple_notify_warning(plugin_, "Zuvo File Sharing", ("Zuvo File Sharing: " + problem).c_str(),
+                          nullptr);
+  }
   // The first call of all: the worker has nothing yet, so this is the
   // plug-in's turn.
   const PluginSession::Started started = session_->Start(u"");
@@ -150,16 +163,31 @@ bool PurpleHost::Start() {
   }
   for (const CommandInfo& c : session_->commands()) {
     const std::string word = Utf16ToUtf8(c.value);
-    const std::string title = Utf16ToUtf8(c.name);
-    gchar* helpText = c.help.empty()
-                          ? g_markup_printf_escaped("%s:  %s.", word.c_str(), title.c_str())
-                          : g_markup_printf_escaped("%s &lt;%s&gt;:  %s.", word.c_str(),
-                                                    Utf16ToUtf8(c.help).c_str(), title.c_str());
+    const CommandHelp help = HelpFor(c.value, c.name, c.help);
+    gchar* helpText =
+        g_markup_printf_escaped("%s%s%s: %s", word.c_str(), help.usage.empty() ? "" : " ",
+                                help.usage.c_str(), help.does.c_str());
     const PurpleCmdId id = purple_cmd_register(
         word.c_str(), "s", PURPLE_CMD_P_PLUGIN,
         static_cast<PurpleCmdFlag>(PURPLE_CMD_FLAG_IM | PURPLE_CMD_FLAG_ALLOW_WRONG_ARGS), nullptr,
         OnCommand, helpText, this);
     g_free(helpText);
+    if (id) commands_.push_back(id);
+  }
+  for (const char* word : {"xrkey", "xrverify", "xrtrust"}) {
+    const std::string help =
+        std::string(word) == "xrkey"
+            ? "xrkey [contact]:  Zuvo File Sharing: your file-sharing key, or a contact's."
+        : std::string(word) == "xrverify"
+            ? "xrverify [contact]:  Zuvo File Sharing: mark the contact's key verified, once "
+              "you have compared it with them."
+            : "xrtrust [contact]:  Zuvo File Sharing: accept the contact's changed key.";
+    gchar* escaped = g_markup_escape_text(help.c_str(), -1);
+    const PurpleCmdId id = purple_cmd_register(
+        word, "s", PURPLE_CMD_P_PLUGIN,
+        static_cast<PurpleCmdFlag>(PURPLE_CMD_FLAG_IM | PURPLE_CMD_FLAG_ALLOW_WRONG_ARGS), nullptr,
+        OnKeyCommand, escaped, this);
+    g_free(escaped);
     if (id) commands_.push_back(id);
   }
   void* conversations = purple_conversations_get_handle();
@@ -228,6 +256,32 @@ PurpleCmdRet PurpleHost::OnCommand(PurpleConversation* conv, const gchar* cmd, g
   return PURPLE_CMD_RET_OK;
 }
 
+PurpleCmdRet PurpleHost::OnKeyCommand(PurpleConversation* conv, const gchar* cmd, gchar** args,
+                                      gchar**, void* data) {
+  auto* self = static_cast<PurpleHost*>(data);
+  PurpleAccount* account = purple_conversation_get_account(conv);
+  std::string named = args && args[0] ? args[0] : "";
+  named.erase(0, named.find_first_not_of(' '));
+  named.erase(named.find_last_not_of(' ') + 1);
+  const std::string word = cmd;
+  std::string line;
+  if (word == "xrkey" && named.empty()) {
+    line = self->secure_->OwnKeyLine();
+  } else {
+    const trust::ContactId who =
+        SecureId(account, named.empty() ? purple_conversation_get_name(conv) : named);
+    if (word == "xrkey") {
+      line = self->secure_->ContactKeyLine(who);
+    } else if (word == "xrverify") {
+      line = self->secure_->Verify(who);
+    } else {
+      line = self->secure_->Trust(who, std::chrono::system_clock::now());
+    }
+  }
+  SystemLine(conv, "Zuvo File Sharing: " + line);
+  return PURPLE_CMD_RET_OK;
+}
+
 void PurpleHost::RunCommand(PurpleAccount* account, const std::string& who, const std::string& word,
                             const std::string& arg) {
   if (!AccountKnown(account)) return;
@@ -236,19 +290,22 @@ void PurpleHost::RunCommand(PurpleAccount* account, const std::string& who, cons
       session_->Command(ContactKey(account, who), Utf8ToUtf16(who), u"/" + Utf8ToUtf16(word),
                         Utf8ToUtf16(arg), Clock::now());
   ShowRaised(conv, typed.raised);
+  for (const std::u16string& note : typed.notes) SystemLine(conv, PrintableText(note));
   if (typed.status.failed()) {
     SystemLine(conv, "Zuvo File Sharing: the command failed (" + typed.status.description + ").");
     return;
   }
   if (typed.send.empty()) return;
-  if (!SendText(account, who, typed.send)) {
+  if (!AccountAlive(account)) {
     if (typed.request) {
       SystemLine(conv, "Zuvo File Sharing: not asked, the account is not connected.");
     }
     return;
   }
+  // A text that cannot be sent says why itself.
+  if (!SendText(account, who, typed.send)) return;
   if (typed.request) {
-    SystemLine(conv, "Zuvo File Sharing: asked " + who + ": " + Asked(*typed.request));
+    SystemLine(conv, "Asked " + ContactName(account, who) + ": " + typed.typed);
     outcomes_.Asked(ContactKey(account, who), who, account,
                     Clock::now() + TransportFor(account).AnswerLimit());
   }
@@ -256,8 +313,7 @@ void PurpleHost::RunCommand(PurpleAccount* account, const std::string& who, cons
 
 void PurpleHost::ShowRaised(PurpleConversation* conv, const Raised& raised) {
   for (const ToastSeen& toast : raised.toasts) {
-    std::string line = "Zuvo File Sharing:";
-    for (const std::u16string& l : SplitLines(toast.message)) line += " " + PrintableText(l);
+    const std::string line = ToastLine(toast, "Zuvo File Sharing");
     if (conv) {
       SystemLine(conv, line);
     } else {
@@ -281,13 +337,84 @@ Transport& PurpleHost::TransportFor(PurpleAccount* account) const {
   return *messages_;
 }
 
+trust::ContactId PurpleHost::SecureId(PurpleAccount* account, const std::string& who) {
+  const std::string key = ContactKey(account, who);
+  const size_t split = key.find('\n');
+  trust::ContactId id{key.substr(0, split), key.substr(split + 1), {}};
+  id.name = ShownName(id.contact);
+  return id;
+}
+
 bool PurpleHost::SendText(PurpleAccount* account, const std::string& who,
-                          const std::u16string& text) {
+                          const std::u16string& text, std::optional<FrameKind> frameKind) {
   if (!purple_account_is_connected(account)) return false;
-  const FrameKind kind =
-      !text.empty() && text[0] == kMarker ? FrameKind::kRequest : FrameKind::kReply;
-  return TransportFor(account).Send(account, who, kind, TextToBytes(text),
-                                    kind != FrameKind::kRequest);
+  // Texts between two plug-ins travel sealed, after a handshake.
+  const FrameKind kind = frameKind.value_or(
+      !text.empty() && text[0] == kMarker ? FrameKind::kRequest : FrameKind::kReply);
+  const trust::RecordKind record = kind == FrameKind::kRequest  ? trust::RecordKind::kRequest
+                                   : kind == FrameKind::kNotice ? trust::RecordKind::kNotice
+                                                                : trust::RecordKind::kReply;
+  return SendSealed(account, who,
+                    secure_->Send(SecureId(account, who), record, TextBody(text),
+                                  std::chrono::system_clock::now()),
+                    kind == FrameKind::kRequest);
+}
+
+bool PurpleHost::SendFileOffer(PurpleAccount* account, const std::string& who,
+                               const trust::FileFacts& facts, const std::u16string& text) {
+  if (!purple_account_is_connected(account)) return false;
+  return SendSealed(account, who,
+                    secure_->SendFileOffer(SecureId(account, who), facts, TextBody(text),
+                                           std::chrono::system_clock::now()),
+                    false);
+}
+
+bool PurpleHost::SendSealed(PurpleAccount* account, const std::string& who,
+                            const trust::SecureContacts::Sent& sent, bool request) {
+  using Refused = trust::SecureContacts::Refused;
+  const std::string name = SecureId(account, who).name;
+  std::string why;
+  switch (sent.refused) {
+    case Refused::kNone:
+      break;
+    case Refused::kNoIdentity:
+    case Refused::kUntrusted:
+      why = secure_->problem();
+      break;
+    case Refused::kChangedKey:
+      why = name +
+            "'s file-sharing key has changed; nothing is shared with this contact until "
+            "you accept the new key with /xrtrust " +
+            name + ".";
+      break;
+    case Refused::kQueueFull:
+      why = "too much waits for " + name + "'s plug-in to answer the key exchange.";
+      break;
+    case Refused::kTooLarge:
+      why = "the text is too long.";
+      break;
+  }
+  if (!why.empty()) {
+    SystemLine(ConversationWith(account, who),
+               "Zuvo File Sharing: nothing was sent to " + name + ": " + why);
+    return false;
+  }
+  // A record the network did not take leaves a gap in the session's
+  // counter: the contact's next record closes it and a new handshake
+  // follows (what was asked goes again then).
+  Transport& transport = TransportFor(account);
+  bool all = true;
+  for (const trust::SecureContacts::Message& m : sent.send) {
+    all = transport.Send(account, who, m.handshake ? FrameKind::kHandshake : FrameKind::kRecord,
+                         m.bytes, !request) &&
+          all;
+  }
+  if (!all) {
+    SystemLine(ConversationWith(account, who),
+               "Zuvo File Sharing: too much waits to be sent to " + name +
+                   "; not everything was sent, ask again in a moment.");
+  }
+  return all;
 }
 
 gboolean PurpleHost::OnReceivingIm(PurpleAccount* account, char** sender, char** message,
@@ -327,7 +454,7 @@ void PurpleHost::HeardPiece(PurpleAccount* account, const std::string& sender, P
       if (!toldVersion_.insert(ContactKey(account, sender)).second) return;
       const bool older = kind == PieceKind::kOlderVersion;
       Notice(account, sender,
-             "Zuvo File Sharing: " + sender + "'s file-sharing plug-in is " +
+             "Zuvo File Sharing: " + ContactName(account, sender) + "'s file-sharing plug-in is " +
                  (older ? "an older" : "a newer") +
                  " version that this one cannot exchange with; their message was not read.");
       return;
@@ -342,20 +469,32 @@ void PurpleHost::HeardPiece(PurpleAccount* account, const std::string& sender, P
   // Who sent it is judged at a frame's first piece: a reply stays wanted
   // while its pieces keep coming, however long it takes.
   const std::string key = ContactKey(account, sender);
-  const bool expected =
-      piece.kind == FrameKind::kReply && session_->ExpectsAnswer(key, Clock::now());
+  // Replies come in clear from older peers and sealed from this version:
+  // a record or a handshake message from a contact asked lately is taken
+  // as that contact's answer, and so is a notice from its host.
+  const bool expected = (piece.kind == FrameKind::kReply || piece.kind == FrameKind::kNotice ||
+                         piece.kind == FrameKind::kRecord || piece.kind == FrameKind::kHandshake) &&
+                        session_->ExpectsAnswer(key, Clock::now());
   // An answer is the outcome of every request waiting for it.
-  if (expected) outcomes_.Answered(key);
+  if (expected && (piece.kind == FrameKind::kReply || piece.kind == FrameKind::kRecord)) {
+    outcomes_.Answered(key);
+  }
   const SenderClass judged = ClassifySender(piece.kind, Trusted(account, sender), expected);
   Reassembler::Result r = reassembler_.Add(key, piece, judged, Clock::now());
   if (r.kind == Reassembler::Result::Kind::kDropped) {
     if (r.why == DropReason::kUnwanted && r.frameKind == FrameKind::kReply) {
       Notice(account, sender,
-             "Zuvo File Sharing: " + sender +
+             "Zuvo File Sharing: " + ContactName(account, sender) +
                  " sent a file-sharing reply that was not asked for; not shown.");
+    } else if (r.why == DropReason::kUnwanted && r.frameKind == FrameKind::kHandshake) {
+      // A request starts with a handshake, which is answered only where a
+      // request would be.
+      Notice(account, sender,
+             "Zuvo File Sharing: " + ContactName(account, sender) +
+                 ", who is not in your buddy list, asked to exchange files; not answered.");
     } else if (r.sender == SenderClass::kStranger && r.why == DropReason::kTooLarge) {
       Notice(account, sender,
-             "Zuvo File Sharing: " + sender +
+             "Zuvo File Sharing: " + ContactName(account, sender) +
                  ", who is not in your buddy list, sent a file-sharing request too long to "
                  "show; not answered.");
     } else if (r.why != DropReason::kGivenUp) {
@@ -363,29 +502,83 @@ void PurpleHost::HeardPiece(PurpleAccount* account, const std::string& sender, P
                            DropReasonText(r.why));
     }
   } else if (r.kind == Reassembler::Result::Kind::kComplete) {
-    std::u16string text;
-    // A request frame carries a notification and a reply frame never does;
-    // anything else is not read.
-    if (!BytesToText(r.message, text) ||
-        (r.frameKind == FrameKind::kRequest) != (!text.empty() && text[0] == kMarker)) {
+    if (r.frameKind == FrameKind::kHandshake || r.frameKind == FrameKind::kRecord) {
+      HearSealed(account, sender, r.message);
       return;
     }
-    // The session hears the text now, in the order of the stream, so that
-    // an answer that a file is on its way counts before the file's offer;
-    // it is shown or answered from the main loop, not from inside the
-    // protocol's reader. The queue empties on the loop's next turn; a flood
-    // that fills it before that loses its newest texts.
-    PluginSession::Heard heard = session_->Hear(key, text, Clock::now());
-    if (queued_.size() >= kMaxQueued) {
-      purple_debug_warning("zuvo-file-sharing", "too many texts at once; one from %s dropped\n",
+    // A text in clear comes from a plug-in without the protection. Once a
+    // contact's key is pinned, its plug-in is known to seal its texts: one
+    // in clear under its name is someone else's, and is not read.
+    if (secure_->Pinned(SecureId(account, sender))) {
+      purple_debug_warning("zuvo-file-sharing",
+                           "a text in clear from %s, whose key is pinned, dropped\n",
                            sender.c_str());
       return;
     }
-    // A request's text lives on in |heard|; an answer's is shown.
-    if (heard.kind == PluginSession::Heard::Kind::kRequest) text.clear();
-    queued_.push_back({account, sender, std::move(text), std::move(heard)});
-    if (!queuedSource_) queuedSource_ = g_idle_add(OnQueued, this);
+    std::u16string text;
+    if (!BytesToText(r.message, text)) return;
+    Arrive(account, sender, r.frameKind, std::move(text), std::nullopt);
   }
+}
+
+void PurpleHost::HearSealed(PurpleAccount* account, const std::string& sender,
+                            const std::string& message) {
+  const trust::SecureContacts::Received got =
+      secure_->Receive(SecureId(account, sender), message, Trusted(account, sender),
+                       std::chrono::system_clock::now());
+  Transport& transport = TransportFor(account);
+  for (const trust::SecureContacts::Message& m : got.send) {
+    transport.Send(account, sender, m.handshake ? FrameKind::kHandshake : FrameKind::kRecord,
+                   m.bytes, true);
+  }
+  if (!got.line.empty()) {
+    SystemLine(ConversationWith(account, sender), "Zuvo File Sharing: " + got.line);
+  }
+  if (got.error != trust::Error::kNone) {
+    purple_debug_info("zuvo-file-sharing", "a sealed message from %s was not taken (%d)\n",
+                      sender.c_str(), static_cast<int>(got.error));
+  }
+  for (const trust::SecureContacts::Opened& opened : got.opened) {
+    const FrameKind kind = opened.kind == trust::RecordKind::kRequest  ? FrameKind::kRequest
+                           : opened.kind == trust::RecordKind::kNotice ? FrameKind::kNotice
+                                                                       : FrameKind::kReply;
+    std::u16string text;
+    if (!BodyText(opened.body, kind == FrameKind::kRequest ? kMaxRequestBytes : kMaxReplyBytes,
+                  text)) {
+      continue;
+    }
+    std::optional<Announced> offer;
+    if (opened.facts) offer = Announced{opened.facts->size, opened.facts->sha256};
+    Arrive(account, sender, kind, std::move(text), offer);
+  }
+}
+
+void PurpleHost::Arrive(PurpleAccount* account, const std::string& sender, FrameKind kind,
+                        std::u16string text, const std::optional<Announced>& offer) {
+  const std::string key = ContactKey(account, sender);
+  const std::u16string name = Utf8ToUtf16(ContactName(account, sender));
+  // The session hears the text now, in the order of the stream, so that an
+  // answer that a file is on its way counts before the file's offer; it is
+  // shown or answered from the main loop, not from inside the protocol's
+  // reader. The queue empties on the loop's next turn; a flood that fills it
+  // before that loses its newest texts.
+  PluginSession::Heard heard;
+  if (kind == FrameKind::kNotice) {
+    heard.lines = session_->HearNotice(key, text, name);
+    if (heard.lines.empty()) return;
+  } else {
+    // A request carries a notification and a reply never does; anything
+    // else is not read.
+    if ((kind == FrameKind::kRequest) != (!text.empty() && text[0] == kMarker)) return;
+    heard = session_->Hear(key, text, Clock::now(), name, offer);
+  }
+  if (queued_.size() >= kMaxQueued) {
+    purple_debug_warning("zuvo-file-sharing", "too many texts at once; one from %s dropped\n",
+                         sender.c_str());
+    return;
+  }
+  queued_.push_back({account, sender, std::move(heard)});
+  if (!queuedSource_) queuedSource_ = g_idle_add(OnQueued, this);
 }
 
 void PurpleHost::RequestDelivered(PurpleAccount* account, const std::string& who,
@@ -402,7 +595,7 @@ void PurpleHost::RequestDelivered(PurpleAccount* account, const std::string& who
 void PurpleHost::TellNoAnswer(PurpleAccount* account, const RequestOutcomes::Waiting& waiting) {
   const std::string& name = waiting.name;
   SystemLine(ConversationWith(account, name),
-             "Zuvo File Sharing: " + name + " did not answer the file-sharing request" +
+             "Zuvo File Sharing: " + ShownName(name) + " did not answer the file-sharing request" +
                  (waiting.delivered ? "."
                                     : " (their client may not have Zuvo File Sharing, or it is "
                                       "turned off)."));
@@ -417,11 +610,13 @@ gboolean PurpleHost::OnQueued(void* data) {
     if (a.heard.kind == PluginSession::Heard::Kind::kRequest) {
       self->AnswerRequest(a.account, a.sender, a.heard.request);
     } else if (a.heard.kind == PluginSession::Heard::Kind::kAnswer) {
+      // Shown as the contact's lines, so that none reads as this plug-in's
+      // own.
       PurpleConversation* conv = ConversationWith(a.account, a.sender);
-      for (const std::u16string& line : SplitLines(a.text)) SystemLine(conv, PrintableText(line));
+      for (const std::u16string& line : a.heard.lines) SystemLine(conv, ShownText(line));
     } else {
       self->Notice(a.account, a.sender,
-                   "Zuvo File Sharing: " + a.sender +
+                   "Zuvo File Sharing: " + ContactName(a.account, a.sender) +
                        " sent a file-sharing reply that was not asked for; not shown.");
     }
   }
@@ -440,14 +635,15 @@ void PurpleHost::AnswerRequest(PurpleAccount* account, const std::string& sender
       break;
     case RequestGate::Verdict::kStranger:
       Notice(account, sender,
-             "Zuvo File Sharing: " + sender + ", who is not in your buddy list, asked for " +
-                 Quoted(request) + "; not answered.");
+             "Zuvo File Sharing: " + ContactName(account, sender) +
+                 ", who is not in your buddy list, asked for " + Quoted(request) +
+                 "; not answered.");
       return;
     case RequestGate::Verdict::kTooFast:
       if (admission.first) {
-        Notice(
-            account, sender,
-            "Zuvo File Sharing: " + sender + " asks too often; requests are ignored for a moment.");
+        Notice(account, sender,
+               "Zuvo File Sharing: " + ContactName(account, sender) +
+                   " asks too often; requests are ignored for a moment.");
       }
       return;
     case RequestGate::Verdict::kBusy:
@@ -463,29 +659,38 @@ void PurpleHost::AnswerRequest(PurpleAccount* account, const std::string& sender
     return;
   }
   SystemLine(ConversationWith(account, sender),
-             "Zuvo File Sharing: " + sender + " asks: " + Asked(request));
+             ContactName(account, sender) + " asks: " + TypedRequest(request));
   const int maxLines = purple_prefs_get_int(kPrefMaxReplyLines);
   // The work reads only the plug-in (its settings holder was loaded at
   // Initialize, and this host's form never unloads it) and the files: none
   // of libpurple, which belongs to the main loop.
   auto answered = std::make_shared<PluginSession::Answered>();
+  // The files an answer names are opened beneath the shared folder stored
+  // now (the settings are the main loop's) and hashed in the same work, so
+  // that a large file holds up neither the client nor the order of the
+  // replies.
+  auto files = std::make_shared<std::vector<ToSend>>();
   worker.Post(
-      [session = session_.get(), answered, request, name = Utf8ToUtf16(sender),
-       lines = maxLines > 0 ? size_t(maxLines) : 0] {
+      [session = session_.get(), answered, files, request, name = Utf8ToUtf16(sender),
+       lines = maxLines > 0 ? size_t(maxLines) : 0, share = StoredSharedFolder(*registry_)] {
         try {
           *answered = session->Answer(request, name, lines);
         } catch (const std::exception& e) {
           answered->status = {hr::kUnexpected, e.what()};
         }
+        for (const std::u16string& path : answered->files) {
+          files->push_back(PrepareDropFile(path, share));
+        }
       },
-      [this, account, sender, key, request, answered] {
+      [this, account, sender, key, request, answered, files] {
         session_->Done(key, request);
-        if (AccountAlive(account)) SendAnswer(account, sender, *answered);
+        if (AccountAlive(account)) SendAnswer(account, sender, request, *answered, *files);
       });
 }
 
 void PurpleHost::SendAnswer(PurpleAccount* account, const std::string& sender,
-                            const PluginSession::Answered& answered) {
+                            const Notification& request, const PluginSession::Answered& answered,
+                            std::vector<ToSend>& files) {
   PurpleConversation* conv = ConversationWith(account, sender);
   ShowRaised(conv, answered.raised);
   if (answered.status.failed()) {
@@ -493,8 +698,30 @@ void PurpleHost::SendAnswer(PurpleAccount* account, const std::string& sender,
                          answered.status.description + "); nothing was sent.");
     return;
   }
-  if (!answered.text.empty()) SendText(account, sender, answered.text);
-  for (const std::u16string& file : answered.files) SendDropFile(account, sender, file);
+  const std::optional<RequestCode> code = FindRequestCode(request.code);
+  // The asker's host shows a listing relative to the shared folder.
+  if (!answered.text.empty() && code && IsListing(*code)) {
+    SendText(
+        account, sender,
+        EncodeNotice(AnsweringNotice(request.code, StoredSharedFolder(*registry_).value_or(u""))),
+        FrameKind::kNotice);
+  }
+  // The reply that sends a file goes as a file offer, with the file's size
+  // and SHA-256, ahead of the file itself; one reply offers one file so. A
+  // file that cannot be sent is told of after the reply.
+  bool offered = false;
+  std::vector<const ToSend*> failed;
+  for (ToSend& file : files) {
+    if (file.error.failed()) {
+      failed.push_back(&file);
+      continue;
+    }
+    if (!offered && !SendFileOffer(account, sender, file.facts, answered.text)) return;
+    offered = true;
+    SendDropFile(account, sender, std::move(file));
+  }
+  if (!offered && !answered.text.empty()) SendText(account, sender, answered.text);
+  for (const ToSend* file : failed) TellNotSent(account, sender, file->path, file->error);
 }
 
 void PurpleHost::SendInTurn(PurpleAccount* account, const std::string& who, std::u16string text) {
@@ -532,6 +759,17 @@ void PurpleHost::SystemLine(PurpleConversation* conv, const std::string& line) {
   gchar* escaped = g_markup_escape_text(line.c_str(), -1);
   purple_conversation_write(conv, nullptr, escaped, PURPLE_MESSAGE_SYSTEM, time(nullptr));
   g_free(escaped);
+}
+
+std::string PurpleHost::ContactName(PurpleAccount* account, const std::string& who) {
+  std::string bare = who;
+  if (std::string(purple_account_get_protocol_id(account)) == "prpl-jabber") {
+    bare = bare.substr(0, bare.find('/'));
+  }
+  PurpleBuddy* buddy = purple_find_buddy(account, bare.c_str());
+  const char* alias = buddy ? purple_buddy_get_contact_alias(buddy) : nullptr;
+  // Either is the contact's own choice: shown, never applied.
+  return ShownName(alias && *alias ? alias : bare);
 }
 
 std::string PurpleHost::ContactKey(PurpleAccount* account, const std::string& who) {

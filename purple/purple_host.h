@@ -19,6 +19,7 @@
 #include <chrono>
 #include <map>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -27,6 +28,7 @@
 #include "host/common/plugin_driver_posix.h"
 #include "host/common/plugin_session.h"
 #include "host/common/received_file.h"
+#include "host/common/trust/secure_contacts.h"
 #include "purple/main_loop_worker.h"
 #include "purple/notice_limit.h"
 #include "purple/prefs_registry.h"
@@ -67,6 +69,11 @@ class PurpleHost : private TransportSink {
   // libpurple callbacks.
   static PurpleCmdRet OnCommand(PurpleConversation* conv, const gchar* cmd, gchar** args,
                                 gchar** error, void* data);
+  // The host's own commands for the contacts' keys: "/xrkey [contact]",
+  // "/xrverify [contact]", "/xrtrust [contact]" (the conversation's contact
+  // when none is named).
+  static PurpleCmdRet OnKeyCommand(PurpleConversation* conv, const gchar* cmd, gchar** args,
+                                   gchar** error, void* data);
   static gboolean OnReceivingIm(PurpleAccount* account, char** sender, char** message,
                                 PurpleConversation* conv, PurpleMessageFlags* flags, void* data);
   static void OnFileRecvRequest(PurpleXfer* xfer, void* data);
@@ -100,17 +107,52 @@ class PurpleHost : private TransportSink {
   // sent (SendAnswer) from the main loop.
   void AnswerRequest(PurpleAccount* account, const std::string& sender,
                      const Notification& request);
-  void SendAnswer(PurpleAccount* account, const std::string& sender,
-                  const PluginSession::Answered& answered);
+  struct ToSend;
+  void SendAnswer(PurpleAccount* account, const std::string& sender, const Notification& request,
+                  const PluginSession::Answered& answered, std::vector<ToSend>& files);
   // Sends |text| in its turn: after the answers still being made.
   void SendInTurn(PurpleAccount* account, const std::string& who, std::u16string text);
   // Transfers (purple_transfers.cpp).
   void AdmitFile(PurpleXfer* xfer);
   // Gives the completed downloads their final names.
   void FinishDownloads();
-  // Sends |text| in the wire form; false when it could not be sent.
-  bool SendText(PurpleAccount* account, const std::string& who, const std::u16string& text);
-  void SendDropFile(PurpleAccount* account, const std::string& who, const std::u16string& path);
+  // Sends |text| sealed for |who| (a handshake first when there is no
+  // session), as a frame of |kind| (a request or a reply, as the text
+  // begins, when none); false, with a line for the user where it is not a
+  // matter of the connection, when it could not be sent.
+  bool SendText(PurpleAccount* account, const std::string& who, const std::u16string& text,
+                std::optional<FrameKind> kind = std::nullopt);
+  // The reply that sends a file, with the file's size and SHA-256.
+  bool SendFileOffer(PurpleAccount* account, const std::string& who, const trust::FileFacts& facts,
+                     const std::u16string& text);
+  bool SendSealed(PurpleAccount* account, const std::string& who,
+                  const trust::SecureContacts::Sent& sent, bool request);
+  // A whole handshake message or record from |sender|.
+  void HearSealed(PurpleAccount* account, const std::string& sender, const std::string& message);
+  // A whole text of |kind| from |sender| (|offer|: the file facts that came
+  // with it, inside the protection), heard by the session and queued for
+  // the loop.
+  void Arrive(PurpleAccount* account, const std::string& sender, FrameKind kind,
+              std::u16string text, const std::optional<Announced>& offer);
+  // The contact as the protection names it.
+  static trust::ContactId SecureId(PurpleAccount* account, const std::string& who);
+  // A file the plug-in named, opened beneath the stored shared folder
+  // |share| and hashed, off the main loop (purple_transfers.cpp), with why
+  // it cannot be sent if it cannot; its size and SHA-256 are offered to the
+  // contact, and then SendDropFile sends it through libpurple.
+  struct ToSend {
+    std::u16string path;
+    SharedFile file;
+    trust::FileFacts facts;
+    HostError error;
+  };
+  static ToSend PrepareDropFile(const std::u16string& path,
+                                const std::optional<std::u16string>& share);
+  void SendDropFile(PurpleAccount* account, const std::string& who, ToSend toSend);
+  // The plug-in's answer promised a file that is not sent: the user is
+  // told why, and so is the asker's host.
+  void TellNotSent(PurpleAccount* account, const std::string& who, const std::u16string& path,
+                   const HostError& error);
   // The user's download folder (XDG's, else ~/Downloads), and the one the
   // preferences name.
   static std::string DefaultDownloadsFolder();
@@ -123,6 +165,9 @@ class PurpleHost : private TransportSink {
   static void SystemLine(PurpleConversation* conv, const std::string& line);
   // The key that names one contact of one account, the same whether a
   // message came from a full address (XMPP resource) or the buddy's name.
+  // |who| as the user knows them: the buddy's alias, else the bare name,
+  // shown as ShownName shows a name.
+  static std::string ContactName(PurpleAccount* account, const std::string& who);
   static std::string ContactKey(PurpleAccount* account, const std::string& who);
   bool Trusted(PurpleAccount* account, const std::string& who) const;
 
@@ -133,6 +178,9 @@ class PurpleHost : private TransportSink {
   std::unique_ptr<PurpleFormView> formView_;
   std::unique_ptr<InProcessPluginDriver> driver_;
   std::unique_ptr<PluginSession> session_;
+  // The protection between this plug-in and the contacts' (its identity
+  // and pins in the client's configuration folder).
+  std::unique_ptr<trust::SecureContacts> secure_;
   // Declared after what its work and deliveries use, so it stops first.
   std::unique_ptr<MainLoopWorker> worker_;
 
@@ -154,7 +202,6 @@ class PurpleHost : private TransportSink {
   struct Arrived {
     PurpleAccount* account;
     std::string sender;
-    std::u16string text;
     PluginSession::Heard heard;
   };
   std::vector<Arrived> queued_;

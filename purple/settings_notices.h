@@ -1,5 +1,5 @@
 // Tells the user what the sharing settings do, in the client's own windows
-// (the texts are settings_report.h's):
+// (the texts are host/common/settings_report.h's):
 //
 //   Started   when the plug-in starts: a warning notice when sharing is on
 //             but shares nothing (a fresh install: on, with no folder).
@@ -23,7 +23,7 @@
 #include <functional>
 #include <string>
 
-#include "purple/settings_report.h"
+#include "host/common/settings_report.h"
 
 extern "C" {
 #include <conversation.h>

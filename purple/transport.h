@@ -48,8 +48,10 @@ class Transport {
   virtual ~Transport() = default;
 
   // Sends one frame of |kind| holding |message| to |who|. |answer|: sent
-  // in answer to a frame the contact sent (on IRC by NOTICE). False when
-  // the account cannot send it now; then nothing was sent.
+  // in answer to a frame the contact sent (on IRC by NOTICE); otherwise it
+  // is sent for a request of the user, and the sink hears what became of
+  // it (RequestDelivered). False when the account cannot send it now; then
+  // nothing was sent.
   virtual bool Send(PurpleAccount* account, const std::string& who, FrameKind kind,
                     std::string_view message, bool answer) = 0;
   // How long a request waits for an answer on this network before the

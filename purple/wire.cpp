@@ -313,4 +313,20 @@ bool DecodePayload(std::string_view payload, std::string& bytes) {
   return false;
 }
 
+std::string TextBody(std::u16string_view text) {
+  const std::string bytes = TextToBytes(text);
+  std::string deflated = Deflate(bytes);
+  if (deflated.size() < bytes.size()) return char(kFlagDeflated) + deflated;
+  return char(0) + bytes;
+}
+
+bool BodyText(std::string_view body, size_t maxBytes, std::u16string& text) {
+  if (body.empty()) return false;
+  const uint8_t flags = static_cast<uint8_t>(body[0]);
+  body.remove_prefix(1);
+  if (flags == 0) return body.size() <= maxBytes && BytesToText(body, text);
+  std::string bytes;
+  return flags == kFlagDeflated && Inflate(body, maxBytes, bytes) && BytesToText(bytes, text);
+}
+
 }  // namespace zuvo::purple

@@ -142,6 +142,15 @@ bool BytesToText(std::string_view bytes, std::u16string& text);
 std::string Deflate(std::string_view bytes);
 bool Inflate(std::string_view deflated, size_t maxBytes, std::string& bytes);
 
+// A text sealed in a record of the protection (kind 5; the channel's
+// record body, or what follows a file offer's facts) is deflated before it
+// is sealed, as sealed bytes no longer shrink: one byte of flags (0, or
+// kFlagDeflated), then the text's bytes, deflated when that is shorter.
+// BodyText reads it back, inflating at most |maxBytes| and failing on
+// other flags, a broken stream or an odd count.
+std::string TextBody(std::u16string_view text);
+bool BodyText(std::string_view body, size_t maxBytes, std::u16string& text);
+
 // A frame cut into pieces, each payload at most |payloadChars| characters
 // (a multiple of 4, at least 4). The message is deflated when that pays. A
 // message over its kind's cap gives no pieces: the other side would not

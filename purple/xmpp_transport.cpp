@@ -111,7 +111,7 @@ class XmppTransport : public Transport {
   }
 
   bool Send(PurpleAccount* account, const std::string& who, FrameKind kind,
-            std::string_view message, bool) override {
+            std::string_view message, bool answer) override {
     PurpleConnection* gc = purple_account_get_connection(account);
     if (!gc || !purple_account_is_connected(account)) return false;
     const size_t payloadChars = kXmppPieceBytes / 4 * 4;
@@ -130,7 +130,7 @@ class XmppTransport : public Transport {
       return false;
     }
     waitingBytes_ += bytes;
-    target.frames.push_back({std::move(frame), 0, bytes, who});
+    target.frames.push_back({std::move(frame), 0, bytes, who, !answer});
     Pump(gc, account, to);
     return true;
   }
@@ -143,6 +143,9 @@ class XmppTransport : public Transport {
     size_t next = 0;
     size_t bytes = 0;
     std::string who;  // as the host named the contact
+    // Sent for the user's request (the request, or the handshake or record
+    // that carries it), not in answer: its fate is the request's.
+    bool request = false;
   };
   struct Target {
     std::deque<Outgoing> frames;
@@ -256,8 +259,7 @@ class XmppTransport : public Transport {
     Target& target = it->second;
     target.inFlight.clear();
     Outgoing& outgoing = target.frames.front();
-    const bool request = outgoing.frame.kind == FrameKind::kRequest;
-    if (request && outgoing.next == 0) {
+    if (outgoing.request && outgoing.next == 0) {
       sink_.RequestDelivered(
           key.first, outgoing.who,
           taken ? TransportSink::Delivery::kTaken : TransportSink::Delivery::kRefused);

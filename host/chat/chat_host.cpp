@@ -8,9 +8,12 @@
 #include "base/text.h"
 #include "host/chat/progress.h"
 #include "host/common/drop_file.h"
+#include "host/common/host_notice.h"
 #include "host/common/notice_text.h"
 #include "host/common/path_text.h"
+#include "host/common/session_words.h"
 #include "host/common/settings_key.h"
+#include "host/common/shown_text.h"
 
 namespace zuvo::chat {
 namespace {
@@ -25,6 +28,12 @@ using Clock = std::chrono::steady_clock;
 
 // The one contact of a chat, as the session knows it.
 constexpr char kContact[] = "contact";
+
+std::filesystem::path Home() {
+  const char* home = std::getenv("HOME");
+  if (!home) home = std::getenv("USERPROFILE");
+  return home ? PathFromText(Utf8ToUtf16(home)) : std::filesystem::path();
+}
 
 }  // namespace
 
@@ -55,7 +64,7 @@ bool ChatHost::Start() {
       Say("The plug-in did not publish its commands.");
       return false;
   }
-  Say(PrintableText(session_.pluginName()) +
+  Say(ShownText(session_.pluginName()) +
       " is loaded: " + std::to_string(session_.commands().size()) +
       " commands (type /help to list them, /quit to leave).");
   connection_.Send(HelloMessage(userName_));
@@ -114,14 +123,14 @@ bool ChatHost::Quit() {
 void ChatHost::ReportUnfinished(const std::string& why) {
   for (const auto& [id, transfer] : sending_) {
     output_.ProgressEnd(id | 0x80000000u);
-    Say("FAILED to send " + PrintableText(transfer.name) + ": " + why + " before " +
-        PrintableText(contactName_) + " confirmed it.");
+    Say("FAILED to send " + ShownText(transfer.name) + ": " + why + " before " +
+        ShownText(contactName_) + " confirmed it.");
   }
   sending_.clear();
 }
 
 bool ChatHost::Handle(const Event& e) {
-  const std::string contact = PrintableText(contactName_);
+  const std::string contact = ShownText(contactName_);
   switch (e.type) {
     case Event::Type::kLine:
       if (e.text == u"/quit") return Quit();
@@ -135,10 +144,16 @@ bool ChatHost::Handle(const Event& e) {
           // A name is a name: one line of reasonable length.
           contactName_ = e.message.text.substr(0, 64);
           if (contactName_.empty()) contactName_ = u"contact";
-          Say("Connected to " + PrintableText(contactName_) + ".");
+          Say("Connected to " + ShownText(contactName_) + ".");
           return true;
         case Kind::kText:
           OnText(e.message.text);
+          return true;
+        case Kind::kNotice:
+          for (const std::u16string& line :
+               session_.HearNotice(kContact, e.message.text, contactName_)) {
+            Say(ShownText(line));
+          }
           return true;
         case Kind::kBye:
           // The connection ends right after; files still arriving are
@@ -154,8 +169,7 @@ bool ChatHost::Handle(const Event& e) {
       return true;
     case Event::Type::kIncomingStarted:
       receiving_[e.id] = {e.name, e.total, std::chrono::steady_clock::now()};
-      Say("Receiving " + PrintableText(e.name) + " from " + contact + " (" + SizeText(e.total) +
-          ")...");
+      Say(ReceivingLine(e.name, e.total, contact));
       return true;
     case Event::Type::kIncomingProgress:
       if (e.total >= kProgressFrom) {
@@ -167,12 +181,10 @@ bool ChatHost::Handle(const Event& e) {
       output_.ProgressEnd(e.id);
       auto it = receiving_.find(e.id);
       if (e.ok && it != receiving_.end()) {
-        Say("Received " + PrintableText(e.name) + " from " + contact + ": saved as " +
-            PrintableText(TextFromPath(e.path)) + " (" + SizeText(e.total) +
-            ", SHA-256 verified, " + RateText(e.total, Seconds(it->second.start)) + ").");
+        // The chat's offer carries the file's SHA-256, checked at the end.
+        Say(SavedFileLine(e.path, e.total, true, Home()));
       } else if (it != receiving_.end()) {
-        Say("FAILED to receive " + PrintableText(e.name) + " from " + contact + ": " + e.why +
-            ". Nothing was saved.");
+        Say(NotSavedLine(e.name, contact, e.why) + ".");
       } else {
         Say(contact + "'s host did not send a file: " + e.why + ".");
       }
@@ -180,13 +192,12 @@ bool ChatHost::Handle(const Event& e) {
       return true;
     }
     case Event::Type::kIncomingRefused:
-      Say("Refused " + (e.name.empty() ? std::string("a message") : PrintableText(e.name)) +
-          " from " + contact + ": " + e.why + ".");
+      Say("Refused " + (e.name.empty() ? std::string("a message") : ShownText(e.name)) + " from " +
+          contact + ": " + e.why + ".");
       return true;
     case Event::Type::kOutgoingStarted:
       sending_[e.id] = {e.name, e.total, std::chrono::steady_clock::now()};
-      Say("Sending " + PrintableText(e.name) + " to " + contact + " (" + SizeText(e.total) +
-          ")...");
+      Say("Sending " + ShownText(e.name) + " to " + contact + " (" + SizeText(e.total) + ")...");
       return true;
     case Event::Type::kOutgoingProgress:
       if (e.total >= kProgressFrom) {
@@ -197,21 +208,21 @@ bool ChatHost::Handle(const Event& e) {
       return true;
     case Event::Type::kOutgoingFailed:
       output_.ProgressEnd(e.id | 0x80000000u);
-      Say("FAILED to send " + PrintableText(e.name) + ": " + e.why + ".");
+      Say("FAILED to send " + ShownText(e.name) + ": " + e.why + ".");
       sending_.erase(e.id);
       return true;
     case Event::Type::kOutgoingResult: {
       output_.ProgressEnd(e.id | 0x80000000u);
       auto it = sending_.find(e.id);
-      const std::string name = it == sending_.end() ? "a file" : PrintableText(it->second.name);
+      const std::string name = it == sending_.end() ? "a file" : ShownText(it->second.name);
       if (e.ok) {
-        Say("Sent " + name + ": " + contact + " has it, " + PrintableText(e.text) + " (" +
+        Say("Sent " + name + ": " + contact + " has it, " + ShownText(e.text) + " (" +
             (it == sending_.end() ? std::string("?")
                                   : RateText(it->second.size, Seconds(it->second.start))) +
             ").");
       } else {
-        Say("FAILED to send " + name + ": " + contact +
-            "'s host answered: " + PrintableText(e.text) + ".");
+        Say("FAILED to send " + name + ": " + contact + "'s host answered: " + ShownText(e.text) +
+            ".");
       }
       if (it != sending_.end()) sending_.erase(it);
       return true;
@@ -231,7 +242,7 @@ bool ChatHost::Handle(const Event& e) {
 
 void ChatHost::OnTyped(const std::u16string& line) {
   if (line.empty()) return;
-  if (output_.EchoTyped()) Say(PrintableText(userName_) + "> " + PrintableText(line));
+  if (output_.EchoTyped()) Say(ShownText(userName_) + "> " + ShownText(line));
   if (line == u"/help") {
     ShowHelp();
     return;
@@ -246,13 +257,14 @@ void ChatHost::OnTyped(const std::u16string& line) {
   const std::u16string word = line.substr(0, blank);
   const std::u16string arg = blank == std::u16string::npos ? u"" : line.substr(blank + 1);
   if (!session_.Publishes(word)) {
-    Say("Unknown command " + PrintableText(word) + "; /help lists the commands.");
+    Say("Unknown command " + ShownText(word) + "; /help lists the commands.");
     return;
   }
   const PluginSession::Typed typed =
       session_.Command(kContact, contactName_, word, arg, Clock::now());
   if (formInput_) formInput_->Requeue();
   ShowRaised(typed.raised);
+  for (const std::u16string& note : typed.notes) Say(ShownText(note));
   if (typed.status.failed()) {
     Say("The command failed (error " + Hex(typed.status.code) + ": " + typed.status.description +
         ").");
@@ -260,13 +272,11 @@ void ChatHost::OnTyped(const std::u16string& line) {
   }
   if (typed.send.empty()) return;
   if (!typed.request) {
-    Say("-> sent to " + PrintableText(contactName_) + ": " + PrintableText(typed.send));
+    Say("-> sent to " + ShownText(contactName_) + ": " + ShownText(typed.send));
     connection_.SendText(typed.send);
     return;
   }
-  const Notification& request = *typed.request;
-  Say("-> request sent to " + PrintableText(contactName_) + ": " + PrintableText(request.code) +
-      (request.argument.empty() ? "" : " " + PrintableText(request.argument)));
+  Say("Asked " + ShownText(contactName_) + ": " + typed.typed);
   connection_.SendText(typed.send);
   if (typed.echoStatus.failed()) {
     ShowFailure("could not answer", typed.echoStatus);
@@ -277,19 +287,24 @@ void ChatHost::OnTyped(const std::u16string& line) {
 }
 
 void ChatHost::OnText(const std::u16string& text) {
-  const PluginSession::Heard heard = session_.Hear(kContact, text, Clock::now());
+  const PluginSession::Heard heard = session_.Hear(kContact, text, Clock::now(), contactName_);
   if (heard.kind == PluginSession::Heard::Kind::kRequest) {
     OnRequest(heard.request);
+  } else if (text.starts_with(kOfferingReply) || text.starts_with(kSendingFileReply)) {
+    // A listing, relative to the contact's shared folder; nothing for a
+    // file on its way (the transfer's lines follow).
+    std::u16string shown;
+    for (const std::u16string& line : heard.lines) shown += (shown.empty() ? u"" : u"\n") + line;
+    if (!shown.empty()) ShowContactText(shown, false);
   } else {
     ShowContactText(text);
   }
 }
 
 void ChatHost::OnRequest(const Notification& request) {
-  Say(PrintableText(contactName_) + " asks: " + PrintableText(request.code) +
-      (request.argument.empty()
-           ? ""
-           : " " + PrintableText(std::u16string_view(request.argument).substr(0, kShownUnits))));
+  Notification shown = request;
+  shown.argument.resize(std::min(shown.argument.size(), kShownUnits));
+  Say(ShownText(contactName_) + " asks: " + TypedRequest(shown));
   if (session_.Admit(kContact, true, request, Clock::now()).verdict !=
       RequestGate::Verdict::kAnswer) {
     return;
@@ -306,8 +321,14 @@ void ChatHost::OnRequest(const Notification& request) {
   } else {
     if (!answered.text.empty()) {
       const std::vector<std::u16string> lines = SplitLines(answered.text);
-      Say("-> replied to " + PrintableText(contactName_) + ": " + PrintableText(lines[0]) +
+      Say("-> replied to " + ShownText(contactName_) + ": " + ShownText(lines[0]) +
           (lines.size() > 1 ? " (+" + std::to_string(lines.size() - 1) + " lines)" : ""));
+      // The asker's host shows a listing relative to the shared folder.
+      const std::optional<RequestCode> code = FindRequestCode(request.code);
+      if (code && IsListing(*code)) {
+        connection_.Send(NoticeMessage(EncodeNotice(
+            AnsweringNotice(request.code, StoredSharedFolder(registry_).value_or(u"")))));
+      }
       connection_.SendText(answered.text);
     }
     for (const std::u16string& file : answered.files) SendDropFile(file);
@@ -330,20 +351,22 @@ void ChatHost::SendDropFile(const std::u16string& path) {
     error = OpenDropFile(registry_, path, file);
   }
   if (error.failed()) {
-    Say("Refused to send " + PrintableText(path) + ": " + Describe(error) + ".");
+    Say("Refused to send " + ShownText(path) + ": " + Describe(error) + ".");
   } else if (connection_.SendSharedFile(path, StoredSharedFolder(registry_).value_or(u""),
                                         std::u16string(LastComponent(path)), error) == 0) {
-    Say("FAILED to send " + PrintableText(path) + ": " + Describe(error) + ".");
+    Say("FAILED to send " + ShownText(path) + ": " + Describe(error) + ".");
   } else {
     return;
   }
-  connection_.Send(AbortMessage(0, u"the file was not sent: " + Utf8ToUtf16(Describe(error))));
+  // The plug-in's answer promised the file: the asker's host is told why
+  // it does not come.
+  connection_.Send(NoticeMessage(EncodeNotice(NotSentNotice(error.kind, path))));
 }
 
-void ChatHost::ShowContactText(const std::u16string& text) {
+void ChatHost::ShowContactText(const std::u16string& text, bool named) {
   // What one text may cost to show is bounded: its first kShownLines lines
   // and kShownUnits characters, then one line telling what was left out.
-  const std::string who = PrintableText(contactName_) + ": ";
+  const std::string who = named ? ShownText(contactName_) + ": " : "";
   const std::string indent(TextColumns(who), ' ');
   std::vector<std::string> shown;
   size_t pos = 0, budget = kShownUnits;
@@ -354,7 +377,7 @@ void ChatHost::ShowContactText(const std::u16string& text) {
     const size_t end = brk == std::u16string::npos ? text.size() : brk;
     const size_t take = std::min(end - pos, budget);
     budget -= take;
-    shown.push_back((shown.empty() ? who : indent) + PrintableText(text.substr(pos, take)));
+    shown.push_back((shown.empty() ? who : indent) + ShownText(text.substr(pos, take)));
     if (take < end - pos) {
       pos += take;
       break;
@@ -380,21 +403,17 @@ void ChatHost::ShowContactText(const std::u16string& text) {
 }
 
 void ChatHost::ShowHelp() {
-  Say("Commands of " + PrintableText(session_.pluginName()) + ":");
+  Say("Commands of " + ShownText(session_.pluginName()) + ":");
   for (const CommandInfo& c : session_.commands()) {
-    std::string usage = "/";
-    usage += PrintableText(c.value);
-    if (!c.help.empty()) {
-      usage += " <";
-      usage += PrintableText(c.help);
-      usage += '>';
-    }
+    const CommandHelp help = HelpFor(c.value, c.name, c.help);
+    std::string usage = std::string("/").append(ShownText(c.value));
+    if (!help.usage.empty()) usage.append(" ").append(help.usage);
     usage.resize(std::max<size_t>(usage.size(), 28), ' ');
-    Say("  " + usage + PrintableText(c.name));
+    Say("  " + usage + help.does);
   }
   Say("  /help                       this list");
   Say("  /quit                       leave the chat");
-  Say("Anything else is sent to " + PrintableText(contactName_) + " as a message.");
+  Say("Anything else is sent to " + ShownText(contactName_) + " as a message.");
 }
 
 void ChatHost::ShowRaised(const Raised& raised) {

@@ -49,7 +49,8 @@ class ChatHost {
   void ShowHelp();
   void ShowRaised(const Raised& raised);
   void ShowFailure(const std::string& what, const CallStatus& status);
-  void ShowContactText(const std::u16string& text);
+  // |named|: the first line after the contact's name, as a message.
+  void ShowContactText(const std::u16string& text, bool named = true);
   void Say(const std::string& line) { output_.Line(line); }
   bool Quit();
   // Reports the files sent that the contact has not confirmed.

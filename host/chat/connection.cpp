@@ -291,6 +291,7 @@ void Connection::DiscardIncoming() {
 bool Connection::OnMessage(Message& m, std::string& why) {
   switch (m.kind) {
     case Kind::kHello:
+    case Kind::kNotice:
       Post(Event::Arrived(std::move(m)));
       return true;
     case Kind::kBye:

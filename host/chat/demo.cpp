@@ -101,16 +101,19 @@ bool Has(const std::vector<std::string>& lines, const std::string& text) {
   return false;
 }
 
-// The lines of the contact's last reply that name entries, with the share
-// prefix removed; the reply starts at the line "Bob: Accepted Request...".
+// The entries of the contact's last listing: the indented lines under its
+// header line ("Bob shares /tmp/.../share:"), relative to the share.
 std::vector<std::string> ListedEntries(const std::vector<std::string>& lines,
-                                       const std::string& prefix) {
+                                       const std::string& header) {
   std::vector<std::string> out;
+  bool in = false;
   for (const std::string& l : lines) {
-    const size_t at = l.find(prefix);
-    if (at != std::string::npos && l.find("asks:") == std::string::npos &&
-        l.find("request sent") == std::string::npos) {
-      out.push_back(l.substr(at + prefix.size()));
+    if (l.find(header) != std::string::npos) {
+      in = true;
+    } else if (in && l.starts_with("  ")) {
+      out.push_back(l.substr(2));
+    } else {
+      in = false;
     }
   }
   return out;
@@ -243,11 +246,14 @@ int RunDemo(int argc, char** argv) {
 
   Demo demo(ann, bob, share.string());
   const std::string s = share.string() + "/";
-  auto names = [&](size_t mark) { return ListedEntries(ann.Since(mark), s); };
-  // Bob's answer reaches Ann as one message: its first line starts "Bob: ".
+  const std::string header = "Bob shares " + share.string() + ":";
+  auto names = [&](size_t mark) { return ListedEntries(ann.Since(mark), header); };
+  // Bob's answer reaches Ann as one message: its first line starts "Bob: ",
+  // or "Bob shares" for a listing.
   auto replyDone = [](const std::vector<std::string>& lines) {
-    return std::any_of(lines.begin(), lines.end(),
-                       [](const std::string& l) { return l.rfind("Bob: ", 0) == 0; });
+    return std::any_of(lines.begin(), lines.end(), [](const std::string& l) {
+      return l.rfind("Bob: ", 0) == 0 || l.rfind("Bob shares", 0) == 0;
+    });
   };
   // Waits for Bob's reply to reach Ann; a list reply arrives as one text.
   auto ask = [&](const std::string& line) {
@@ -273,7 +279,7 @@ int RunDemo(int argc, char** argv) {
   });
   demo.Step("Ann lists Bob's shared files (sub-folders included)", [&] {
     const size_t mark = ask("/xrlist");
-    return Has(ann.Since(mark), "Bob: Accepted Request, Offering...") &&
+    return Has(ann.Since(mark), header) &&
            same(names(mark), {"readme.txt", "notes.md", "music/song.mp3", "photos/beach.jpg",
                               "photos/2024/party.jpg", "docs/report.pdf", "docs/old/draft.txt"});
   });
@@ -297,8 +303,7 @@ int RunDemo(int argc, char** argv) {
     const size_t mark = ann.Mark();
     const size_t bobMark = bob.Mark();
     ann.Type("/xrfile " + s + "docs/report.pdf");
-    const bool received =
-        ann.WaitFor(mark, [](auto& l) { return Has(l, "Received report.pdf from Bob"); });
+    const bool received = ann.WaitFor(mark, [](auto& l) { return Has(l, "Saved report.pdf in"); });
     const bool confirmed =
         bob.WaitFor(bobMark, [](auto& l) { return Has(l, "Sent report.pdf: Ann has it"); });
     const bool equal =
@@ -310,12 +315,12 @@ int RunDemo(int argc, char** argv) {
     const size_t mark = ann.Mark();
     ann.Type("/xrfile " + s + "../secret.txt");
     const bool refused = ann.WaitFor(mark, [](auto& l) {
-      return Has(l, "That file is not in the shared folder") || Has(l, "host did not send a file");
+      return Has(l, "That file is not in the shared folder") || Has(l, "Bob could not send");
     });
     std::this_thread::sleep_for(300ms);
     const bool nothing = !fs::exists(ann.downloads() / "secret.txt");
     Print(std::string("   secret.txt ") + (nothing ? "did not reach Ann" : "REACHED Ann"));
-    return refused && nothing && !Has(ann.Since(mark), "Received");
+    return refused && nothing && !Has(ann.Since(mark), "Saved");
   });
   demo.Step("Bob turns sharing off; Ann's request is refused", [&] {
     const size_t bobMark = bob.Mark();

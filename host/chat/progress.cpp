@@ -3,23 +3,12 @@
 #include <cstdio>
 
 #include "base/text.h"
+#include "host/common/shown_text.h"
 
 namespace zuvo::chat {
 
 unsigned Percent(uint64_t done, uint64_t total) {
   return total == 0 ? 100 : static_cast<unsigned>(done * 100 / total);
-}
-
-std::string SizeText(uint64_t bytes) {
-  char buf[64];
-  if (bytes < 1024) {
-    std::snprintf(buf, sizeof buf, "%llu bytes", static_cast<unsigned long long>(bytes));
-  } else if (bytes < (1 << 20)) {
-    std::snprintf(buf, sizeof buf, "%.1f KiB", bytes / 1024.0);
-  } else {
-    std::snprintf(buf, sizeof buf, "%.1f MiB", bytes / 1048576.0);
-  }
-  return buf;
 }
 
 double Seconds(std::chrono::steady_clock::time_point since) {
@@ -40,7 +29,7 @@ std::string Bar(unsigned percent, uint64_t done, uint64_t total, const std::u16s
   bar.append(filled, '#').append(kWidth - filled, '-').append("] ");
   char buf[32];
   std::snprintf(buf, sizeof buf, "%3u%% ", percent);
-  return bar + buf + SizeText(done) + " of " + SizeText(total) + "  " + PrintableText(name);
+  return bar + buf + SizeText(done) + " of " + SizeText(total) + "  " + ShownText(name);
 }
 
 }  // namespace zuvo::chat

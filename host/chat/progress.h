@@ -5,14 +5,15 @@
 #include <cstdint>
 #include <string>
 
+#include "host/common/session_words.h"
+
 namespace zuvo::chat {
 
 // Files from this size on get a progress bar.
 inline constexpr uint64_t kProgressFrom = 1 << 20;
 
 unsigned Percent(uint64_t done, uint64_t total);
-// "512 bytes", "1.5 KiB", "3.0 MiB".
-std::string SizeText(uint64_t bytes);
+using zuvo::SizeText;
 double Seconds(std::chrono::steady_clock::time_point since);
 // "1.25 s, 80.0 MiB/s".
 std::string RateText(uint64_t bytes, double seconds);

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "host/common/host_notice.h"
+
 namespace zuvo::chat {
 namespace {
 
@@ -122,6 +124,13 @@ Message HelloMessage(std::u16string_view name) {
   return m;
 }
 
+Message NoticeMessage(std::u16string_view text) {
+  Message m;
+  m.kind = Kind::kNotice;
+  m.text = text.substr(0, kMaxNoticeUnits);
+  return m;
+}
+
 Message TextMessage(std::u16string_view text) {
   Message m;
   m.kind = Kind::kText;
@@ -198,6 +207,7 @@ std::string EncodeMessage(const Message& m) {
       break;
     case Kind::kText:
     case Kind::kTextPart:
+    case Kind::kNotice:
       PutText(body, m.text);
       break;
     case Kind::kFileOffer:
@@ -240,6 +250,9 @@ bool DecodeMessage(const Frame& frame, Message& m, std::string& why) {
     case Kind::kText:
     case Kind::kTextPart:
       ok = r.RestText(m.text);
+      break;
+    case Kind::kNotice:
+      ok = r.RestText(m.text) && m.text.size() <= kMaxNoticeUnits;
       break;
     case Kind::kFileOffer:
       ok = r.U32(m.id) && r.U64(m.size) && r.Bytes(m.sha256.data(), m.sha256.size()) &&

@@ -29,6 +29,7 @@ enum class Kind : uint8_t {
   kFileResult = 7,  // id, ok, text: the receiver's verdict after the end
   kBye = 8,         // the user left the chat
   kTextPart = 9,    // the first pieces of a long text; a kText frame ends it
+  kNotice = 10,     // a notice from one host to the other (host/common/host_notice.h)
 };
 
 inline constexpr uint8_t kProtocolVersion = 1;
@@ -77,7 +78,7 @@ struct Message {
   Digest sha256{};      // offer
   bool ok = false;      // result
   uint8_t version = 0;  // hello
-  std::u16string text;  // hello (name), text, offer (file name), abort, result
+  std::u16string text;  // hello (name), text, offer (file name), abort, result, notice
   std::string data;     // data
 };
 
@@ -91,6 +92,7 @@ Message EndMessage(uint32_t id);
 Message AbortMessage(uint32_t id, std::u16string_view reason);
 Message ResultMessage(uint32_t id, bool ok, std::u16string_view text);
 Message ByeMessage();
+Message NoticeMessage(std::u16string_view text);
 
 std::string EncodeMessage(const Message& message);
 // False (with |why|) for a frame whose body does not fit its kind.

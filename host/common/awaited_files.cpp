@@ -20,12 +20,13 @@ void AwaitedFiles::Expect(const std::string& contact, std::u16string_view path,
 }
 
 bool AwaitedFiles::NoteAnswer(const std::string& contact, std::u16string_view text,
-                              Clock::time_point now) {
+                              Clock::time_point now, const Announced& announced) {
   const std::optional<std::u16string> path = SendingFilePath(text);
   if (!path) return false;
   for (Awaited& a : awaited_) {
     if (!a.accepted && a.contact == contact && a.path == *path && now <= a.deadline) {
       a.accepted = true;
+      a.announced = announced;
       a.deadline = now + kWindow;
       return true;
     }

@@ -50,8 +50,10 @@ class AwaitedFiles {
   void Expect(const std::string& contact, std::u16string_view path, Clock::time_point now);
   // A whole text from |contact|: when it is the plug-in's answer that the
   // file at a path asked for is on its way, that request may now be
-  // answered by an offer. True when it was.
-  bool NoteAnswer(const std::string& contact, std::u16string_view text, Clock::time_point now);
+  // answered by an offer. True when it was. |announced|: the file's size
+  // and hash that came with the answer (checked when the file has arrived).
+  bool NoteAnswer(const std::string& contact, std::u16string_view text, Clock::time_point now,
+                  const Announced& announced = {});
   // Judges an offer of |size| bytes named |offeredName| from |contact|, to
   // be stored in |folder|; an admitted offer uses its request up and gives
   // it in |admitted|.

@@ -20,7 +20,7 @@ std::string Describe(const HostError& error) {
     case HostErrorKind::kNotAsked:
       return "no file of that name was requested";
     case HostErrorKind::kNotAccepted:
-      return "the contact did not accept that request";
+      return "the contact's plug-in did not offer that file";
     case HostErrorKind::kNoRoom:
       return "the file does not fit in the free space" + (d.empty() ? "" : " (" + d + ")");
     case HostErrorKind::kBadTransfer:

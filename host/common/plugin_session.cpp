@@ -5,6 +5,8 @@
 #include "base/text.h"
 #include "host/common/drop_file.h"
 #include "host/common/reply_limit.h"
+#include "host/common/session_words.h"
+#include "host/common/settings_report.h"
 
 namespace zuvo {
 namespace {
@@ -69,20 +71,63 @@ PluginSession::Typed PluginSession::Command(const std::string& contact,
                                             const std::u16string& word,
                                             const std::u16string& argument, Clock::time_point now) {
   Typed typed;
+  typed.typed = Utf16ToUtf8(word);
+  if (!argument.empty()) typed.typed.append(" ").append(Utf16ToUtf8(argument));
+  for (char& ch : typed.typed) {
+    if (ch == ' ') break;
+    if (ch >= 'A' && ch <= 'Z') ch = char(ch - 'A' + 'a');
+  }
+  // A file or folder named as the last listing showed it goes out as the
+  // path the contact's plug-in expects.
+  const std::optional<RequestCode> asking = RequestOfWord(word);
+  std::u16string sent = argument;
+  if (asking == RequestCode::kFile || asking == RequestCode::kFolder) {
+    ContactAnswers::Resolved r = answers_.Resolve(contact, contactName, *asking, argument);
+    if (!r.send) {
+      typed.notes.push_back(std::move(r.line));
+      return typed;
+    }
+    sent = std::move(r.argument);
+  }
   bool result = false;
   typed.status = CallContract(
-      [&] { return plugin_.plugin().ParseCommand(word, argument, nullptr, typed.send); }, result);
+      [&] { return plugin_.plugin().ParseCommand(word, sent, nullptr, typed.send); }, result);
   typed.raised = TakeRaised();
   if (typed.status.failed() || !result) {
     typed.send.clear();
     return typed;
   }
   typed.request = ParseNotification(typed.send);
-  if (!typed.request) return typed;
+  if (EqualsIgnoreCase(word, u"/xron") || EqualsIgnoreCase(word, u"/xrstatus")) {
+    if (std::optional<std::string> warning = SharingNothingWarning()) {
+      typed.notes.push_back(Utf8ToUtf16(*warning));
+    }
+  }
+  if (!typed.request) {
+    // A request command whose placeholder was left unfilled sends nothing,
+    // yet the plug-in now waits for its echo and would take the contact's
+    // next request for it, unanswered: it gets its echo here.
+    if (asking && typed.send.empty()) {
+      std::u16string ignored;
+      typed.echoStatus = CallContract(
+          [&] {
+            return plugin_.plugin().ReceiveNotify(std::u16string(RequestCodeText(*asking)), sent,
+                                                  contactName, nullptr, ignored);
+          },
+          result);
+      Append(typed.raised, TakeRaised());
+    }
+    return typed;
+  }
 
-  asked_[contact] = now;
-  if (FindRequestCode(typed.request->code) == RequestCode::kFile) {
-    awaited_.Expect(contact, typed.request->argument, now);
+  // A search for no keyword: the plug-in has said so (its message box);
+  // the request it still makes is not sent, though its echo is taken.
+  const std::optional<RequestCode> code = FindRequestCode(typed.request->code);
+  const bool heldBack = code == RequestCode::kSearch && typed.request->argument.empty();
+  if (!heldBack) {
+    asked_[contact] = now;
+    answers_.Asked(contact, *typed.request);
+    if (code == RequestCode::kFile) awaited_.Expect(contact, typed.request->argument, now);
   }
   std::u16string echoReply;
   typed.echoStatus = CallContract(
@@ -93,20 +138,53 @@ PluginSession::Typed PluginSession::Command(const std::string& contact,
       result);
   typed.echoAnswered = !typed.echoStatus.failed() && !echoReply.empty();
   Append(typed.raised, TakeRaised());
+  if (heldBack) {
+    typed.send.clear();
+    typed.request.reset();
+  }
   return typed;
 }
 
+std::optional<std::string> PluginSession::SharingNothingWarning() {
+  const std::optional<BetaState> state = plugin_.State();
+  if (!state || state->sSharingOn != u"1") return std::nullopt;
+  SharingSettings settings;
+  settings.folder = Utf16ToUtf8(plugin_.ReadHolder().sharedFolder);
+  return SharingWarning(true, settings, CheckSharedFolder(settings.folder));
+}
+
 PluginSession::Heard PluginSession::Hear(const std::string& contact, std::u16string_view text,
-                                         Clock::time_point now) {
+                                         Clock::time_point now, std::u16string_view name,
+                                         const std::optional<Announced>& offer) {
   Heard heard;
   if (std::optional<Notification> request = ParseNotification(text)) {
     heard.kind = Heard::Kind::kRequest;
     heard.request = std::move(*request);
     return heard;
   }
-  awaited_.NoteAnswer(contact, text, now);
-  if (!ExpectsAnswer(contact, now)) heard.kind = Heard::Kind::kUnasked;
+  if (offer) {
+    awaited_.NoteAnswer(contact, text, now, *offer);
+  } else if (!rules_.fileAnswersNeedProof) {
+    awaited_.NoteAnswer(contact, text, now);
+  }
+  if (!ExpectsAnswer(contact, now)) {
+    heard.kind = Heard::Kind::kUnasked;
+    return heard;
+  }
+  heard.lines = answers_.Show(contact, name, text);
   return heard;
+}
+
+std::vector<std::u16string> PluginSession::HearNotice(const std::string& contact,
+                                                      std::u16string_view text,
+                                                      std::u16string_view name) {
+  const std::optional<HostNotice> notice = DecodeNotice(text);
+  if (!notice) return {};
+  if (notice->kind == HostNotice::Kind::kNotSent) {
+    return {Utf8ToUtf16(NotSentLine(Utf16ToUtf8(name), notice->name, notice->reason))};
+  }
+  answers_.Noticed(contact, *notice);
+  return {};
 }
 
 bool PluginSession::ExpectsAnswer(const std::string& contact, Clock::time_point now) {

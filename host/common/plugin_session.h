@@ -13,10 +13,15 @@
 //               the contact, and the plug-in's own copy of a request (the
 //               add-on hands a notification to both plug-ins; the sender's
 //               takes it as its echo, and an answer to it is never sent).
+//               A file or folder may be named as the contact's last listing
+//               showed it (contact_answers.h); a name that does not tell
+//               which, and a search without a keyword, send nothing.
 //   Hear        a whole text from a contact: a request, or an answer (shown
 //               only when the contact was asked lately, where the host wants
-//               that). An answer that a file asked for is on its way lets
-//               that file in (awaited_files.h).
+//               that), with the lines that show it. An answer that a file
+//               asked for is on its way lets that file in (awaited_files.h).
+//   HearNotice  a notice from the contact's host (host_notice.h): what the
+//               next answer's paths begin with, or a file it could not send.
 //   Admit       the cheap decision on a request, on the host's main loop:
 //               who may ask, how often, one listing at a time
 //               (request_gate.h), where the host gates requests.
@@ -43,6 +48,7 @@
 #include "base/plugin_error.h"
 #include "core/notify_text.h"
 #include "host/common/awaited_files.h"
+#include "host/common/contact_answers.h"
 #include "host/common/plugin_driver.h"
 #include "host/common/request_gate.h"
 
@@ -74,6 +80,10 @@ struct SessionRules {
   // Answers are shown only within this time of asking that contact (each
   // answer shown starts it again); zero: always.
   std::chrono::seconds replyWindow{0};
+  // An answer that a file is on its way lets the file in only when it came
+  // with the file's size and SHA-256, proved by the contact's pinned key
+  // (a file offer inside the protection); a plain answer lets nothing in.
+  bool fileAnswersNeedProof = false;
 };
 
 class PluginSession {
@@ -104,6 +114,10 @@ class PluginSession {
     std::optional<Notification> request;  // |send| is this request
     CallStatus echoStatus;                // the plug-in's own copy of it
     bool echoAnswered = false;            // it answered its own request (never sent)
+    std::string typed;                    // the command as the user typed it
+    // Lines to show: instead of sending, a name that does not tell which
+    // file; after /xron and /xrstatus, that sharing is on but shares nothing.
+    std::vector<std::u16string> notes;
   };
   // |word| with its "/", |argument| the rest of the line.
   Typed Command(const std::string& contact, const std::u16string& contactName,
@@ -117,8 +131,17 @@ class PluginSession {
     };
     Kind kind = Kind::kAnswer;
     Notification request;
+    std::vector<std::u16string> lines;  // kAnswer: what shows it (may be none)
   };
-  Heard Hear(const std::string& contact, std::u16string_view text, Clock::time_point now);
+  // |name|: the contact as the user knows them, for the lines shown.
+  // |offer|: the size and SHA-256 of the file the answer offers, when it
+  // came in a file offer from the contact's pinned key.
+  Heard Hear(const std::string& contact, std::u16string_view text, Clock::time_point now,
+             std::u16string_view name = u"contact",
+             const std::optional<Announced>& offer = std::nullopt);
+  // The lines that show a notice from the contact's host (may be none).
+  std::vector<std::u16string> HearNotice(const std::string& contact, std::u16string_view text,
+                                         std::u16string_view name);
   // Whether an answer from |contact| is wanted now (asked within the reply
   // window, or no window). A host that judges an answer as its pieces
   // arrive asks at each piece: a wanted answer's piece starts the window
@@ -159,6 +182,9 @@ class PluginSession {
 
  private:
   Raised TakeRaised() const;
+  // The warning when sharing is on but shares nothing (no shared folder, or
+  // none that exists); nothing where the plug-in's state cannot be read.
+  std::optional<std::string> SharingNothingWarning();
 
   PluginDriver& plugin_;
   SessionRules rules_;
@@ -166,6 +192,7 @@ class PluginSession {
   std::vector<CommandInfo> commands_;
   RequestGate gate_;
   AwaitedFiles awaited_;
+  ContactAnswers answers_;
   std::map<std::string, Clock::time_point> asked_;  // contacts asked, when last
 };
 

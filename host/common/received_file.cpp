@@ -1,6 +1,5 @@
 #include "host/common/received_file.h"
 
-#include <random>
 #include <vector>
 
 #include "base/text.h"
@@ -48,16 +47,6 @@ bool IsDeviceName(std::u16string_view name) {
 size_t ExtensionStart(std::u16string_view name) {
   const size_t dot = name.rfind(u'.');
   return dot == std::u16string_view::npos || dot == 0 ? std::u16string_view::npos : dot;
-}
-
-std::string RandomTag() {
-  std::random_device rd;
-  std::uniform_int_distribution<uint64_t> dist;
-  static constexpr char kHex[] = "0123456789abcdef";
-  uint64_t v = dist(rd);
-  std::string out;
-  for (int i = 0; i < 16; ++i, v >>= 4) out.push_back(kHex[v & 15]);
-  return out;
 }
 
 HostError CannotWrite() {
@@ -120,11 +109,13 @@ std::unique_ptr<IncomingFile> IncomingFile::Open(const fs::path& folder,
   in->folder_ = folder;
   in->name_ = SafeFileName(offeredName);
   in->announced_ = announced;
-  // A hidden name that no final name can take; "x" fails on any existing
-  // entry, links included.
-  for (int attempt = 0; attempt < 5 && !in->file_; ++attempt) {
-    in->tempPath_ = folder / (".zuvo-" + RandomTag() + ".part");
+  // The file's own name with ".part", or the first free candidate's; "x"
+  // fails on any existing entry, links included, so nothing is replaced.
+  for (unsigned n = 0; n < kMaxCandidates && !in->file_; ++n) {
+    in->tempPath_ = folder / PathFromText(CandidateName(in->name_, n) + u".part");
     in->file_ = OpenFile(in->tempPath_, "wbx");
+    std::error_code ec;
+    if (!in->file_ && !fs::exists(fs::symlink_status(in->tempPath_, ec))) break;
   }
   if (!in->file_) {
     in->tempPath_.clear();
@@ -177,6 +168,10 @@ HostError IncomingFile::Finish() {
     // for that alone.
     if (announced_.size || announced_.sha256) {
       if (HostError e = ReadBack(); e.failed()) return e;
+    } else {
+      std::error_code ec;
+      const uintmax_t size = fs::file_size(tempPath_, ec);
+      if (!ec) received_ = size;
     }
   } else {
     if (!file_) return Failure(HostErrorKind::kBadTransfer, "the transfer is closed");
@@ -193,6 +188,7 @@ HostError IncomingFile::Finish() {
   if (announced_.sha256 && hash_.Final() != *announced_.sha256) {
     return Failure(HostErrorKind::kBadTransfer, "checksum mismatch");
   }
+  digestVerified_ = announced_.sha256.has_value();
   for (unsigned n = 0; n < kMaxCandidates; ++n) {
     const fs::path candidate = folder_ / PathFromText(CandidateName(name_, n));
     HostError error;

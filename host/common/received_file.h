@@ -1,5 +1,6 @@
 // A file that arrives for this user, whatever carries it. It is written to
-// a hidden temporary name in the downloads folder and gets its final name
+// a temporary name in the downloads folder that says what it is ("a.txt.part",
+// or the first free "a (1).txt.part", ...) and gets its final name
 // only when the transfer has ended and what was announced (its size, its
 // SHA-256) has been checked: its own name, or the first free one ("a.txt",
 // "a (1).txt", ...), by a rename that never replaces a file. A transfer
@@ -52,7 +53,7 @@ struct Announced {
 
 class IncomingFile {
  public:
-  // Creates a fresh hidden file in |folder| for the file offered as
+  // Creates a fresh temporary file in |folder| for the file offered as
   // |offeredName|; nullptr with |error| on failure.
   static std::unique_ptr<IncomingFile> Open(const std::filesystem::path& folder,
                                             std::u16string_view offeredName, Announced announced,
@@ -76,6 +77,9 @@ class IncomingFile {
   uint64_t size() const { return announced_.size.value_or(received_); }
   uint64_t received() const { return received_; }
   const std::filesystem::path& finalPath() const { return finalPath_; }
+  // After Finish: whether the bytes were checked against an announced
+  // SHA-256 (a transport or a protection that knows the digest announces it).
+  bool digestVerified() const { return digestVerified_; }
 
  private:
   IncomingFile() = default;
@@ -90,6 +94,7 @@ class IncomingFile {
   bool handedOver_ = false;
   Announced announced_;
   uint64_t received_ = 0;
+  bool digestVerified_ = false;
   Sha256 hash_;
 };
 

@@ -9,8 +9,11 @@
 #include <map>
 
 #include "base/text.h"
+#include "host/common/host_notice.h"
+#include "host/common/path_text.h"
 #include "host/common/plugin_session.h"
 #include "host/common/reply_limit.h"
+#include "host/common/session_words.h"
 #include "support/settings_test_support.h"
 
 namespace zuvo {
@@ -47,7 +50,13 @@ class ScriptedPlugin : public PXPluginDef {
                     std::u16string& sResult) override {
     if (word == u"/fail") throw PluginError(hr::kTypeMismatch, "Type mismatch");
     echoPending = word.starts_with(u"/xr");
-    sResult = echoPending ? std::u16string(1, kMarker) + u"r" + word.substr(3) + arg : arg;
+    // The three words whose codes are not "r" and the rest of the word.
+    static const std::map<std::u16string, std::u16string> codes = {
+        {u"/xrfolder", u"rfldr"}, {u"/xrfolders", u"rflds"}, {u"/xrsearch", u"rsrch"}};
+    const auto known = codes.find(word);
+    const std::u16string code = known != codes.end() ? known->second : u"r" + word.substr(3);
+    sResult = echoPending ? std::u16string(1, kMarker) + code + arg : arg;
+    if (arg == u"<File Path>") sResult.clear();  // a placeholder: no request, the flag stays
     return true;
   }
   bool ReceiveNotify(const std::u16string& code, const std::u16string& text,
@@ -77,8 +86,10 @@ class ScriptedDriver : public PluginDriver {
   void SetFormActions(std::vector<FormAction>) override {}
   std::vector<ToastSeen> TakeToasts() override { return std::exchange(toasts, {}); }
   std::vector<MessageBoxSeen> TakeMessageBoxes() override { return {}; }
-  std::optional<BetaState> State() override { return std::nullopt; }
-  HolderFields ReadHolder() override { return {}; }
+  std::optional<BetaState> State() override { return state; }
+  HolderFields ReadHolder() override { return holder; }
+  std::optional<BetaState> state;
+  HolderFields holder;
   ScriptedPlugin plugin_;
   std::vector<ToastSeen> toasts;
 };
@@ -139,6 +150,16 @@ TEST(PluginSession, ACommandSendsItsRequestAndTheEchoIsNeverSent) {
   const PluginSession::Typed failed = session.Command("bob", u"Bob", u"/fail", u"", t0);
   EXPECT_EQ(failed.status.code, hr::kTypeMismatch);
   EXPECT_TRUE(failed.send.empty());
+
+  // A placeholder left unfilled sends nothing; the plug-in takes its echo
+  // now, so the contact's next request is answered, not swallowed.
+  driver.plugin_.answer = [](const std::u16string&, const std::u16string&) { return u"an answer"; };
+  const PluginSession::Typed unfilled =
+      session.Command("bob", u"Bob", u"/xrfile", u"<File Path>", t0);
+  EXPECT_TRUE(unfilled.send.empty());
+  EXPECT_FALSE(driver.plugin_.echoPending);
+  EXPECT_EQ(driver.plugin_.notified.back(), u"rfile|<File Path>|Bob");
+  EXPECT_EQ(session.Answer(Request(u"rlist"), u"Bob", 0).text, u"an answer");
 }
 
 TEST(PluginSession, WhoMayAskHowOftenAndOneListingAtATime) {
@@ -243,6 +264,215 @@ TEST(PluginSession, AnAnswerSendsItsTextAndFilesApart) {
   EXPECT_EQ(session.Answer(Request(u"rlist"), u"Bob", 200).text, LimitReplyLines(listing, 200));
   driver.plugin_.answer = nullptr;
   EXPECT_FALSE(session.Answer(Request(u"xxxxx"), u"Bob", 0).result);
+}
+
+// ---- What the user reads ----------------------------------------------------
+
+// The lines a session shows for |answer| from bob, who was asked |word| |arg|
+// after his host's notice named |folder| (none when nullopt).
+std::vector<std::u16string> Shown(const std::u16string& word, const std::u16string& arg,
+                                  std::optional<std::u16string> folder,
+                                  const std::u16string& answer) {
+  ScriptedDriver driver;
+  PluginSession session(driver, PurpleRules());
+  const Clock::time_point t0 = Clock::now();
+  session.Command("bob", u"bob", word, arg, t0);
+  if (folder) {
+    EXPECT_TRUE(
+        session.HearNotice("bob", EncodeNotice(AnsweringNotice(u"x", *folder)), u"bob").empty());
+  }
+  const PluginSession::Heard heard = session.Hear("bob", answer, t0, u"bob");
+  EXPECT_EQ(heard.kind, Kind::kAnswer);
+  return heard.lines;
+}
+
+TEST(PluginSession, ListingsAreShownRelativeToTheSharedFolderAndEmptyOnesInWords) {
+  using Lines = std::vector<std::u16string>;
+  const std::u16string offering = u"Accepted Request, Offering...";
+  struct Case {
+    const char* what;
+    std::u16string word, arg;
+    std::optional<std::u16string> folder;
+    std::u16string answer;
+    Lines lines;
+  } cases[] = {
+      {"a listing under its folder", u"/xrlist", u"", u"/s/",
+       offering + u"\r/s/a.txt\r/s/docs/n.md",
+       Lines{u"bob shares /s:", u"  a.txt", u"  docs/n.md"}},
+      {"no notice: the folder all paths share", u"/xrlist", u"", std::nullopt,
+       offering + u"\r/s/d/a\r/s/d/e/b", Lines{u"bob shares /s/d:", u"  a", u"  e/b"}},
+      {"a notice that does not fit is not believed", u"/xrlist", u"", u"/t",
+       offering + u"\r/s/a\r/s/b", Lines{u"bob shares /s:", u"  a", u"  b"}},
+      {"Windows paths", u"/xrfolders", u"", u"C:\\Share", offering + u"\rC:\\Share\\old",
+       Lines{u"bob shares C:\\Share:", u"  old"}},
+      {"a note of a cut list follows after the name", u"/xrlist", u"", u"/s",
+       offering + u"\r/s/a\r... (9 more lines not shown)",
+       Lines{u"bob shares /s:", u"  a", u"bob: ... (9 more lines not shown)"}},
+      {"an empty listing", u"/xrlist", u"*.txt", u"/s", offering,
+       Lines{u"bob shares no files matching *.txt"}},
+      {"an empty folder", u"/xrfolder", u"docs", u"/s", offering,
+       Lines{u"bob shares no files in docs"}},
+      {"no sub-folders at the top", u"/xrfolders", u"", u"/s", offering,
+       Lines{u"bob shares no folders in the top of the shared folder"}},
+      {"a search that finds nothing", u"/xrsearch", u"x.bin", u"/s", offering + u"\r",
+       Lines{u"bob shares no file named x.bin"}},
+      {"a file on its way: the transfer's lines follow", u"/xrfile", u"/s/a", std::nullopt,
+       u"Accepted Request, Sending File /s/a...", Lines{}},
+      {"a refusal after the name", u"/xrlist", u"", std::nullopt, std::u16string(kSharingOffReply),
+       Lines{u"bob: " + std::u16string(kSharingOffReply)}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    EXPECT_EQ(Shown(c.word, c.arg, c.folder, c.answer), c.lines);
+  }
+}
+
+TEST(PluginSession, AFileOrFolderIsAskedForAsTheLastListingShowedIt) {
+  ScriptedDriver driver;
+  PluginSession session(driver, PurpleRules());
+  const Clock::time_point t0 = Clock::now();
+  session.Command("bob", u"bob", u"/xrlist", u"", t0);
+  session.HearNotice("bob", EncodeNotice(AnsweringNotice(u"rlist", u"/s")), u"bob");
+  session.Hear("bob",
+               u"Accepted Request, Offering...\r/s/a.txt\r/s/docs/notes.md\r/s/old/notes.md"
+               u"\r/s/docs/deep/x.bin",
+               t0, u"bob");
+  struct Case {
+    std::string contact;
+    std::u16string word, typed;
+    std::u16string sent;  // empty: nothing sent
+    std::u16string note;  // a part of the line shown instead
+  } cases[] = {
+      {"bob", u"/xrfile", u"a.txt", u"\x12rfile/s/a.txt", u""},
+      {"bob", u"/xrfile", u"docs/notes.md", u"\x12rfile/s/docs/notes.md", u""},
+      // Any letter case (this scripted plug-in sends such a word's argument
+      // as plain text).
+      {"bob", u"/XRFILE", u"x.bin", u"/s/docs/deep/x.bin", u""},
+      {"bob", u"/xrfile", u"/elsewhere/y", u"\x12rfile/elsewhere/y", u""},
+      {"bob", u"/xrfile", u"notes.md", u"", u"names 2 files in bob's last listing"},
+      {"bob", u"/xrfile", u"nope.txt", u"", u"No file nope.txt in bob's last listing"},
+      {"carol", u"/xrfile", u"a.txt", u"", u"Nothing listed by carol yet"},
+      {"bob", u"/xrfolder", u"docs", u"\x12rfldrdocs", u""},
+      {"bob", u"/xrfolder", u"deep", u"\x12rfldrdocs/deep", u""},
+      {"bob", u"/xrfolder", u"/s/docs/deep", u"\x12rfldrdocs/deep", u""},
+      {"bob", u"/xrfolder", u"unlisted", u"\x12rfldrunlisted", u""},
+      {"carol", u"/xrfolder", u"docs", u"\x12rfldrdocs", u""},
+      {"dave", u"/xrfolder", u"x", u"", u"x names more than 3 folders in dave's last listing"},
+      {"dave", u"/xrfolder", u"b/x", u"\x12rfldrb/x", u""},
+  };
+  session.Command("dave", u"dave", u"/xrlist", u"", t0);
+  session.Hear("dave", u"Accepted Request, Offering...\r/d/a/x/f\r/d/b/x/f\r/d/c/x/f\r/d/e/x/f", t0,
+               u"dave");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(Utf16ToUtf8(c.word + u" " + c.typed) + " to " + c.contact);
+    const size_t notified = driver.plugin_.notified.size();
+    const PluginSession::Typed typed =
+        session.Command(c.contact, Utf8ToUtf16(c.contact), c.word, c.typed, t0);
+    EXPECT_EQ(typed.send, c.sent);
+    if (c.note.empty()) {
+      EXPECT_TRUE(typed.notes.empty());
+    } else {
+      ASSERT_EQ(typed.notes.size(), 1u);
+      EXPECT_NE(typed.notes[0].find(c.note), std::u16string::npos) << Utf16ToUtf8(typed.notes[0]);
+      // Nothing reached the plug-in: no request is pending there.
+      EXPECT_EQ(driver.plugin_.notified.size(), notified);
+    }
+  }
+
+  // A search for no keyword: the plug-in is asked (it says so itself) and
+  // takes its echo, and nothing is sent.
+  const PluginSession::Typed search = session.Command("bob", u"bob", u"/xrsearch", u"", t0);
+  EXPECT_TRUE(search.send.empty());
+  EXPECT_FALSE(search.request);
+  EXPECT_FALSE(driver.plugin_.echoPending);
+  EXPECT_EQ(search.typed, "/xrsearch");
+}
+
+TEST(PluginSession, TheContactsHostSaysWhyAFileDidNotCome) {
+  ScriptedDriver driver;
+  PluginSession session(driver);
+  struct Case {
+    std::u16string notice;
+    std::vector<std::u16string> lines;
+  } cases[] = {
+      {EncodeNotice(NotSentNotice(HostErrorKind::kNotFound, u"/s/docs/notes.md")),
+       {u"bob could not send notes.md: " +
+        Utf8ToUtf16(Describe(Failure(HostErrorKind::kNotFound)))}},
+      {u"not sent\ndenied\nC:\\s\\a.txt", {u"bob could not send a.txt: permission denied"}},
+      {u"not sent\nnew-word\na", {u"bob could not send a: the system failed"}},
+      // Ignored: too few fields, no name, a name that forges a line, too long.
+      {u"not sent\nmissing", {}},
+      {u"not sent\nmissing\n", {}},
+      {u"not sent\nmissing\na\rb", {}},
+      {u"not sent\nmissing\n" + std::u16string(kMaxNoticeUnits, u'a'), {}},
+      {u"answering\nrlist\n/s", {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(PrintableText(c.notice));
+    EXPECT_EQ(session.HearNotice("bob", c.notice, u"bob"), c.lines);
+  }
+}
+
+TEST(PluginSession, OnAndStatusWarnWhenSharingSharesNothing) {
+  TempDir dir;
+  struct Case {
+    const char* what;
+    std::optional<std::u16string> sharingOn;  // none: the state cannot be read
+    std::u16string folder;
+    std::string warning;  // a part of it; empty: none
+  } cases[] = {
+      {"on, no folder", u"1", u"", "is on, but no folder is shared"},
+      {"on, a folder that does not exist", u"1", TextFromPath(dir.path() / "gone"),
+       "does not exist"},
+      {"on, a folder", u"1", TextFromPath(dir.path()), ""},
+      {"off", u"0", u"", ""},
+      {"no state to read", std::nullopt, u"", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ScriptedDriver driver;
+    if (c.sharingOn) {
+      driver.state.emplace();
+      driver.state->sSharingOn = *c.sharingOn;
+    }
+    driver.holder.sharedFolder = c.folder;
+    PluginSession session(driver);
+    for (const char16_t* word : {u"/xron", u"/XRSTATUS"}) {
+      const PluginSession::Typed typed = session.Command("bob", u"bob", word, u"", Clock::now());
+      if (c.warning.empty()) {
+        EXPECT_TRUE(typed.notes.empty());
+      } else {
+        ASSERT_EQ(typed.notes.size(), 1u);
+        EXPECT_NE(Utf16ToUtf8(typed.notes[0]).find(c.warning), std::string::npos);
+      }
+    }
+  }
+}
+
+TEST(SessionWords, CommandsAsTypedToastsOnceAndAFetchInItsOwnWords) {
+  EXPECT_EQ(TypedRequest(Request(u"RSRCH", u"a.txt")), "/xrsearch a.txt");
+  EXPECT_EQ(TypedRequest(Request(u"rlist")), "/xrlist");
+  EXPECT_EQ(HelpFor(u"XRFILE", u"Request File", u"File Path").usage, "<path or name>");
+  EXPECT_EQ(HelpFor(u"xr99", u"Row", u"Thing").usage, "<Thing>");  // not ours: the plug-in's row
+
+  struct Toast {
+    std::u16string message;
+    std::string line;
+  } toasts[] = {
+      {u"Zuvo File Sharing is...\ron", "Zuvo File Sharing is... on"},
+      {u"You have accepted and sent\r2 files",
+       "Zuvo File Sharing: You have accepted and sent 2 files"},
+  };
+  for (const Toast& t : toasts) {
+    EXPECT_EQ(ToastLine({u"Zuvo File Sharing", t.message, u"", -1}, "Zuvo File Sharing"), t.line);
+  }
+  EXPECT_EQ(ReceivingLine(u"notes.md", 2150, "bob"), "Receiving notes.md (2.1 KiB) from bob...");
+  EXPECT_EQ(SavedFileLine("/home/ann/Downloads/notes (1).md", 2150, false, "/home/ann/"),
+            "Saved notes (1).md in ~/Downloads (2.1 KiB)");
+  EXPECT_EQ(SavedFileLine("/srv/in/a", 10, true, "/home/ann"),
+            "Saved a in /srv/in (10 bytes, SHA-256 verified)");
+  EXPECT_EQ(NotSavedLine(u"a", "bob", "the transfer did not finish"),
+            "Could not save a from bob: the transfer did not finish");
 }
 
 // ---- Files offered ----------------------------------------------------------
@@ -373,6 +603,26 @@ TEST(PluginSession, AFileIsTakenOnlyAsTheAcceptedAnswerToOwnRequestOnceInTime) {
     session.Hear("bob", accepted, t0 + 11min);
     EXPECT_EQ(session.AdmitOffer("bob", u"notes.txt", 9, downloads.path(), t0 + 11min).kind,
               HostErrorKind::kNotAsked);
+  }
+  {
+    SCOPED_TRACE("where answers need proof, only an answer with the file's facts lets it in");
+    ScriptedDriver driver;
+    SessionRules rules = PurpleRules();
+    rules.fileAnswersNeedProof = true;
+    PluginSession session(driver, rules);
+    session.Command("bob", u"bob", u"/xrfile", u"/s/docs/notes.txt", t0);
+    session.Hear("bob", accepted, t0);
+    EXPECT_EQ(session.AdmitOffer("bob", u"notes.txt", 9, downloads.path(), t0).kind,
+              HostErrorKind::kNotAccepted);
+    Announced offer;
+    offer.size = 9;
+    offer.sha256 = Digest{};
+    offer.sha256->fill(7);
+    session.Hear("bob", accepted, t0, u"bob", offer);
+    AwaitedFiles::Awaited taken;
+    EXPECT_FALSE(session.AdmitOffer("bob", u"notes.txt", 9, downloads.path(), t0, &taken).failed());
+    EXPECT_EQ(taken.announced.size, offer.size);
+    EXPECT_EQ(taken.announced.sha256, offer.sha256);
   }
 }
 

@@ -81,10 +81,13 @@ TEST(ReceivedFile, PublishedUnderAFreeNameOnlyAfterVerifyingWithTheUmasksMode) {
     auto in = IncomingFile::Open(dir.path(), u"../a.txt", Both(data), error);
     ASSERT_TRUE(in) << Describe(error);
     ASSERT_FALSE(in->Write(data.substr(0, 1000)).failed());
-    // Mid-transfer nothing new carries a final name.
+    // Mid-transfer nothing new carries a final name; the temporary one
+    // says what it is.
     EXPECT_EQ(Names(dir.path()).size(), 3u);
+    EXPECT_TRUE(fs::exists(dir.path() / "a.txt.part"));
     ASSERT_FALSE(in->Write(data.substr(1000)).failed());
     ASSERT_FALSE((error = in->Finish()).failed()) << Describe(error);
+    EXPECT_TRUE(in->digestVerified());
     EXPECT_EQ(in->finalPath(), dir.path() / "a (2).txt");
   }
   {
@@ -93,6 +96,8 @@ TEST(ReceivedFile, PublishedUnderAFreeNameOnlyAfterVerifyingWithTheUmasksMode) {
     ASSERT_TRUE(in);
     std::ofstream(in->HandOver(), std::ios::binary | std::ios::trunc) << "by name";
     ASSERT_FALSE((error = in->Finish()).failed()) << Describe(error);
+    EXPECT_FALSE(in->digestVerified());  // nothing was announced to check
+    EXPECT_EQ(in->received(), 7u);
     EXPECT_EQ(in->finalPath(), dir.path() / "a (3).txt");
   }
   umask(saved);

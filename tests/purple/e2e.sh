@@ -25,7 +25,10 @@
 #              bob headless, over prosody (tests/purple/pidgin.sh)
 #   baseline   messages and a file transfer between two clients without the
 #              plug-in (proves the servers and the client)
-# Without GROUPs: PLUGIN_SERVERS (every server), then finch and pidgin.
+#   trust      over ngircd: keys pinned at the first exchange and compared,
+#              then a contact's nick taken after a quit and after a nick
+#              change (run_trust)
+# Without GROUPs: PLUGIN_SERVERS (every server), then trust, finch and pidgin.
 # Prints "ok - ..." or "not ok - ..." per check, "# ..." for measurements, and
 # "purple: N passed, N failed" last; exits 1 when a check failed. The
 # clients' and servers' files are kept when a check failed, or when
@@ -60,7 +63,7 @@ declare -A QUEUE_PACING=([ngircd]=on [inspircd]=on [hybrid]=off)
 WIRE_MARK='ZFS2'
 
 GROUPS_TO_RUN=("$@")
-[ ${#GROUPS_TO_RUN[@]} -eq 0 ] && GROUPS_TO_RUN=("${PLUGIN_SERVERS[@]}" finch pidgin)
+[ ${#GROUPS_TO_RUN[@]} -eq 0 ] && GROUPS_TO_RUN=("${PLUGIN_SERVERS[@]}" trust finch pidgin)
 
 ROOT=$(mktemp -d /tmp/zuvo-purple.XXXXXX)
 declare -A FD PID USER_OF ALIAS_OF
@@ -126,8 +129,10 @@ has_mark() { awk -v m="$2" '$2 == "mark" && $3 == m { f = 1 } END { exit !f }' "
 
 # The lines of NAME's output after "mark MARK".
 after() { awk -v m="$2" 'on { print } $2 == "mark" && $3 == m { on = 1 }' "$T/$1.log"; }
-# The texts of the system lines NAME's conversations showed after MARK.
-sys_after() { after "$1" "$2" | sed -n 's/^[0-9]* [^ ]* conv [^ ]* sys [^:]*: //p'; }
+# The texts of the system lines NAME's conversations showed after MARK; a
+# contact's answer is shown as its lines, each after the contact's name and
+# ": " (left out here).
+sys_after() { after "$1" "$2" | sed -n 's/^[0-9]* [^ ]* conv [^ ]* sys [^:]*: //p' | sed 's/^[^ :]*: //'; }
 
 has_line() { grep -qF -- "$2" "$T/$1.log"; }
 # prints_nothing COMMAND...: COMMAND printed nothing (what it printed is shown).
@@ -143,6 +148,7 @@ sys_has() { sys_after "$1" "$2" | grep -xF -- "$3" >/dev/null; }
 # The lines of the input that begin with $1.
 starting() { awk -v p="$1" 'index($0, p) == 1'; }
 sys_count_ge() { [ "$(sys_after "$1" "$2" | starting "$3" | wc -l)" -ge "$4" ]; }
+sys_contains() { sys_after "$1" "$2" | grep -F -- "$3" >/dev/null; }
 
 # ping_arrives FROM TO: client FROM sends TO's user a ping and waits until
 # client TO has it. Servers deliver one sender's messages in order, so
@@ -161,21 +167,29 @@ ask() {
   say ann "im ann $BOB $2"
 }
 
-# expect_paths DESCRIPTION STEP PREFIX EXPECTED_FILE [SECONDS]: the paths
-# under PREFIX that ann was shown after STEP are exactly those in
-# EXPECTED_FILE (as sets, each once).
+# shown_entries NAME STEP: the entries of the listings NAME was shown after
+# STEP, the indented lines under "bob shares FOLDER:".
+shown_entries() { sys_after "$1" "$2" | awk 'index($0, "  ") == 1 { print substr($0, 3) }'; }
+entries_ge() { [ "$(shown_entries "$1" "$2" | wc -l)" -ge "$3" ]; }
+# relative_to FOLDER FILE: the paths of FILE below FOLDER, relative to it.
+relative_to() { awk -v p="${1%/}/" 'index($0, p) == 1 { print substr($0, length(p) + 1) }' "$2"; }
+
+# expect_paths DESCRIPTION STEP FOLDER EXPECTED_FILE [SECONDS]: ann was
+# shown a listing under "bob shares FOLDER:" after STEP, whose entries are
+# exactly the paths in EXPECTED_FILE relative to FOLDER (as sets, each once).
 expect_paths() {
-  local what=$1 step=$2 prefix=$3 expected=$4 n
+  local what=$1 step=$2 folder=${3%/} expected=$4 n
   n=$(wc -l <"$expected")
-  wait_for "${5:-20}" sys_count_ge ann "$step" "$prefix" "$n"
+  wait_for "${5:-20}" entries_ge ann "$step" "$n"
   # Anything more of the reply has arrived once a later ping has.
   ping_arrives "$BOBP" ann
-  local got
-  got=$(sys_after ann "$step" | starting "$prefix" | sort)
-  if [ "$got" = "$(sort "$expected")" ]; then
+  local got want
+  got=$(shown_entries ann "$step" | sort)
+  want=$(relative_to "$folder" "$expected" | sort)
+  if [ "$got" = "$want" ] && sys_contains ann "$step" " shares $folder:"; then
     ok "$what"
   else
-    not_ok "$what" "$(diff <(echo "$got") <(sort "$expected") | head -10)"
+    not_ok "$what" "$(diff <(echo "$got") <(echo "$want") | head -10; sys_after ann "$step" | head -3)"
   fi
 }
 
@@ -246,6 +260,8 @@ run_plugin_group() {
   T=$ROOT/$server
   mkdir -p "$T"
   echo "# $server"
+  # Every stanza prosody handles in its log, to look for names in.
+  local SERVER_LOG_LEVEL=${full:+debug}
   use_server "$server" "$T" "ann bob carol" eve || { not_ok "$server: servers start"; return; }
   make_share
   make_many "$T/many100" 100
@@ -292,9 +308,15 @@ run_plugin_group() {
   if wait_for 30 test -f "$T/downloads/big.bin" && wait_for 10 has_after ann file "ann xfer-done"; then
     check "$server: a requested file arrives in the downloads folder with equal bytes" \
       cmp -s "$T/downloads/big.bin" "$SHARE/big.bin"
+    check "$server: its size and SHA-256 were those the sharer's key offered" \
+      wait_for 10 has_after ann file "Saved big.bin in $T/downloads (1.0 MiB, SHA-256 verified)"
   else
     not_ok "$server: a requested file arrives" "$(after ann file | tail -5; ls -a "$T/downloads")"
   fi
+
+  # After the full checks ann has asked bob more than the request gate's
+  # burst (10); it refills at one request a second.
+  [ -n "$full" ] && sleep 3
 
   # A shared folder changed in the preferences counts at once. Pidgin's
   # plug-in dialog stores each keystroke: the user is told what is stored
@@ -343,6 +365,12 @@ run_plugin_group() {
   is_xmpp_server "$server" && check_other_resource
   [ -n "$full" ] && is_xmpp_server "$server" && check_stranger_attacks
 
+  if [ -n "$full" ]; then
+    local log=$T/$server/$server.log
+    logs_hold_no_names "$server: its log of the exchanges holds no name or path of the share" \
+      "$SHARE readme.txt c.txt notes.md" "$log"
+  fi
+
   # carol's one line on IRC is counted above.
   check_fails "$server: no request or reply is shown as chat text" \
     bash -c 'grep -h " conv .* recv " "$@" | grep -v typed-line' _ "$T"/{ann,bob,eve,bob10k}.log
@@ -355,10 +383,14 @@ run_full_checks() {
   find "$SHARE" -type f >"$T/all"
   ask list "/xrlist"
   expect_paths "$server: a listing shows every shared file" list "$SHARE/" "$T/all"
+  local first
+  first=$(elapsed_ms ann list)
 
   find "$SHARE" -type f \( -name '*.txt' -o -name '*.md' \) >"$T/txt-md"
   ask patterns "/xrlist *.txt;*.md"
   expect_paths "$server: a listing with patterns shows only matching files" patterns "$SHARE/" "$T/txt-md"
+  echo "# $server: /xrlist to last line: the first request (with the handshake)" \
+    "$first ms, the next $(elapsed_ms ann patterns) ms"
 
   find "$SHARE/docs" -maxdepth 1 -type f >"$T/docs"
   ask folder "/xrfolder docs"
@@ -372,8 +404,25 @@ run_full_checks() {
   ask search "/xrsearch c.txt"
   expect_paths "$server: a search finds the file in a sub-folder" search "$SHARE/" "$T/found"
 
+  # By its name alone: the search showed it.
+  ask byname "/xrfile c.txt"
+  check "$server: a file asked for by the name the listing showed arrives" \
+    wait_for 30 cmp -s "$T/downloads/c.txt" "$SHARE/docs/old/c.txt"
+  check "$server: and it is said where it was saved" wait_for 10 sys_contains ann byname \
+    "Saved c.txt in $T/downloads (2 bytes, SHA-256 verified)"
+
+  ask empty "/xrlist *.nothing"
+  check "$server: an empty listing says so" wait_for 20 sys_contains ann empty \
+    " shares no files matching *.nothing"
+
+  # The plug-in accepts a folder's path (it lies in the share); bob's host
+  # cannot send it and tells ann's host why.
+  ask notsent "/xrfile $SHARE/docs"
+  check "$server: a file the contact's host cannot send is reported with the reason" \
+    wait_for 20 sys_contains ann notsent " could not send docs: "
+
   ask traversal "/xrfile $SHARE/../secret.txt"
-  check "$server: a path leaving the shared folder is refused" wait_for 20 sys_has ann traversal \
+  check "$server: a path leaving the shared folder is refused" wait_for 20 sys_contains ann traversal \
     "That file is not in the shared folder, you do not have access to it"
   ping_arrives "$BOBP" ann
   check_fails "$server: and nothing is sent" has_after ann traversal xfer
@@ -382,7 +431,7 @@ run_full_checks() {
   say bob "im bob $ANN /xroff"
   check "$server: turning sharing off shows a toast" wait_for 10 has_after bob off "turned off"
   ask denied "/xrlist"
-  check "$server: requests are refused while sharing is off" wait_for 20 sys_has ann denied \
+  check "$server: requests are refused while sharing is off" wait_for 20 sys_contains ann denied \
     "Request Denied, File Sharing is Turned off"
   say bob "im bob $ANN /xron"
   wait_for 10 has_after bob off "turned on"
@@ -411,9 +460,16 @@ told_of_eve() { after bob stranger | grep -E ' (sys|notify) ' | grep eve >/dev/n
 # SHARE (the plug-in reads its shared folder when it starts); on IRC with
 # libpurple's own pacing as QUEUE_PACING says.
 restart_bob() {
+  local old=${BOBP:-}
   if [ -n "${BOBP:-}" ]; then
     say "$BOBP" quit
     wait "${PID[$BOBP]}" 2>/dev/null
+  fi
+  # The same installation: bob's key goes with him, else ann would be told
+  # that it changed.
+  if [ -n "${old:-}" ] && [ -f "$T/$old/zuvo-identity.key" ]; then
+    mkdir -p "$T/$1"
+    cp -p "$T/$old/zuvo-identity.key" "$T/$old/zuvo-pins.txt" "$T/$1/" 2>/dev/null
   fi
   BOBP=$1
   peer_start "$BOBP" "${BOB_PREFS[@]}" --pref "$PREF/shared_folder=s:$2"
@@ -426,14 +482,14 @@ restart_bob() {
     not_ok "bob signs on again"
 }
 
-# check_cut_listing STEP PREFIX EXPECTED: a listing over the reply limit:
+# check_cut_listing STEP FOLDER EXPECTED: a listing over the reply limit:
 # the first lines, then one line saying how many were left out.
-notice_after() { sys_after ann "$1" | grep -v -e '^Accepted' -e "^$T/" | grep -E '[0-9]'; }
+notice_after() { sys_after ann "$1" | grep -v -e '^  ' -e ' shares ' | grep -E '[0-9]'; }
 check_cut_listing() {
-  local step=$1 prefix=$2 expected=$3 all paths notice
+  local step=$1 folder=${2%/} expected=$3 all paths notice
   all=$(wc -l <"$expected")
   wait_for 240 notice_after "$step" >/dev/null
-  paths=$(sys_after ann "$step" | starting "$prefix" | wc -l)
+  paths=$(shown_entries ann "$step" | wc -l)
   notice=$(notice_after "$step" | tail -1)
   if [ "$paths" -gt 0 ] && [ "$paths" -lt "$all" ] && grep -qw -- "$((all - paths))" <<<"$notice"; then
     ok "$SERVER: a $all-entry listing is cut, with a line saying how many were left out ($paths shown)"
@@ -441,7 +497,7 @@ check_cut_listing() {
     not_ok "$SERVER: a $all-entry listing is cut with its notice" "paths shown: $paths; notice: $notice"
   fi
   check "$SERVER: the lines shown are the listing's own" prints_nothing \
-    comm -23 <(sys_after ann "$step" | starting "$prefix" | sort) <(sort "$expected")
+    comm -23 <(shown_entries ann "$step" | sort) <(relative_to "$folder" "$expected" | sort)
 }
 
 # A long reply on IRC (LONG_REPLY_LINES lines; 0: all 10,000): it arrives
@@ -542,11 +598,13 @@ check_stranger_attacks() {
     test $((log1 - log0)) -le 1024
   check "$SERVER: and at most 5 MiB to the resident size" test $((rss1 - rss0)) -le 5120
 
+  # A request in clear, as a plug-in without the protection sends it (eve's
+  # own plug-in would start a handshake, which a stranger does not get).
   local long
   long=$(printf 'a%.0s' {1..400})
-  say eve "im eve $BOB /xrfile /$long"
+  say eve "im eve $BOB $(clear_request "rfile/$long")"
   check "$SERVER: a stranger's request is quoted in at most 200 characters" \
-    wait_for 20 bash -c 'grep " sys .*asked for rfile /a*\.\.\. ([0-9]* characters); not answered" "$1" |
+    wait_for 20 bash -c 'grep " sys .*asked for /xrfile /a*\.\.\. ([0-9]* characters); not answered" "$1" |
       grep -qv "a\{200\}"' _ "$T/$BOBP.log"
 
   # More than the notice limit: replies nobody asked for, a 100 KB piece
@@ -586,6 +644,138 @@ run_uncut() {
     check_long_reply
   done
   cleanup
+}
+
+# clear_request TEXT: a request frame holding the marker and TEXT, in clear,
+# as one piece.
+clear_request() {
+  python3 -c 'import base64, sys
+print("ZFS2 00c1ea12 0/1 1 0 " + base64.b64encode(("\x12" + sys.argv[1]).encode("utf-16-le")).decode())' "$1"
+}
+
+# logs_hold_no_names WHAT "NAME..." LOG...: the logs hold none of the
+# names (words), neither as text nor in a frame of the wire form read back
+# (tests/purple/wire_names.py); prints how many frames it read.
+logs_hold_no_names() {
+  local what=$1 names out
+  read -ra names <<<"$2"
+  shift 2
+  out=$(python3 "$HERE/wire_names.py" "$@" -- "${names[@]}")
+  echo "# $what: $(tail -1 <<<"$out")"
+  check "$what" prints_nothing grep '^found' <<<"$out"
+}
+
+# --- Keys: a contact's name taken by someone else ---------------------------------
+
+# run_trust: over ngircd, ann asks bob and dave (both with the plug-in),
+# which pins their keys; the first request's time (with the handshake) and
+# the second's are printed, and ann compares bob's key with the one bob
+# shows. Then bob quits and mallory signs on as "bob", and dave changes his
+# nick and mallory2 takes "dave" by a nick change: each time ann asks for a
+# file again, she is told once that the key changed, the impostor is given
+# nothing (no request, nothing of the share's paths in what it received),
+# and the file it pushes under the name ann asked for is refused. Last, the
+# server's log and what the clients received hold no name of the share.
+run_trust() {
+  T=$ROOT/trust
+  mkdir -p "$T/downloads" "$T/ann-share" "$T/m-share"
+  echo "# trust"
+  use_server ngircd "$T" || { not_ok "trust: ngircd starts"; return; }
+  make_share
+  echo "forged" >"$T/m-share/notes.md"
+  find "$SHARE" -type f >"$T/all"
+  local p=(--plugins "$BIN" --pref "$PREF/start_on=b:1" --pref "$PREF/sub_folders=b:1" --wire)
+  peer_start bob "${p[@]}" --pref "$PREF/shared_folder=s:$SHARE"
+  peer_start dave "${p[@]}" --pref "$PREF/shared_folder=s:$SHARE"
+  peer_start ann "${p[@]}" --pref "$PREF/shared_folder=s:$T/ann-share" --pref "$PREF/downloads=s:$T/downloads"
+  local who
+  for who in bob dave ann; do say "$who" "$(account "$who")"; done
+  say ann "buddy ann bob"
+  say ann "buddy ann dave"
+  say bob "buddy bob ann"
+  say dave "buddy dave ann"
+  wait_online bob dave ann || return
+  ping_arrives ann bob && ping_arrives ann dave || { not_ok "trust: messages arrive"; return; }
+  BOB=bob BOBP=bob
+  mark exchange ann bob dave
+
+  ask first "/xrlist"
+  expect_paths "trust: the first listing arrives, after the handshake" first "$SHARE/" "$T/all" 60
+  local first
+  first=$(elapsed_ms ann first)
+  ask second "/xrlist"
+  expect_paths "trust: a second listing arrives in the same session" second "$SHARE/" "$T/all" 60
+  echo "# trust (ngircd): /xrlist to last line, 7 entries: first (with the handshake)" \
+    "$first ms, second $(elapsed_ms ann second) ms"
+
+  mark keys ann bob
+  say bob "im bob ann /xrkey"
+  say ann "im ann bob /xrkey bob"
+  wait_for 10 has_after bob keys "your file-sharing key: "
+  wait_for 10 has_after ann keys "bob's file-sharing key: "
+  local own seen
+  own=$(after bob keys | grep -o 'your file-sharing key: [0-9 ]*' | head -1 | cut -d: -f2 | sed 's/^ //; s/ *$//')
+  seen=$(after ann keys | grep -o "bob's file-sharing key: [0-9 ]*" | head -1 | cut -d: -f2 | sed 's/^ //; s/ *$//')
+  check "trust: ann sees bob's key as bob shows it (12 groups of 5 digits)" \
+    bash -c '[ "$1" = "$2" ] && [[ "$1" =~ ^([0-9]{5} ){11}[0-9]{5}$ ]]' _ "$own" "$seen"
+  say ann "im ann bob /xrverify"
+  check "trust: /xrverify marks it verified" wait_for 10 has_after ann keys "is marked verified"
+  say ann "im ann dave /xrfolders docs"
+  wait_for 30 has_after ann keys "dave: $SHARE/docs/old"
+
+  # bob quits; mallory signs on as bob.
+  say bob quit
+  wait "${PID[bob]}" 2>/dev/null
+  peer_start mallory --plugins "$BIN" --pref "$PREF/shared_folder=s:$T/m-share" --wire
+  USER_OF[mallory]=bob
+  say mallory "$(peer_account mallory bob ngircd)"
+  say mallory "buddy mallory ann"
+  wait_online mallory && ping_arrives ann mallory || { not_ok "trust: mallory signs on as bob"; return; }
+  check_impostor quit bob mallory
+
+  # dave becomes dave_; mallory2 takes "dave" by a nick change.
+  say dave "raw dave NICK dave_"
+  wait_for 10 has_line dave "NICK :dave_" || { not_ok "trust: dave changes his nick"; return; }
+  peer_start mallory2 --plugins "$BIN" --pref "$PREF/shared_folder=s:$T/m-share" --wire
+  USER_OF[mallory2]=m2
+  say mallory2 "$(peer_account mallory2 m2 ngircd)"
+  say mallory2 "buddy mallory2 ann"
+  wait_online mallory2 || { not_ok "trust: mallory2 signs on"; return; }
+  say mallory2 "raw mallory2 NICK dave"
+  USER_OF[mallory2]=dave
+  wait_for 10 has_line mallory2 "NICK :dave" && ping_arrives ann mallory2 ||
+    { not_ok "trust: mallory2 takes dave's nick"; return; }
+  check_impostor nick dave mallory2
+
+  # What the clients received, as the network carried it (a pushed file's
+  # offer names it: notes.md is left out).
+  for who in ann mallory mallory2; do grep ' wire ' "$T/$who.log" >"$T/$who.wire"; done
+  logs_hold_no_names "trust: ngircd's log and what the clients received hold no name of the share" \
+    "$SHARE readme.txt c.txt" "$T/ngircd/ngircd.log" "$T"/{ann,mallory,mallory2}.wire
+  cleanup
+}
+
+# check_impostor STEP NAME CLIENT: CLIENT now answers to ann's contact NAME,
+# with a key of its own.
+check_impostor() {
+  local step=$1 name=$2 client=$3
+  mark "$step" ann "$client"
+  say ann "im ann $name /xrfile $SHARE/notes.md"
+  check "trust ($step): ann is told that $name's key has changed" \
+    wait_for 30 has_after ann "$step" "Zuvo File Sharing: $name's file-sharing key has changed since "
+  say "$client" "sendfile $client ann $T/m-share/notes.md"
+  check "trust ($step): the file $client pushes under the name ann asked for is refused" \
+    wait_for 30 has_after ann "$step" "Could not save notes.md from $name: "
+  say ann "im ann $name /xrlist"
+  check "trust ($step): nothing more is sent to $name until ann accepts the key" \
+    wait_for 10 has_after ann "$step" "Zuvo File Sharing: nothing was sent to $name: "
+  ping_arrives "$client" ann
+  ping_arrives ann "$client"
+  check "trust ($step): nothing was saved" test ! -e "$T/downloads/notes.md"
+  check "trust ($step): ann was told once" \
+    test "$(after ann "$step" | grep -c "$name's file-sharing key has changed since")" -eq 1
+  check "trust ($step): $client was asked nothing and shown nothing of the share" prints_nothing \
+    bash -c 'grep -e " asks: " -e "$2" "$1" | grep -v " wire "' _ "$T/$client.log" "$SHARE"
 }
 
 # --- Every server: sign-on, messages, a listing, and what others see ------------
@@ -727,13 +917,15 @@ run_finch() {
   sleep 0.5
   finch_type "/xrlist"
   find "$SHARE" -type f >"$T/all"
-  if wait_for 30 finch_log_has_all "$T/all"; then
+  relative_to "$SHARE" "$T/all" >"$T/all-shown"
+  if wait_for 30 finch_log_has_all "$T/all-shown" && finch_log_has "bob shares $SHARE:"; then
     ok "finch: /xrlist typed into Finch shows every file of the other user's share"
   else
     not_ok "finch: /xrlist typed into Finch shows the other user's files" "$(finch_log | tail -8)"
   fi
   check "finch: the files are on Finch's screen" bash -c 'grep -qF "notes.md" <<<"$1"' _ "$(finch_screen)"
-  finch_type "/xrfile $SHARE/docs/r&d <1>.txt"
+  # The path as the listing showed it.
+  finch_type "/xrfile docs/r&d <1>.txt"
   # The saved name is the plug-in's plain form of the sender's name.
   if wait_for 30 bash -c 'ls "$1" | grep -q "^r&d"' _ "$T/downloads"; then
     check "finch: /xrfile saves the file with equal bytes" wait_for 10 cmp -s \
@@ -741,6 +933,25 @@ run_finch() {
   else
     not_ok "finch: /xrfile saves the file" "$(ls -la "$T/downloads"; finch_screen | grep -v '^ *$' | tail -8)"
   fi
+  finch_type "/xrlist *.nothing"
+  check "finch: an empty listing says so" wait_for 20 finch_log_has "shares no files matching *.nothing"
+  finch_type "/xrfile $SHARE/docs"
+  check "finch: a file the other user's host cannot send is reported with the reason" \
+    wait_for 20 finch_log_has " could not send docs: "
+  # ann's own sharing is on with no shared folder (a fresh install).
+  finch_type "/xrstatus"
+  check "finch: /xrstatus warns that sharing is on but shares nothing" \
+    wait_for 10 finch_log_has "Zuvo File Sharing is on, but no folder is shared"
+  local c
+  for c in xrlist xrfile xrfolder xrfolders xrsearch xron xroff xroptions xrstatus xrstats; do
+    finch_type "/help $c"
+  done
+  sleep 1
+  # What a person saw, for the record (kept with the group's files).
+  finch_screen >"$T/finch-screen.txt"
+  finch_log >"$T/finch-conversation.txt"
+  check "finch: /help xrfile says what to type and what it does" bash -c \
+    'tr -s " \n" "  " <"$1" | grep -qF "xrfile <path or name>: fetch a file"' _ "$T/finch-screen.txt"
   cleanup
 }
 
@@ -753,6 +964,7 @@ for group in "${GROUPS_TO_RUN[@]}"; do
     smoke) for server in "${SMOKE_SERVERS[@]}"; do run_smoke "$server"; done ;;
     uncut) for server in "${IRC_SERVERS[@]}"; do run_uncut "$server"; done ;;
     baseline) run_baseline ;;
+    trust) run_trust ;;
     *)
       if [[ " ${XMPP_SERVERS[*]} ${IRC_SERVERS[*]} " == *" $group "* ]]; then
         run_plugin_group "$group"

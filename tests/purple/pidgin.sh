@@ -177,13 +177,18 @@ pidgin_steps() {
     pidgin_not_ok "pidgin: /xrlist typed in the conversation shows the listing" "$(pidgin_log | tail -5)"
   fi
 
-  # The path as the listing showed it, as a person would copy it.
+  pidgin_check "pidgin: the listing is shown under bob's shared folder, relative to it" \
+    pidgin_log_has "bob shares $SHARE:"
+
+  # The path as the listing showed it (relative to bob's shared folder), as
+  # a person would copy it.
   shown=$(pidgin_log | grep -F "notes.md" | grep -v -e "/xrlist" | tail -1 |
-    sed -E -e 's/^\([^)]*\) *//' -e 's/[[:space:]]*$//')
+    sed -E -e 's/^\([^)]*\) *//' -e 's/^[^ :]*: //' -e 's/[[:space:]]*$//')
   pidgin_type "$conv" "/xrfile $shown"
   if wait_for 30 test -f "$T/downloads/notes.md"; then
     pidgin_check "pidgin: /xrfile saves the file with equal bytes" \
       wait_for 10 cmp -s "$T/downloads/notes.md" "$SHARE/notes.md"
+    pidgin_check "pidgin: and says where it saved it" wait_for 10 pidgin_log_has "Saved notes.md in "
   else
     pidgin_not_ok "pidgin: /xrfile saves the file" "typed: /xrfile $shown
 $(pidgin_log | tail -5)"

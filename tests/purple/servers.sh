@@ -11,7 +11,11 @@
 # USER (words); every FRIEND has every other FRIEND in their roster with
 # mutual subscription, USERs have empty rosters. IRC servers need no
 # accounts. Packages: PURPLE_TEST_PACKAGES in scripts/lib.sh; ircd-hybrid is
-# unpacked, not installed (need_ircd_hybrid there).
+# unpacked, not installed (need_ircd_hybrid there). SERVER_LOG_LEVEL=debug
+# has prosody log at its debug level (every stanza's top element and the
+# sessions' events) in DIR/prosody/prosody.log; ngircd, as Debian builds
+# it, has no debug level: DIR/ngircd/ngircd.log holds what it writes in
+# the foreground (connections, nick changes, errors).
 #
 # What each lets one client send with these settings, as
 # tests/purple/measure-servers measured it on loopback (lines of about 400
@@ -111,7 +115,7 @@ run_as_root = true
 daemonize = false
 pidfile = "$1/prosody.pid"
 data_path = "$1/data"
-log = { { levels = { min = "info" }, to = "file", filename = "$1/prosody.log" } }
+log = { { levels = { min = "${SERVER_LOG_LEVEL:-info}" }, to = "file", filename = "$1/prosody.log" } }
 interfaces = { "127.0.0.1" }
 c2s_ports = { 5222 }
 c2s_require_encryption = false

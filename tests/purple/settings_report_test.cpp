@@ -1,5 +1,5 @@
 // What the libpurple host tells the user of the stored sharing settings.
-#include "purple/settings_report.h"
+#include "host/common/settings_report.h"
 
 #include <gtest/gtest.h>
 

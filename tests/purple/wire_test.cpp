@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <optional>
 #include <random>
 
 #include "base/text.h"
@@ -149,6 +150,37 @@ TEST(Wire, InflateStopsAtTheCap) {
                                 std::string(text).replace(5, 1, "\xFF"), "not zlib at all"};
   for (const std::string& stream : broken) {
     EXPECT_FALSE(Inflate(stream, 1000, out)) << stream.size();
+  }
+}
+
+TEST(Wire, ASealedTextIsDeflatedWhenThatPaysAndReadBackWithinItsCap) {
+  const std::u16string listing =
+      u"Accepted Request, Offering...\r/home/bob/Public/a.txt\r"
+      u"/home/bob/Public/b.txt\r/home/bob/Public/c.txt";
+  struct Case {
+    const char* what;
+    std::string body;
+    size_t cap;
+    std::optional<std::u16string> text;
+  };
+  const Case cases[] = {
+      {"a listing, deflated", TextBody(listing), 1000, listing},
+      {"a short text, as it is", TextBody(u"\x12rlist"), 1000, u"\x12rlist"},
+      {"over the cap once inflated", TextBody(listing), 2 * listing.size() - 2, std::nullopt},
+      {"a plain text over the cap", TextBody(u"\x12rlist"), 8, std::nullopt},
+      {"other flags", "\x02" + TextBody(listing).substr(1), 1000, std::nullopt},
+      {"an odd count", std::string("\0abc", 4), 1000, std::nullopt},
+      {"empty", "", 1000, std::nullopt},
+  };
+  EXPECT_EQ(cases[0].body[0], char(kFlagDeflated));
+  EXPECT_EQ(cases[1].body[0], '\0');
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::u16string text;
+    EXPECT_EQ(BodyText(c.body, c.cap, text), c.text.has_value());
+    if (c.text) {
+      EXPECT_EQ(text, *c.text);
+    }
   }
 }
 

@@ -84,6 +84,7 @@ TEST(SecureChannel, OneRoundTripThenRecordsBothWays) {
     RecordKind kind;
     std::string body;
   } exchange[] = {
+      {false, RecordKind::kNotice, "answering\nrlist\n/home/bob"},
       {false, RecordKind::kReply, "Accepted Request, Offering...\r/home/bob/a.txt"},
       {true, RecordKind::kRequest, "rfile /home/bob/a.txt"},
       {false, RecordKind::kFileOffer, std::string("\0\0\0\0\0\0\0\x05", 8) + std::string(32, 'h')},

@@ -188,7 +188,7 @@ Error Session::Open(std::string_view record, Opened& opened) {
   } else {
     const uint8_t kind = static_cast<uint8_t>(plain[0]);
     if (kind < static_cast<uint8_t>(RecordKind::kRequest) ||
-        kind > static_cast<uint8_t>(RecordKind::kFileOffer)) {
+        kind > static_cast<uint8_t>(RecordKind::kNotice)) {
       error = Error::kMalformed;
     } else {
       ++received_;

@@ -144,6 +144,7 @@ enum class RecordKind : uint8_t {
   kRequest = 1,    // a request text
   kReply = 2,      // a reply text
   kFileOffer = 3,  // a file's size and SHA-256 before it is sent (file_digest.h)
+  kNotice = 4,     // a notice from one host to the other (host_notice.h)
 };
 
 inline constexpr size_t kHelloBytes = 34;

@@ -1,6 +1,7 @@
 // What the stored sharing settings mean for the user, in words. The
 // libpurple host shows these texts when the plug-in starts and when the
-// settings are applied (settings_notices.h):
+// settings are applied (purple/settings_notices.h); every host's session
+// shows the warning after /xron and /xrstatus (plugin_session.h):
 //
 //   - the line that confirms what is now stored, e.g.
 //     "Zuvo File Sharing settings saved: sharing /home/bob/Public and its
@@ -17,7 +18,7 @@
 #include <optional>
 #include <string>
 
-namespace zuvo::purple {
+namespace zuvo {
 
 struct SharingSettings {
   std::string folder;  // "Shared Folder", UTF-8
@@ -45,4 +46,4 @@ std::string SavedLine(const SharingSettings& settings);
 std::optional<std::string> SharingWarning(bool onNow, const SharingSettings& settings,
                                           FolderProblem problem);
 
-}  // namespace zuvo::purple
+}  // namespace zuvo

@@ -1,11 +1,11 @@
-#include "purple/settings_report.h"
+#include "host/common/settings_report.h"
 
 #include <filesystem>
 #include <system_error>
 
 #include "base/text.h"
 
-namespace zuvo::purple {
+namespace zuvo {
 namespace {
 
 constexpr char kChoose[] = ": choose one with /xroptions.";
@@ -62,4 +62,4 @@ std::optional<std::string> SharingWarning(bool onNow, const SharingSettings& set
   return std::nullopt;
 }
 
-}  // namespace zuvo::purple
+}  // namespace zuvo
