@@ -595,7 +595,8 @@ void PurpleHost::RequestDelivered(PurpleAccount* account, const std::string& who
 void PurpleHost::TellNoAnswer(PurpleAccount* account, const RequestOutcomes::Waiting& waiting) {
   const std::string& name = waiting.name;
   SystemLine(ConversationWith(account, name),
-             "Zuvo File Sharing: " + ShownName(name) + " did not answer the file-sharing request" +
+             "Zuvo File Sharing: " + ContactName(account, name) +
+                 " did not answer the file-sharing request" +
                  (waiting.delivered ? "."
                                     : " (their client may not have Zuvo File Sharing, or it is "
                                       "turned off)."));

@@ -536,7 +536,7 @@ lost_link() { after "$1" "$2" | grep -E " ${ALIAS_OF[$1]} (offline|error)"; }
 # carol (no plug-in) was asked first: ann is told within the network's
 # time limit, and carol was shown nothing (XMPP) or at most one line (IRC).
 check_no_plugin() {
-  local limit=5 most=0 line="Zuvo File Sharing: $CAROL did not answer the file-sharing request (their client may not have Zuvo File Sharing, or it is turned off)."
+  local limit=5 most=0 line="Zuvo File Sharing: carol did not answer the file-sharing request (their client may not have Zuvo File Sharing, or it is turned off)."
   is_xmpp_server "$SERVER" || limit=40 most=1
   if wait_for $limit sys_has ann noplugin "$line"; then
     ok "$SERVER: ann is told that carol, without the plug-in, did not answer"
