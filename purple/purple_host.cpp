@@ -762,11 +762,14 @@ void PurpleHost::SystemLine(PurpleConversation* conv, const std::string& line) {
   g_free(escaped);
 }
 
+// |who| without an XMPP resource: the name a buddy list knows.
+static std::string BareName(PurpleAccount* account, const std::string& who) {
+  if (std::string(purple_account_get_protocol_id(account)) != "prpl-jabber") return who;
+  return who.substr(0, who.find('/'));
+}
+
 std::string PurpleHost::ContactName(PurpleAccount* account, const std::string& who) {
-  std::string bare = who;
-  if (std::string(purple_account_get_protocol_id(account)) == "prpl-jabber") {
-    bare = bare.substr(0, bare.find('/'));
-  }
+  const std::string bare = BareName(account, who);
   PurpleBuddy* buddy = purple_find_buddy(account, bare.c_str());
   const char* alias = buddy ? purple_buddy_get_contact_alias(buddy) : nullptr;
   // Either is the contact's own choice: shown, never applied.
@@ -774,10 +777,7 @@ std::string PurpleHost::ContactName(PurpleAccount* account, const std::string& w
 }
 
 std::string PurpleHost::ContactKey(PurpleAccount* account, const std::string& who) {
-  std::string bare = who;
-  if (std::string(purple_account_get_protocol_id(account)) == "prpl-jabber") {
-    bare = bare.substr(0, bare.find('/'));
-  }
+  const std::string bare = BareName(account, who);
   const char* normalized = purple_normalize(account, bare.c_str());
   return std::string(purple_account_get_protocol_id(account)) + ":" +
          purple_account_get_username(account) + "\n" + (normalized ? normalized : bare);
